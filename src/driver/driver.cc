@@ -1,0 +1,95 @@
+#include "driver/driver.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/containers.h"
+#include "driver/limits.h"
+#include "driver/method.h"
+#include "driver/stored.h"
+#include "text/stat.h"
+#include "util/arena.h"
+#include "util/bytes.h"
+#include "util/fail.h"
+#include "util/files.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr const char* usage_text =
+    "Vesk version 4\n"
+    "Compress:\n"
+    "    ./vesk -c input output\n"
+    "Decompress:\n"
+    "    ./vesk -d input output\n";
+
+bool valid_flag(const char* flag) {
+  return std::strlen(flag) == 2 && flag[0] == '-' && (flag[1] == 'c' || flag[1] == 'd');
+}
+
+void compress(const char* in, const char* out) {
+  switch (method_for_name(in)) {
+    case method::text:
+      std::printf("Compressing text\n");
+      text_compress(in, out);
+      break;
+    case method::mixed:
+      std::printf("Compressing mixed\n");
+      mixed_compress(in, out);
+      break;
+    case method::stored:
+      std::printf("Compressing default\n");
+      stored_compress(in, out);
+      break;
+  }
+}
+
+void decompress(const char* in, const char* out) {
+  int64_t size = file_size(in);
+  if (size < 0) fail("File %s not found", in);
+  uint8_t header[100];
+  uint64_t got = read_file_prefix(in, header, size < 100 ? static_cast<uint64_t>(size) : 100);
+  if (got < 4) fail("%s is not a compressed file: too short\n", in);
+  switch (get_u32(header)) {
+    case static_cast<uint32_t>(method::stored):
+      std::printf("Decompressing default\n");
+      stored_decompress(in, out);
+      break;
+    case static_cast<uint32_t>(method::text):
+      std::printf("Decompressing text\n");
+      text_decompress(in, out);
+      break;
+    case static_cast<uint32_t>(method::mixed):
+      std::printf("Decompressing mixed\n");
+      mixed_decompress(in, out);
+      break;
+    default:
+      fail("%s is not a compressed file: unknown method\n", in);
+  }
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv) {
+  if (argc != 4 || !valid_flag(argv[1])) {
+    std::fputs(usage_text, stdout);
+    return exit_failure;
+  }
+  const char* in = argv[2];
+  const char* out = argv[3];
+  int64_t size = file_size(in);
+  if (size < 0) fail("%s not found", in);
+  if (size >= input_limit) fail("File %s must be less than 1.001GB", in);
+  arena_init();
+  stat_init();
+  if (argv[1][1] == 'c') {
+    compress(in, out);
+  } else {
+    decompress(in, out);
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace vesk

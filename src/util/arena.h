@@ -1,0 +1,45 @@
+// The arena: one large region reserved at start-up and used as a stack of
+// blocks, released strictly last-in-first-out. Every block is framed by two
+// one-page guard zones filled with a guard word and checked on release, so a
+// write past either end of a table is caught at the latest when it is freed.
+#pragma once
+
+#include <cstdint>
+
+namespace vesk {
+
+constexpr int64_t arena_size = 15'000'000'000;
+constexpr int64_t arena_page = 4096;
+constexpr uint64_t arena_guard_word = 0x3840384338403841;
+
+// Reserves the region (untouched pages cost no memory) and installs the
+// handler for segmentation faults. Called once, before any allocation.
+void arena_init();
+
+// Pushes a block of at least n + 1 usable bytes, page-aligned. Its contents
+// are whatever an earlier block left there.
+uint8_t* arena_alloc(int64_t n);
+
+// As arena_alloc, but the usable bytes read as zero. Pages that no block has
+// touched yet are zero already; pages an earlier block dirtied are handed
+// back to the kernel, which maps fresh zero pages on the next touch. Cost is
+// in proportion to what is touched later, not to n.
+uint8_t* arena_alloc_zeroed(int64_t n);
+
+// Pops the most recent block, which must be a; checks both guard zones.
+int arena_free(void* a);
+
+// Releases count blocks given in allocation order, last first.
+void arena_free_n(int count, ...);
+
+template <class... T>
+void arena_release(T*... blocks) {
+  arena_free_n(static_cast<int>(sizeof...(T)), static_cast<void*>(blocks)...);
+}
+
+// Bytes of the region in use and the highest value that has reached.
+int64_t arena_allocated();
+int64_t arena_peak();
+int64_t arena_blocks();
+
+}  // namespace vesk

@@ -1,0 +1,130 @@
+// Black-box tests of the command line through the built binary: exit
+// status, messages and the files left behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/support.h"
+
+namespace vesk::test {
+namespace {
+
+const char* const usage =
+    "Vesk version 4\nCompress:\n    ./vesk -c input output\nDecompress:\n    ./vesk -d input output\n";
+
+TEST(Cli, WrongCommandLinesPrintUsage) {
+  scratch_dir d;
+  write_bytes(d.path("in"), {1, 2, 3});
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"-c"},
+      {"-c", d.path("in")},
+      {"-c", d.path("in"), d.path("out"), "extra"},
+      {"-C", d.path("in"), d.path("out")},
+      {"-x", d.path("in"), d.path("out")},
+      {"-cd", d.path("in"), d.path("out")},
+      {"c", d.path("in"), d.path("out")},
+      {"", d.path("in"), d.path("out")},
+  };
+  for (const auto& args : cases) {
+    run_result r = run_vesk(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, usage);
+  }
+  EXPECT_FALSE(exists(d.path("out")));
+}
+
+// A failed run leaves no output and does not touch an existing one.
+void expect_refused(const std::vector<std::string>& args, const std::string& message) {
+  run_result r = run_vesk(args);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+}
+
+TEST(Cli, MissingInput) {
+  scratch_dir d;
+  for (const char* flag : {"-c", "-d"}) {
+    expect_refused({flag, d.path("nothing"), d.path("out")}, d.path("nothing") + " not found");
+    EXPECT_FALSE(exists(d.path("out")));
+  }
+  write_bytes(d.path("kept"), {9, 9});
+  expect_refused({"-c", d.path("nothing"), d.path("kept")}, "not found");
+  EXPECT_EQ(read_bytes(d.path("kept")), (bytes{9, 9}));
+}
+
+TEST(Cli, TooLargeInput) {
+  scratch_dir d;
+  std::string big = d.path("big");
+  ASSERT_EQ(std::system(("truncate -s 1001000001 '" + big + "'").c_str()), 0);
+  write_bytes(d.path("kept"), {7});
+  for (const char* flag : {"-c", "-d"}) {
+    expect_refused({flag, big, d.path("out")}, "File " + big + " must be less than 1.001GB");
+    EXPECT_FALSE(exists(d.path("out")));
+    expect_refused({flag, big, d.path("kept")}, "must be less than 1.001GB");
+    EXPECT_EQ(read_bytes(d.path("kept")), bytes{7});
+  }
+}
+
+TEST(Cli, UnknownMethodWordAndShortInput) {
+  scratch_dir d;
+  write_bytes(d.path("seven"), {7, 0, 0, 0, 1, 2, 3});
+  write_bytes(d.path("short"), {0, 0, 0});
+  write_bytes(d.path("empty"), {});
+  write_bytes(d.path("kept"), {5, 5, 5});
+  for (const char* in : {"seven", "short", "empty"}) {
+    expect_refused({"-d", d.path(in), d.path("out")}, "is not a compressed file");
+    EXPECT_FALSE(exists(d.path("out")));
+    expect_refused({"-d", d.path(in), d.path("kept")}, "is not a compressed file");
+    EXPECT_EQ(read_bytes(d.path("kept")), (bytes{5, 5, 5}));
+  }
+  // No temporary file is left behind either.
+  EXPECT_EQ(list_dir(d.dir).size(), 4u);
+}
+
+TEST(Cli, StoredRoundTrips) {
+  scratch_dir d;
+  bytes all(256);
+  for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
+  const std::vector<bytes> inputs = {{}, {0x42}, random_bytes(1 << 20, 1), all};
+  for (const bytes& input : inputs) {
+    write_bytes(d.path("in.bin"), input);
+    run_result c = run_vesk({"-c", d.path("in.bin"), d.path("packed")});
+    ASSERT_EQ(c.status, 0) << c.out;
+    EXPECT_EQ(c.out, "Compressing default\n");
+    bytes expected = {0, 0, 0, 0};
+    expected.insert(expected.end(), input.begin(), input.end());
+    EXPECT_EQ(read_bytes(d.path("packed")), expected);
+    run_result x = run_vesk({"-d", d.path("packed"), d.path("restored")});
+    ASSERT_EQ(x.status, 0) << x.out;
+    EXPECT_EQ(x.out, "Decompressing default\n");
+    EXPECT_EQ(read_bytes(d.path("restored")), input);
+  }
+}
+
+TEST(Cli, StoredOutputReplacesAnExistingFile) {
+  scratch_dir d;
+  write_bytes(d.path("in"), {1, 2});
+  write_bytes(d.path("out"), random_bytes(5000, 3));
+  ASSERT_EQ(run_vesk({"-c", d.path("in"), d.path("out")}).status, 0);
+  EXPECT_EQ(read_bytes(d.path("out")), (bytes{0, 0, 0, 0, 1, 2}));
+  EXPECT_EQ(list_dir(d.dir).size(), 2u);
+}
+
+TEST(Cli, UnwritableOutputFailsCleanly) {
+  scratch_dir d;
+  write_bytes(d.path("in"), {1, 2});
+  run_result r = run_vesk({"-c", d.path("in"), d.path("no/such/dir/out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Cannot write"), std::string::npos) << r.out;
+}
+
+TEST(Cli, DirectoryInputIsNotFound) {
+  scratch_dir d;
+  run_result r = run_vesk({"-c", d.dir, d.path("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("not found"), std::string::npos);
+  EXPECT_FALSE(exists(d.path("out")));
+}
+
+}  // namespace
+}  // namespace vesk::test

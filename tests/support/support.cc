@@ -1,0 +1,131 @@
+#include "support/support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "text/stat.h"
+#include "util/arena.h"
+
+namespace vesk::test {
+
+scratch_dir::scratch_dir() {
+  char tmpl[] = "/tmp/vesk-test-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+  dir = tmpl;
+}
+
+scratch_dir::~scratch_dir() {
+  std::string cmd = "rm -rf '" + dir + "'";
+  int r = std::system(cmd.c_str());
+  (void)r;
+}
+
+bytes read_bytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  return bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+void write_bytes(const std::string& path, const bytes& data) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+run_result run_vesk(const std::vector<std::string>& args) {
+  std::string cmd = "'" VESK_BIN "'";
+  for (const auto& a : args) cmd += " '" + a + "'";
+  cmd += " 2>&1";
+  run_result r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) throw std::runtime_error("popen");
+  char buf[4096];
+  size_t got;
+  while ((got = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, got);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+void init_runtime() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  arena_init();
+  stat_init();
+}
+
+bytes random_bytes(size_t n, uint64_t seed) {
+  std::mt19937_64 g(seed);
+  bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(g());
+  return b;
+}
+
+bytes text_sample(size_t n, uint64_t seed) {
+  static const char* words[] = {
+      "the",   "of",    "and",     "a",       "to",     "in",      "is",    "you",   "that",
+      "it",    "he",    "was",     "for",     "on",     "are",     "as",    "with",  "his",
+      "they",  "I",     "at",      "be",      "this",   "have",    "from",  "or",    "one",
+      "had",   "by",    "word",    "but",     "not",    "what",    "all",   "were",  "we",
+      "when",  "your",  "can",     "said",    "there",  "use",     "an",    "each",  "which",
+      "she",   "do",    "how",     "their",   "if",     "will",    "up",    "other", "about",
+      "out",   "many",  "then",    "them",    "these",  "so",      "some",  "her",   "would",
+      "make",  "like",  "him",     "into",    "time",   "has",     "look",  "two",   "more",
+      "write", "go",    "see",     "number",  "no",     "way",     "could", "people", "my",
+      "than",  "first", "water",   "been",    "call",   "who",     "oil",   "its",   "now",
+      "find",  "long",  "down",    "day",     "did",    "get",     "come",  "made",  "may",
+      "part",  "NASA",  "McDonald", "Paris",  "compression", "context", "mixing", "model"};
+  constexpr size_t nwords = sizeof words / sizeof words[0];
+  std::mt19937_64 g(seed);
+  bytes b;
+  b.reserve(n + 16);
+  bool sentence_start = true;
+  while (b.size() < n) {
+    // Zipf-like choice: small indices far more often.
+    double u = std::uniform_real_distribution<double>(0, 1)(g);
+    size_t w = static_cast<size_t>(static_cast<double>(nwords) * u * u * u);
+    std::string word = words[w];
+    if (sentence_start && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
+    sentence_start = false;
+    b.insert(b.end(), word.begin(), word.end());
+    uint64_t r = g() % 20;
+    if (r == 0) {
+      b.push_back('.');
+      sentence_start = true;
+    } else if (r == 1) {
+      b.push_back(',');
+    }
+    b.push_back(g() % 12 == 0 ? '\n' : ' ');
+  }
+  b.resize(n);
+  return b;
+}
+
+}  // namespace vesk::test

@@ -1,0 +1,43 @@
+// Helpers shared by the tests: scratch directories, files, running the
+// built binary, and arena set-up for unit tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vesk::test {
+
+using bytes = std::vector<uint8_t>;
+
+// A fresh directory, removed with its contents when the object goes away.
+struct scratch_dir {
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+  std::string path(const std::string& name) const { return dir + "/" + name; }
+  std::string dir;
+};
+
+bytes read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const bytes& data);
+bool exists(const std::string& path);
+std::vector<std::string> list_dir(const std::string& dir);
+
+struct run_result {
+  int status = -1;  // exit status, or -1 if the process did not exit normally
+  std::string out;  // standard output and standard error together
+};
+
+// Runs the built vesk binary with the given arguments.
+run_result run_vesk(const std::vector<std::string>& args);
+
+// Initialises the arena and the statistics tables once per test process.
+void init_runtime();
+
+// Deterministic test data.
+bytes random_bytes(size_t n, uint64_t seed);
+bytes text_sample(size_t n, uint64_t seed);
+
+}  // namespace vesk::test
