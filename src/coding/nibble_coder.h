@@ -1,0 +1,46 @@
+// The per-bit loop shared by every model: for one nibble, with the ways of
+// the model's NC contexts already selected, each bit gathers two stretch
+// inputs per context from its node slot, lets the model's mixer policy turn
+// them into a 12-bit probability, codes the bit, and updates the slots and
+// the mixer. The policy is a template parameter, so this inlines into one
+// straight loop per model.
+//
+// Mixer policy interface:
+//   uint32_t predict(const float* x, uint32_t visited, int j)
+//       x: 2 x NC inputs; visited: bit c set when context c's node has left
+//       its fresh A state; j: bit position in the byte, 0 = most significant.
+//       Returns c for the coder (1..4095).
+//   void update(const float* x, int y)   after the bit y is known.
+#pragma once
+
+#include <cstdint>
+
+#include "coding/arithmetic.h"
+#include "coding/states.h"
+
+namespace vesk {
+
+template <int NC, bool Enc, class Policy>
+inline uint32_t code_nibble(coder& k, uint16_t* const* ways, Policy& mix, int j0, uint32_t nibble) {
+  // n: node index in the nibble's tree, 1 at the root; after four bits it is
+  // 16 + the nibble's value.
+  uint32_t n = 1;
+  for (int b = 0; b < 4; b++) {
+    alignas(16) float x[2 * NC];
+    uint32_t visited = 0;
+    for (int c = 0; c < NC; c++) {
+      uint16_t s = ways[c][n];
+      x[2 * c] = value_a[s & 0xFF];
+      x[2 * c + 1] = value_b[s >> 8];
+      visited |= static_cast<uint32_t>(slot_visited(s)) << c;
+    }
+    uint32_t p12 = mix.predict(x, visited, j0 + b);
+    int y = code_bit<Enc>(k, static_cast<int>((nibble >> (3 - b)) & 1), p12);
+    for (int c = 0; c < NC; c++) ways[c][n] = slot_update(ways[c][n], y);
+    mix.update(x, y);
+    n = 2 * n + static_cast<uint32_t>(y);
+  }
+  return n - 16;
+}
+
+}  // namespace vesk

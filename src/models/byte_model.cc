@@ -1,0 +1,142 @@
+// The general byte model: a byte predictor guess with a flag bit when it is
+// confident, otherwise two nibbles whose bits are predicted by eight hashed
+// contexts (orders 0 to 6 and one built from the guess) mixed by one
+// 16-input mixer.
+#include <cstring>
+
+#include "coding/byte_predictor.h"
+#include "coding/hashes.h"
+#include "coding/logistic.h"
+#include "coding/mixer.h"
+#include "coding/nibble_coder.h"
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "util/arena.h"
+#include "util/rng.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int contexts = 8;
+constexpr int inputs = 2 * contexts;
+constexpr int weight_sets = 512;  // bit (8) x highest visited order (8) x misses (8)
+constexpr int reset_floats = 2048;
+constexpr float fresh_weight = 0.0625f;
+constexpr double learning_rate = 0.001;
+constexpr uint64_t order_step = 0x4940592345098245;
+constexpr float flag_threshold = 0.7f;
+
+struct byte_mixer {
+  float* weights;
+  const squash_table* sq;
+  float* set = nullptr;  // the chosen weight set of this bit
+  float p = 0;           // table probability, trained on
+  float c2n = 0;         // clamped probability, coded with
+  int misses = 0;        // bits of this byte coded on the wrong side of 1/2
+
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    uint32_t higher = visited & 0xFE;
+    int s = higher ? 31 - __builtin_clz(higher) : 0;
+    set = weights + inputs * (j + 8 * s + 64 * misses);
+    int32_t t = squash_index(mix_dot<inputs>(x, set));
+    if (!mix_t_valid(t)) {
+      fill_weights(weights, reset_floats, fresh_weight);
+      t = 0;
+    }
+    p = sq->v[t + squash_table_zero];
+    c2n = clamp_c2n(p);
+    check(c2n > 0 && c2n < 1, "c2n>0 && c2n<1");
+    return prob12(c2n);
+  }
+
+  void update(const float* x, int y) {
+    mix_train<inputs>(x, set, mix_error(y, p, learning_rate));
+    if ((y == 1 && c2n < 0.5f) || (y == 0 && c2n > 0.5f)) misses++;
+  }
+};
+
+struct byte_model_state {
+  uint8_t* buf;
+  int32_t length;
+  int64_t pos = 0;  // next byte to code; the loop resumes here after the table grows
+  uint64_t key[256];
+  uint64_t second[16];  // second-nibble hash of each high nibble
+  byte_predictor bp;
+  byte_mixer mix;
+};
+
+constexpr uint64_t selections_per_byte = 2 * contexts;
+
+// Codes bytes from st.pos on; returns false when the table needs room.
+template <bool Enc, class Table>
+bool run(byte_model_state& st, Table& table, coder& k) {
+  uint8_t* buf = st.buf;
+  byte_predictor& bp = st.bp;
+  for (int64_t i = st.pos; i < st.length; i++) {
+    if (!table.has_room(selections_per_byte)) {
+      st.pos = i;
+      return false;
+    }
+    bp_predict(bp, i);
+    bp.flag_coded = 0;
+    if (static_cast<double>(bp.p) > flag_threshold) {
+      bp.flag_coded = 1;
+      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
+        if constexpr (!Enc) buf[i] = bp.guess;
+        bp_update(bp, i);
+        continue;
+      }
+    }
+    st.mix.misses = 0;
+    uint64_t h[contexts];
+    h[0] = 0x2593059382085831;
+    h[1] = st.key[buf[i - 1]] ^ 0x6ed35eb6c711da76;
+    for (int j = 2; j <= 6; j++) h[j] = (h[j - 1] + order_step) ^ st.key[buf[i - j]];
+    h[7] = hash_a((uint64_t{bp.guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
+    uint16_t* ways[contexts];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
+    if constexpr (Enc) {
+      uint64_t f = st.second[buf[i] >> 4];
+      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ f);
+    }
+    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
+    uint64_t f = st.second[hi];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ f);
+    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
+    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    bp_update(bp, i);
+  }
+  return true;
+}
+
+}  // namespace
+
+void byte_model(uint8_t* buf, int32_t length, coder& k, int direction) {
+  const int32_t n = length > 0 ? length : 0;
+  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  byte_model_state st;
+  st.buf = buf;
+  st.length = n;
+  rng_seed(1);
+  for (auto& v : st.key) v = rng_next();
+  for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
+  auto* weights = reinterpret_cast<float*>(arena_alloc(weight_sets * inputs * sizeof(float)));
+  bp_init(st.bp, buf, 3, bp_preset_bytes);
+  fill_weights(weights, weight_sets * inputs, fresh_weight);
+  squash_table sq;
+  build_squash_table(sq);
+  st.mix.weights = weights;
+  st.mix.sq = &sq;
+  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
+
+  with_table(table, direction, selections_per_byte,
+             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
+
+  if (direction == compress_dir) coder_flush(k);
+  bp_free(st.bp);
+  arena_free(weights);
+  table_close(table);
+}
+
+}  // namespace vesk

@@ -1,0 +1,178 @@
+// The model building blocks: mixer arithmetic, way selection, byte predictor.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "coding/byte_predictor.h"
+#include "coding/predictor_rows.h"
+#include "coding/logistic.h"
+#include "coding/mixer.h"
+#include "coding/nibble_table.h"
+#include "support/support.h"
+
+namespace vesk {
+namespace {
+
+// The fixed summation order, written out one rounding at a time.
+float reference_dot(const float* x, const float* w, int n) {
+  float s[8];
+  for (int j = 0; j < 8; j++) {
+    float a = x[j] * w[j];
+    float b = x[8 + j] * w[8 + j];
+    s[j] = a + b;
+    if (n == 24) {
+      float c = x[16 + j] * w[16 + j];
+      s[j] = s[j] + c;
+    }
+  }
+  float t[4];
+  for (int j = 0; j < 4; j++) t[j] = s[j] + s[j + 4];
+  float u0 = t[0] + t[2];
+  float u1 = t[1] + t[3];
+  return u0 + u1;
+}
+
+TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
+  std::mt19937 g(11);
+  std::uniform_real_distribution<float> in(-12.0f, 12.0f), wt(-3.0f, 3.0f);
+  for (int trial = 0; trial < 20000; trial++) {
+    float x[24], w[24];
+    for (int i = 0; i < 24; i++) x[i] = in(g), w[i] = wt(g);
+    ASSERT_EQ(mix_dot<16>(x, w), reference_dot(x, w, 16));
+    ASSERT_EQ(mix_dot<24>(x, w), reference_dot(x, w, 24));
+  }
+}
+
+TEST(Mixer, FreshWeights) {
+  float x[16], w[16];
+  for (int i = 0; i < 16; i++) x[i] = -0.490219f, w[i] = 0.0625f;
+  float dot = mix_dot<16>(x, w);
+  EXPECT_EQ(dot, -0.490219f);
+  EXPECT_EQ(squash_index(dot), -7);
+  EXPECT_TRUE(mix_t_valid(squash_index(130.0f)));
+  EXPECT_FALSE(mix_t_valid(squash_index(131.0f)));
+  EXPECT_TRUE(mix_t_valid(-1948));
+  EXPECT_FALSE(mix_t_valid(-1949));
+  EXPECT_FALSE(mix_t_valid(1952));
+  EXPECT_TRUE(mix_t_valid(1952, 1952));
+}
+
+TEST(Mixer, TrainingAndClamp) {
+  float x[16], w[16];
+  for (int i = 0; i < 16; i++) x[i] = static_cast<float>(i) - 8, w[i] = 0.0625f;
+  float err = mix_error(1, 0.25f, 0.001);
+  EXPECT_EQ(err, static_cast<float>(0.75 * 0.001));
+  mix_train<16>(x, w, err);
+  for (int i = 0; i < 16; i++) EXPECT_EQ(w[i], 0.0625f + x[i] * err);
+  EXPECT_EQ(clamp_c2n(0.0f), 9.99999997e-07f);
+  EXPECT_EQ(clamp_c2n(1.0f), 0.99999899f);
+  EXPECT_EQ(clamp_c2n(0.3f), 0.3f);
+  EXPECT_EQ(prob12(clamp_c2n(0.0f)), 1u);
+  EXPECT_EQ(prob12(clamp_c2n(1.0f)), 4095u);
+}
+
+TEST(NibbleTable, WaySelection) {
+  uint16_t b[bucket_words] = {};
+  // The first context claims way 0 with its tag.
+  EXPECT_EQ(select_way(b, 0x1234), b);
+  EXPECT_EQ(b[0], 0x1234);
+  EXPECT_EQ(select_way(b, 0x1234), b);
+  // Any other tag shares way 1, whose tag reads 1 after the first use.
+  EXPECT_EQ(select_way(b, 0x5678), b + way_words);
+  EXPECT_EQ(b[way_words], 1);
+  EXPECT_EQ(select_way(b, 0x9ABC), b + way_words);
+  // A tag of 0 selects way 0 of an empty bucket without marking it.
+  uint16_t e[bucket_words] = {};
+  EXPECT_EQ(select_way(e, 0), e);
+  EXPECT_EQ(e[0], 0);
+  EXPECT_EQ(select_way(e, 0x4444), e);
+  EXPECT_EQ(e[0], 0x4444);
+}
+
+TEST(NibbleTable, BucketAddressing) {
+  // 2 GiB: bits 39..63 of the hash pick the bucket; 8 GiB: bits 37..63.
+  direct_table t2{nullptr, table_2g.shift()}, t8{nullptr, table_8g.shift()};
+  uint64_t h = 0xFEDCBA9876543210;
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(t2.bucket(h)), (h >> 33) & 0x7FFFFFC0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(t8.bucket(h)), (h >> 31) & 0x1FFFFFFC0);
+}
+
+TEST(NibbleTable, CompactMapGrowsAndMovesWithoutLosingBuckets) {
+  test::init_runtime();
+  table_set_limits(1024, 1 << 14);
+  table_storage s = table_open(table_2g, 0);
+  ASSERT_TRUE(s.compact);
+  std::mt19937_64 g(3);
+  std::vector<uint64_t> hashes(20000);
+  for (auto& h : hashes) h = g();
+  // Mark every bucket with a value derived from its hash, growing as needed.
+  for (size_t i = 0; i < hashes.size(); i++) {
+    if (s.compact && !s.map.has_room(1)) table_grow(s, 1);
+    uint16_t* b = s.compact ? s.map.bucket(hashes[i]) : s.direct.bucket(hashes[i]);
+    b[5] = static_cast<uint16_t>(hashes[i] >> 40);
+  }
+  EXPECT_FALSE(s.compact);  // 20000 buckets exceed a map of 2^14 entries
+  for (uint64_t h : hashes) ASSERT_EQ(s.direct.bucket(h)[5], static_cast<uint16_t>(h >> 40));
+  table_close(s);
+  table_set_limits(0, 0);
+}
+
+TEST(BytePredictor, StartOfStream) {
+  test::init_runtime();
+  uint8_t data[16] = {};  // 8 zero history bytes, then the stream
+  byte_predictor bp;
+  bp_init(bp, data + 8, 3, bp_preset_bytes);
+  bp_predict(bp, 0);
+  EXPECT_EQ(bp.guess, 0);
+  EXPECT_EQ(bp.best, 0);
+  EXPECT_EQ(bp.agreement, 7);
+  EXPECT_EQ(bp.x, 0.0f);
+  EXPECT_EQ(bp.p, 0.50449193f);
+  bp_free(bp);
+}
+
+TEST(BytePredictor, CountsGrowAndSaturate) {
+  test::init_runtime();
+  std::vector<uint8_t> data(8 + 600, 'a');
+  for (int i = 0; i < 8; i++) data[i] = 0;
+  byte_predictor bp;
+  bp_init(bp, data.data() + 8, 3, bp_preset_bytes);
+  int coded_flags = 0;
+  for (int i = 0; i < 600; i++) {
+    bp_predict(bp, i);
+    bp.flag_coded = static_cast<double>(bp.p) > 0.7;
+    coded_flags += bp.flag_coded;
+    bp_update(bp, i);
+  }
+  // Repeating bytes become confident guesses.
+  EXPECT_EQ(bp.guess, 'a');
+  EXPECT_GT(bp.p, 0.9f);
+  EXPECT_GT(coded_flags, 500);
+  // The order-8 slot of an all-'a' context has counted to 255 and stays.
+  uint64_t slot = bp.slots[2 * bp_slots_per_order + (bp.hashes[2] & 0xFFF)];
+  uint32_t half = (static_cast<uint32_t>(slot) >> 16) == (bp.hashes[2] >> 16)
+                      ? static_cast<uint32_t>(slot)
+                      : static_cast<uint32_t>(slot >> 32);
+  EXPECT_EQ(half & 0xFF, 255u);
+  EXPECT_EQ((half >> 8) & 0xFF, 'a');
+  bp_free(bp);
+}
+
+TEST(BytePredictor, ProbabilityRowsKeepTheirFixedStart) {
+  EXPECT_EQ(predictor_rows[0][0], 0.5f);
+  EXPECT_EQ(predictor_rows[0][1], 0.27356f);
+  EXPECT_EQ(predictor_rows[0][5], 0.79078f);
+  EXPECT_NEAR(predictor_rows[0][255], 0.9965, 0.005);
+  EXPECT_EQ(predictor_rows[1][2], 0.72673f);
+  EXPECT_EQ(predictor_rows[2][4], 0.94f);
+  EXPECT_EQ(predictor_rows[6][1], 0.13620f);
+  for (int k = 0; k < 256; k++) EXPECT_EQ(predictor_rows[1][k], predictor_rows[3][k]);
+  for (int r = 0; r < 7; r++) {
+    EXPECT_EQ(predictor_rows[r][0], 0.5f);
+    for (int k = 6; k < 256; k++) EXPECT_GE(predictor_rows[r][k], predictor_rows[r][k - 1]);
+    for (int k = 0; k < 256; k++) EXPECT_LT(predictor_rows[r][k], 1.0f);
+  }
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "support/model_support.h"
+
+namespace vesk::test {
+namespace {
+
+class ByteModel : public testing::Test {
+ protected:
+  void SetUp() override { init_runtime(); }
+  void TearDown() override { table_set_limits(0, 0); }
+};
+
+bytes machine_binary(size_t n) {
+  bytes b = read_bytes("/proc/self/exe");
+  if (b.size() > n) b.resize(n);
+  return b;
+}
+
+TEST_F(ByteModel, EmptyStreamCodesOnlyTheFlush) {
+  EXPECT_EQ(model_encode(byte_model, {}), (bytes{0xFF, 0x7F, 0xFF, 0xFF}));
+  EXPECT_EQ(model_round_trip(byte_model, {}), 4u);
+}
+
+TEST_F(ByteModel, RoundTripsVariedStreams) {
+  bytes all(256);
+  for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
+  const std::vector<bytes> streams = {
+      {0x00}, {0xFF}, all, bytes(1 << 20, 0), random_bytes(100000, 7), text_sample(200000, 9),
+      machine_binary(300000), bytes(5000, 'x'),
+  };
+  for (const bytes& s : streams) model_round_trip(byte_model, s);
+}
+
+TEST_F(ByteModel, CompressesWhatItShould) {
+  // Zeros cost about one flag bit each; text well under 3 bits per byte;
+  // random data barely grows.
+  EXPECT_LT(model_round_trip(byte_model, bytes(1 << 20, 0)), 2000u);
+  EXPECT_LT(model_round_trip(byte_model, text_sample(200000, 9)), 200000u * 3 / 8);
+  EXPECT_LT(model_round_trip(byte_model, random_bytes(100000, 7)), 100000u * 101 / 100);
+}
+
+TEST_F(ByteModel, EveryTableRepresentationCodesTheSame) {
+  const std::vector<bytes> streams = {text_sample(60000, 3), machine_binary(60000),
+                                      random_bytes(20000, 4)};
+  for (const bytes& s : streams) {
+    table_set_limits(0, 0);  // automatic: compact, growing
+    bytes automatic = model_encode(byte_model, s);
+    table_set_limits(1024, 1);  // direct from the start
+    bytes direct = model_encode(byte_model, s);
+    table_set_limits(1024, 4096);  // a small map that moves to direct midway
+    bytes moved = model_encode(byte_model, s);
+    table_set_limits(1 << 22, 1 << 22);  // one big map, never grows
+    bytes big_map = model_encode(byte_model, s);
+    EXPECT_EQ(automatic, direct);
+    EXPECT_EQ(automatic, moved);
+    EXPECT_EQ(automatic, big_map);
+    // Decoding through another representation restores the stream too.
+    table_set_limits(1024, 4096);
+    EXPECT_EQ(model_decode(byte_model, automatic, s.size()), s);
+  }
+}
+
+TEST_F(ByteModel, CodingTwiceGivesTheSameBytes) {
+  bytes s = text_sample(30000, 5);
+  EXPECT_EQ(model_encode(byte_model, s), model_encode(byte_model, s));
+}
+
+TEST_F(ByteModel, GoldenCodedStream) {
+  // Pins the format: the state tables, the predictor rows, the hashes and
+  // every float operation of the model. A change here breaks old archives.
+  bytes s = text_sample(50000, 2024);
+  bytes coded = model_encode(byte_model, s);
+  EXPECT_EQ(coded.size(), 12124u);
+  EXPECT_EQ(checksum(coded), 93274595u);
+}
+
+TEST_F(ByteModel, CorruptStreamDecodesWithinBounds) {
+  bytes s = text_sample(20000, 6);
+  bytes coded = model_encode(byte_model, s);
+  coded[coded.size() / 2] ^= 0x55;
+  bytes back = model_decode(byte_model, coded, s.size());
+  EXPECT_EQ(back.size(), s.size());
+  EXPECT_NE(back, s);
+  bytes truncated(coded.begin(), coded.begin() + static_cast<long>(coded.size() / 3));
+  bool exact = true;
+  model_decode(byte_model, truncated, s.size(), &exact);
+  EXPECT_FALSE(exact);
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -1,0 +1,48 @@
+#include "support/model_support.h"
+
+#include <cstring>
+
+namespace vesk::test {
+
+// Compresses data with the model and returns the coded bytes.
+bytes model_encode(const model_call& model, const bytes& data) {
+  bytes in(model_history + data.size() + 64, 0);
+  if (!data.empty()) std::memcpy(in.data() + model_history, data.data(), data.size());
+  bytes out(2 * data.size() + 4096);
+  coder k;
+  coder_init_encode(k, out.data(), out.size());
+  model(in.data() + model_history, static_cast<int32_t>(data.size()), k, 1);
+  EXPECT_EQ(k.overrun, 0u);
+  out.resize(coder_length(k));
+  return out;
+}
+
+// Decodes n bytes; `exact` reports whether the decoder ended exactly at the
+// end of the coded bytes.
+bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact) {
+  bytes out(model_history + n + 64, 0xCD);
+  std::fill(out.begin(), out.begin() + model_history, 0);
+  coder k;
+  coder_init_decode(k, coded.data(), coded.size());
+  model(out.data() + model_history, static_cast<int32_t>(n), k, 0);
+  if (exact != nullptr) *exact = coder_length(k) == coded.size() && k.overrun == 0;
+  bytes r(n);
+  if (n != 0) std::memcpy(r.data(), out.data() + model_history, n);
+  return r;
+}
+
+// Round trip: returns the coded size; checks the restored stream, the
+// decoder's exact end, and that nothing leaked in the arena.
+size_t model_round_trip(const model_call& model, const bytes& data) {
+  int64_t blocks = arena_blocks(), allocated = arena_allocated();
+  bytes coded = model_encode(model, data);
+  bool exact = false;
+  bytes back = model_decode(model, coded, data.size(), &exact);
+  EXPECT_TRUE(back == data) << "stream of " << data.size() << " bytes";
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(arena_blocks(), blocks);
+  EXPECT_EQ(arena_allocated(), allocated);
+  return coded.size();
+}
+
+}  // namespace vesk::test

@@ -1,0 +1,38 @@
+// Running a model over a stream in both directions, the way the containers
+// do: zero history in front of each buffer, a fresh coder per direction.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "coding/arithmetic.h"
+#include "support/support.h"
+#include "util/arena.h"
+
+namespace vesk::test {
+
+using model_call = std::function<void(uint8_t*, int32_t, coder&, int)>;
+
+constexpr size_t model_history = 1024;
+
+// Compresses data with the model and returns the coded bytes.
+bytes model_encode(const model_call& model, const bytes& data);
+
+// Decodes n bytes; `exact` reports whether the decoder ended exactly at the
+// end of the coded bytes.
+bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact = nullptr);
+
+// Round trip: returns the coded size; checks the restored stream, the
+// decoder's exact end, and that nothing leaked in the arena.
+size_t model_round_trip(const model_call& model, const bytes& data);
+
+// 32-bit FNV-1a, for golden checksums of coded streams.
+inline uint32_t checksum(const bytes& b) {
+  uint32_t h = 2166136261u;
+  for (uint8_t c : b) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+}  // namespace vesk::test
