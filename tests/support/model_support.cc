@@ -6,8 +6,9 @@ namespace vesk::test {
 
 // Compresses data with the model and returns the coded bytes.
 bytes model_encode(const model_call& model, const bytes& data) {
-  bytes in(model_history + data.size() + 64, 0);
-  if (!data.empty()) std::memcpy(in.data() + model_history, data.data(), data.size());
+  bytes in(model_history, 0);
+  in.insert(in.end(), data.begin(), data.end());
+  in.resize(in.size() + 64, 0);
   bytes out(2 * data.size() + 4096);
   coder k;
   coder_init_encode(k, out.data(), out.size());
