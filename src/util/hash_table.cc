@@ -1,0 +1,77 @@
+#include "util/hash_table.h"
+
+#include <cstdlib>
+
+#include "util/fail.h"
+#include "util/fasthash.h"
+
+namespace vesk {
+
+void hash_create(hash_table& ht, int32_t l) {
+  check(ht.allocated == 0, "ht->allocated==0");
+  check(l > 0 && (l & (l - 1)) == 0, "l is a power of two");
+  ht.count = 0;
+  ht.l = ht.lc = l;
+  ht.size = static_cast<int32_t>(1.3 * l);
+  ht.mask = l - 1;
+  ht.a = static_cast<hash_entry*>(std::calloc(static_cast<size_t>(ht.size), sizeof(hash_entry)));
+  check(ht.a != nullptr, "ht->a!=NULL");
+  ht.allocated = 1;
+}
+
+void hash_free(hash_table& ht) {
+  check(ht.allocated == 1, "ht->allocated==1");
+  std::free(ht.a);
+  ht = hash_table{};
+}
+
+int32_t hash_capacity(int32_t l) { return static_cast<int32_t>(0.8 * l) - 1; }
+
+int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value) {
+  const uint64_t h = fasthash64(bytes, len);
+  int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(ht.mask));
+  int32_t s = i;
+  if (ht.a[i].key != 0) {
+    for (;;) {
+      if (ht.a[i].key == h) return ~ht.a[i].value;
+      int32_t j = ht.a[i].next;
+      if (j == 0) {
+        // Append at the free overflow entry and move lc to the next one.
+        s = ht.lc;
+        ht.a[i].next = s;
+        int32_t k = s + 1;
+        while (k < ht.size && ht.a[k].key != 0) k++;
+        if (k == ht.size) {
+          k = ht.l;
+          while (k < s && ht.a[k].key != 0) k++;
+          check(k < s, "flag2");  // the overflow area is full
+        }
+        ht.lc = k;
+        break;
+      }
+      if (ht.a[j].key == 0) {
+        s = j;
+        break;
+      }
+      i = j;
+    }
+  }
+  ht.a[s].key = h;
+  ht.a[s].value = value;
+  ht.count++;
+  check(ht.count < static_cast<int32_t>(0.8 * ht.l), "ht->count<(int)(.8*ht->l)");
+  return value;
+}
+
+int32_t hash_find(const hash_table& ht, const void* bytes, size_t len) {
+  const uint64_t h = fasthash64(bytes, len);
+  int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(ht.mask));
+  while (ht.a[i].key != 0) {
+    if (ht.a[i].key == h) return ht.a[i].value;
+    i = ht.a[i].next;
+    if (i == 0) break;
+  }
+  return -1;
+}
+
+}  // namespace vesk

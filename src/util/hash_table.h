@@ -1,0 +1,43 @@
+// A chained hash table from byte strings to 32-bit values, keyed by the
+// strings' fasthash64 values alone: the table never stores or compares the
+// bytes, so callers that must tell two strings apart compare them on a hit.
+// Entries 0 .. l-1 are the primary area addressed by the hash; l .. size-1
+// the overflow area that holds the rest of every chain.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vesk {
+
+struct hash_entry {
+  uint64_t key;   // fasthash64 of the string; 0 = empty
+  int32_t value;
+  int32_t next;   // next entry of the chain, 0 = none
+};
+
+struct hash_table {
+  hash_entry* a = nullptr;
+  int32_t allocated = 0;
+  int32_t count = 0;
+  int32_t mask = 0;
+  int32_t l = 0;     // primary entries, a power of two
+  int32_t size = 0;  // all entries, 1.3 x l
+  int32_t lc = 0;    // next free entry of the overflow area
+};
+
+void hash_create(hash_table& ht, int32_t l);
+void hash_free(hash_table& ht);
+
+// The most keys a table of l primary entries holds: an insert that brings
+// the count to (int)(0.8 x l) stops the run.
+int32_t hash_capacity(int32_t l);
+
+// Inserts the string with `value` and returns value, or, when the key is
+// present, returns ~(stored value) and changes nothing.
+int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value);
+
+// Looks a key up without inserting; returns the stored value or -1.
+int32_t hash_find(const hash_table& ht, const void* bytes, size_t len);
+
+}  // namespace vesk

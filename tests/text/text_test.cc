@@ -1,0 +1,298 @@
+#include "text/text.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+#include "text/partition.h"
+#include "text/passes.h"
+#include "text/sort.h"
+#include "util/bytes.h"
+#include "util/hash_table.h"
+
+namespace vesk {
+namespace {
+
+std::string run_pass(text_buf (*pass)(const uint8_t*, int64_t), const std::string& text) {
+  std::string a = text + " ";
+  text_buf r = pass(reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(text.size()));
+  EXPECT_EQ(r.a[r.n], ' ');
+  std::string out(reinterpret_cast<char*>(r.a), static_cast<size_t>(r.n));
+  text_release(r);
+  return out;
+}
+
+// The token text of a file: " " + file through the three forward passes.
+std::string tokens_of(const std::string& file) {
+  std::string t = " " + file;
+  t = run_pass(escape_spaces, t);
+  t = run_pass(split_tokens, t);
+  return run_pass(encode_case, t);
+}
+
+TEST(TextPasses, Examples) {
+  EXPECT_EQ(tokens_of("Hello, World!"), " \\s \\u hello \\s , \\u world \\s !");
+  EXPECT_EQ(tokens_of("NASA"), " \\s \\v nasa");
+  EXPECT_EQ(tokens_of("A"), " \\s \\u a");
+  EXPECT_EQ(tokens_of("McDonald aBC Ab"), " \\s McDonald aBC \\u ab");
+  EXPECT_EQ(tokens_of("a  b"), " \\s a \\_ \\s b");
+  EXPECT_EQ(tokens_of("2024"), " \\s 2 \\s 0 \\s 2 \\s 4");
+  EXPECT_EQ(tokens_of("a\\b"), " \\s a \\s \\\\b");
+  // An empty token ends these two: the text's closing space follows one.
+  EXPECT_EQ(tokens_of(""), " \\s ");
+  EXPECT_EQ(tokens_of("hello world "), " \\s hello world ");
+  EXPECT_EQ(tokens_of("hello world  "), " \\s hello world \\_");
+  EXPECT_EQ(tokens_of(" x"), " \\s \\_ \\s x");
+}
+
+std::string restore(std::string tokens) {
+  tokens += " ";
+  tokens.append(text_pad, '\0');
+  auto* a = reinterpret_cast<uint8_t*>(tokens.data());
+  int64_t n = static_cast<int64_t>(tokens.size()) - 1 - text_pad;
+  decode_case(a, n);
+  join_tokens(a, n);
+  unescape_spaces(a, n);
+  EXPECT_EQ(a[n], ' ');
+  return tokens.substr(0, static_cast<size_t>(n));
+}
+
+TEST(TextPasses, InverseUndoesEveryPass) {
+  EXPECT_EQ(restore(" \\s \\u hello"), " Hello");
+  const char* samples[] = {"", " ", "  ", "Hello, World!", "a\\b", "\\s\\u\\v\\_x", "ABC def GHi",
+                           "\t\r\n", "x  ", "  x", "\\", "\\\\", "A B C", "a1B2", "\\ \\"};
+  for (const char* s : samples) EXPECT_EQ(restore(tokens_of(s)), std::string(" ") + s) << s;
+}
+
+TEST(TextPasses, EveryShortStringRoundTrips) {
+  const std::string alphabet = " \\suv_Ab.";
+  // All strings of length up to 5 over the alphabet.
+  std::vector<std::string> level = {""};
+  for (int len = 0; len <= 5; len++) {
+    std::vector<std::string> next;
+    for (const auto& s : level) {
+      ASSERT_EQ(restore(tokens_of(s)), " " + s) << "[" << s << "]";
+      if (len < 5)
+        for (char c : alphabet) next.push_back(s + c);
+    }
+    level = std::move(next);
+  }
+}
+
+struct streams {
+  std::vector<std::string> words;  // dictionary in index order
+  std::vector<uint32_t> codes;
+  int64_t listc = 0;
+};
+
+streams forward(const std::string& file) {
+  test::init_runtime();
+  std::string a = " " + file + " ";
+  text_state t;
+  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  streams s;
+  s.listc = t.listc;
+  std::string word;
+  for (int64_t p = 1; p < t.listc; p++) {
+    if (t.list[p] == ' ') {
+      s.words.push_back(word);
+      word.clear();
+    } else {
+      word += static_cast<char>(t.list[p]);
+    }
+  }
+  EXPECT_EQ(t.list[0], ' ');
+  EXPECT_EQ(static_cast<int64_t>(s.words.size()), t.list2c);
+  for (int64_t k = 0; k < t.codesc; k++) {
+    uint32_t c;
+    EXPECT_TRUE(slot_code(get_u32(t.codes + 4 * k), &c));
+    s.codes.push_back(c);
+  }
+  EXPECT_EQ(t.list[-1], 0);
+  EXPECT_EQ(t.codes[-1], 0);
+  EXPECT_EQ(get_u32(t.codes + 4 * t.codesc), 0u);  // the byte past the end reads zero
+  text_release_streams(t);
+  return s;
+}
+
+std::string round_trip(const std::string& file) {
+  test::init_runtime();
+  std::string a = " " + file + " ";
+  text_state t;
+  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  uint8_t* out = nullptr;
+  int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out);
+  std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
+  EXPECT_EQ(out[0], ' ');
+  EXPECT_EQ(out[n], ' ');
+  std::free(out);
+  text_release_streams(t);
+  return r;
+}
+
+TEST(TextTransform, CatDogBird) {
+  streams s = forward("the cat and the dog and the bird");
+  EXPECT_EQ(s.words, (std::vector<std::string>{"the", "and", "\\s", "cat", "dog", "bird"}));
+  EXPECT_EQ(s.codes, (std::vector<uint32_t>{2, 0, 3, 1, 0, 4, 1, 0, 5}));
+}
+
+TEST(TextTransform, Hello) {
+  streams s = forward("Hello");
+  EXPECT_EQ(s.words, (std::vector<std::string>{"\\u", "\\s", "hello"}));
+  EXPECT_EQ(s.codes, (std::vector<uint32_t>{1, 0, 2}));
+}
+
+TEST(TextTransform, EmptyFile) {
+  streams s = forward("");
+  EXPECT_EQ(s.words, (std::vector<std::string>{"", "\\s"}));
+  EXPECT_EQ(s.listc, 5);
+  EXPECT_EQ(s.codes, (std::vector<uint32_t>{1, 0}));
+  EXPECT_EQ(round_trip(""), "");
+}
+
+TEST(TextTransform, SlotSerialisation) {
+  EXPECT_EQ(code_slot(127), 0x7Fu);
+  EXPECT_EQ(code_slot(128), 0x80u);
+  EXPECT_EQ(code_slot(16511), 0xFFBFu);
+  EXPECT_EQ(code_slot(16512), 0xC0u);
+  for (uint32_t c : {0u, 1u, 127u, 128u, 200u, 16511u, 16512u, 70000u, code_limit - 1}) {
+    uint32_t back;
+    ASSERT_TRUE(slot_code(code_slot(c), &back));
+    EXPECT_EQ(back, c);
+  }
+  uint32_t c;
+  EXPECT_FALSE(slot_code(0x0100, &c));    // a one-byte code with a non-zero byte above it
+  EXPECT_FALSE(slot_code(0x010080, &c));  // a two-byte code likewise
+  EXPECT_FALSE(slot_code(0x010000C0, &c));
+}
+
+TEST(TextTransform, RankSortIsStableAndDescending) {
+  uint32_t r[8] = {3, 0, 5, 1, 3, 2, 5, 3};
+  rank_sort(r, 4, 2, 0);
+  EXPECT_EQ(std::vector<uint32_t>(r, r + 8), (std::vector<uint32_t>{5, 1, 5, 3, 3, 0, 3, 2}));
+  uint32_t big[4] = {1, 0, 0x80000000u, 1};  // keys compare unsigned
+  rank_sort(big, 2, 2, 0);
+  EXPECT_EQ(big[0], 0x80000000u);
+}
+
+std::vector<uint32_t> order(const std::vector<uint32_t>& codes, uint32_t lo, uint32_t hi,
+                            uint32_t words) {
+  test::init_runtime();
+  std::vector<uint32_t> perm(hi - lo, 99);
+  order_tier(codes.data(), static_cast<int64_t>(codes.size()), perm.data(), lo, hi, words);
+  return perm;
+}
+
+TEST(TextTransform, BisectionExamples) {
+  // Word indices: 0 = x, 1 = z, tier [2, ...).
+  EXPECT_EQ(order({0, 2}, 2, 3, 3), (std::vector<uint32_t>{0}));
+  // Two words each preceded once by x: no move helps, the range is reversed.
+  EXPECT_EQ(order({0, 2, 0, 3}, 2, 4, 4), (std::vector<uint32_t>{1, 0}));
+  // A preceded twice by x, B twice by z: A moves to side 1, which comes first.
+  EXPECT_EQ(order({0, 2, 0, 2, 1, 3, 1, 3}, 2, 4, 4), (std::vector<uint32_t>{0, 1}));
+  // Six words, three after x and three after z.
+  EXPECT_EQ(order({0, 2, 0, 3, 0, 4, 1, 5, 1, 6, 1, 7}, 2, 8, 8),
+            (std::vector<uint32_t>{2, 1, 0, 3, 4, 5}));
+}
+
+TEST(TextTransform, ApplyOrder) {
+  uint8_t list[] = {' ', 'a', 'b', ' ', 'c', ' '};
+  int64_t list2[] = {0, 3, 5};
+  uint32_t codes[] = {0, 1, 1, 0};
+  const uint32_t perm[] = {1, 0};
+  apply_order(codes, 4, perm, 0, 2, list, list2);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(list), 6), " c ab ");
+  EXPECT_EQ(list2[1], 2);
+  EXPECT_EQ(list2[2], 5);
+  EXPECT_EQ(std::vector<uint32_t>(codes, codes + 4), (std::vector<uint32_t>{1, 0, 0, 1}));
+  const uint32_t identity[] = {0, 1};
+  apply_order(codes, 4, identity, 0, 2, list, list2);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(list), 6), " c ab ");
+  apply_order(codes, 4, identity, 1, 1, list, list2);  // empty tier
+}
+
+TEST(TextTransform, RoundTripsAnyBytes) {
+  std::mt19937_64 g(17);
+  std::vector<std::string> inputs = {"", " ", "  ", "x", "Hello", "2024", "a\\b", "\\", "\\\\u",
+                                     "trailing  ", "   leading", std::string(3000, ' '),
+                                     std::string(5000, 'q'), "..,;;!!", "0123456789"};
+  std::string all;
+  for (int i = 0; i < 256; i++) all += static_cast<char>(i);
+  inputs.push_back(all);
+  inputs.push_back(all + all + "\0\0\0" + all);
+  for (int trial = 0; trial < 30; trial++) {
+    std::string s;
+    size_t len = g() % 3000;
+    for (size_t i = 0; i < len; i++) s += static_cast<char>(g());
+    inputs.push_back(s);
+    // Random words with random case and punctuation.
+    std::string w;
+    for (size_t i = 0; i < len; i++) {
+      uint64_t r = g() % 40;
+      w += r < 26 ? static_cast<char>((g() % 2 ? 'a' : 'A') + r) : " .,\\\t\n_AZaz01"[r - 26];
+    }
+    inputs.push_back(w);
+  }
+  test::bytes text = test::text_sample(300000, 5);
+  inputs.emplace_back(text.begin(), text.end());
+  for (const auto& s : inputs) ASSERT_EQ(round_trip(s), s) << s.size();
+}
+
+TEST(TextTransform, TiersAndCodes) {
+  // Enough distinct words for all three tiers: every code below the
+  // dictionary size, one-byte codes for the most frequent words.
+  std::string s;
+  auto word = [](int i) {
+    std::string w = "w";
+    for (; i > 0; i /= 26) w += static_cast<char>('a' + i % 26);
+    return w;
+  };
+  for (int i = 0; i < 20000; i++) s += word(i % 17000) + " ";
+  for (int i = 0; i < 1000; i++) s += "the ";
+  streams st = forward(s);
+  EXPECT_GT(st.words.size(), 16512u);
+  for (uint32_t c : st.codes) ASSERT_LT(c, st.words.size());
+  EXPECT_LT(std::find(st.words.begin(), st.words.end(), "the") - st.words.begin(), 128);
+  EXPECT_EQ(round_trip(s), s);
+}
+
+TEST(TextTransform, InverseRejectsBadStreams) {
+  test::init_runtime();
+  const uint8_t list[] = {' ', '\\', 's', ' ', 'a', ' ', 'b', ' '};  // \s, a, b
+  auto inverse = [&](std::vector<uint32_t> slots) {
+    std::vector<uint8_t> c(4 * slots.size() + 4);
+    for (size_t i = 0; i < slots.size(); i++) put_u32(&c[4 * i], slots[i]);
+    uint8_t* out = nullptr;
+    int64_t n = text_inverse(c.data(), static_cast<int64_t>(slots.size()), list, 8, &out);
+    std::free(out);
+    return n;
+  };
+  EXPECT_EQ(inverse({0, 1, 2, 1}), 6);  // " a b a"
+  EXPECT_EXIT({ dup2(2, 1); inverse({0, 3}); }, testing::ExitedWithCode(1), "beyond the dictionary");
+  EXPECT_EXIT({ dup2(2, 1); inverse({0x100}); }, testing::ExitedWithCode(1), "malformed");
+  EXPECT_EXIT({ dup2(2, 1); inverse({0x80}); }, testing::ExitedWithCode(1), "beyond the dictionary");
+}
+
+TEST(HashTable, InsertAndChains) {
+  hash_table ht;
+  hash_create(ht, 4);
+  EXPECT_EQ(hash_insert(ht, "ab", 2, 7), 7);
+  EXPECT_EQ(hash_insert(ht, "ab", 2, 9), ~7);
+  EXPECT_EQ(hash_find(ht, "ab", 2), 7);
+  EXPECT_EQ(hash_find(ht, "zz", 2), -1);
+  EXPECT_EQ(hash_insert(ht, "", 0, 1), 1);  // the empty string is a key
+  // A table of l = 4 holds two keys: the third stops.
+  EXPECT_EXIT({ dup2(2, 1); hash_insert(ht, "c", 1, 2); }, testing::ExitedWithCode(1),
+              "ht->count<\\(int\\)\\(.8\\*ht->l\\)");
+  hash_free(ht);
+}
+
+}  // namespace
+}  // namespace vesk
