@@ -103,7 +103,7 @@ inline uint16_t* select(Table& t, uint64_t h) {
 struct table_storage {
   uint8_t* block = nullptr;
   uint64_t bytes = 0;      // table size
-  uint64_t dirty = 0;      // bytes of the block that may be non-zero
+  uint64_t dirty = 0;      // bytes from the block's start that may be non-zero
   uint64_t map_limit = 0;  // largest map capacity before the direct layout
   bool compact = false;
   direct_table direct;

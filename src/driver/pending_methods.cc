@@ -4,8 +4,6 @@
 
 namespace vesk {
 
-void text_compress(const char*, const char*) { fail("The text method is not available yet\n"); }
-void text_decompress(const char*, const char*) { fail("The text method is not available yet\n"); }
 void mixed_compress(const char*, const char*) { fail("The mixed method is not available yet\n"); }
 void mixed_decompress(const char*, const char*) { fail("The mixed method is not available yet\n"); }
 

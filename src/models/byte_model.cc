@@ -78,6 +78,9 @@ bool run(byte_model_state& st, Table& table, coder& k) {
       st.pos = i;
       return false;
     }
+    if constexpr (!Enc) {
+      if (k.overrun) break;  // past the coded bytes: the stream is damaged
+    }
     bp_predict(bp, i);
     bp.flag_coded = 0;
     if (static_cast<double>(bp.p) > flag_threshold) {

@@ -20,4 +20,10 @@ constexpr int decompress_dir = 0;
 // mismatch, blocktype and branch streams).
 void byte_model(uint8_t* buf, int32_t length, coder& k, int direction);
 
+// Word-code model: the text method's word-code stream (4-byte slots). It
+// codes one byte more than the slots' codes, at buf[length]: that byte must
+// be readable when compressing and writable when decompressing, and 12 zero
+// bytes must precede the buffer.
+void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction);
+
 }  // namespace vesk

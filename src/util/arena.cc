@@ -92,13 +92,20 @@ uint8_t* arena_alloc(int64_t n) {
   return allocstore + old + arena_page;
 }
 
-uint8_t* arena_alloc_zeroed(int64_t n) {
-  int64_t dirty_end = alloc_peak;
+uint8_t* arena_alloc_dirty(int64_t n, int64_t* dirty) {
+  const int64_t dirty_end = alloc_peak;
   uint8_t* a = arena_alloc(n);
-  int64_t start = a - allocstore;
-  int64_t usable = allocated - arena_page - start;
-  int64_t dirty = dirty_end - start;
-  if (dirty > usable) dirty = usable;
+  const int64_t start = a - allocstore;
+  const int64_t usable = allocated - arena_page - start;
+  int64_t d = dirty_end - start;
+  if (d > usable) d = usable;
+  *dirty = d > 0 ? d : 0;
+  return a;
+}
+
+uint8_t* arena_alloc_zeroed(int64_t n) {
+  int64_t dirty;
+  uint8_t* a = arena_alloc_dirty(n, &dirty);
   if (dirty <= 0) return a;
   // Small spans are cheaper to clear by hand than to fault in again.
   constexpr int64_t clear_by_hand = int64_t{1} << 20;

@@ -26,6 +26,11 @@ uint8_t* arena_alloc(int64_t n);
 // in proportion to what is touched later, not to n.
 uint8_t* arena_alloc_zeroed(int64_t n);
 
+// As arena_alloc, and tells how many bytes from the block's start may hold
+// what earlier blocks left there; beyond them the block reads as zero. For
+// callers that clear only what they use, as they come to use it.
+uint8_t* arena_alloc_dirty(int64_t n, int64_t* dirty);
+
 // Pops the most recent block, which must be a; checks both guard zones.
 int arena_free(void* a);
 

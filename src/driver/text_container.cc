@@ -1,0 +1,130 @@
+// The text container: method word 1, then n (the file's length + 1), the
+// word-code stream's length L1 (4 bytes per slot), the dictionary stream's
+// length L2, and the two coded streams, each behind its coded length:
+//
+//   0 method (1)   4 n   8 L1   12 L2   16 K1   20 K1 bytes   20+K1 K2   24+K1 K2 bytes
+//
+// All fields are 32-bit little-endian; the file is exactly 24 + K1 + K2 bytes.
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/containers.h"
+#include "driver/limits.h"
+#include "driver/method.h"
+#include "models/model.h"
+#include "text/text.h"
+#include "util/arena.h"
+#include "util/bytes.h"
+#include "util/fail.h"
+#include "util/files.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int64_t header_bytes = 24;
+constexpr int64_t codes_history = 1024;
+constexpr int64_t list_history = 256;
+constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word model codes one more)
+
+// Room for a coded stream of an L-byte stream. A coded stream is about the
+// size of its input at worst (a few parts per thousand over, for random
+// data); twice that plus a margin is never reached in practice, and the
+// coder stops at the end of its buffer, so the container can refuse a
+// stream that does not fit instead of writing past it.
+int64_t coded_capacity(int64_t l) { return 2 * l + 65536; }
+
+[[noreturn]] void corrupt(const char* in, const char* why) {
+  fail("%s is damaged (%s); nothing was written\n", in, why);
+}
+
+}  // namespace
+
+void text_compress(const char* in, const char* out) {
+  const int64_t s = file_size(in);
+  if (s < 0) fail("%s not found", in);
+  if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
+  uint8_t* text = arena_alloc(s + 2);
+  read_file(in, text + 1, static_cast<uint64_t>(s));
+  text[0] = ' ';
+  text[s + 1] = ' ';
+  const int64_t n = s + 1;
+
+  text_state t;
+  text_forward(t, text, n);
+  const int64_t l1 = 4 * t.codesc, l2 = t.listc;
+  if (l1 > INT32_MAX || l2 > INT32_MAX)
+    fail("This file cannot be coded by the text method: its streams exceed 2 GB\n");
+
+  const int64_t cap1 = coded_capacity(l1), cap2 = coded_capacity(l2);
+  uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2);
+  put_u32(packed, static_cast<uint32_t>(method_text_word));
+  put_u32(packed + 4, static_cast<uint32_t>(n));
+  put_u32(packed + 8, static_cast<uint32_t>(l1));
+  put_u32(packed + 12, static_cast<uint32_t>(l2));
+
+  coder k;
+  coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
+  wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
+  if (k.overrun) fail("The coded word stream exceeds its buffer\n");
+  const int64_t k1 = static_cast<int64_t>(coder_length(k));
+  put_u32(packed + 16, static_cast<uint32_t>(k1));
+
+  coder_init_encode(k, packed + 24 + k1, static_cast<size_t>(cap2));
+  byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
+  if (k.overrun) fail("The coded dictionary stream exceeds its buffer\n");
+  const int64_t k2 = static_cast<int64_t>(coder_length(k));
+  put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
+
+  write_file(out, packed, static_cast<uint64_t>(header_bytes + k1 + k2));
+  arena_free(packed);
+  text_release_streams(t);
+  arena_free(text);
+}
+
+void text_decompress(const char* in, const char* out) {
+  const int64_t m = file_size(in);
+  if (m < 0) fail("File %s not found", in);
+  uint8_t* packed = arena_alloc(m);
+  read_file(in, packed, static_cast<uint64_t>(m));
+
+  // The header is checked field by field before anything is decoded.
+  if (m < header_bytes) corrupt(in, "shorter than its header");
+  const int64_t n = get_u32(packed + 4);
+  const int64_t l1 = get_u32(packed + 8);
+  const int64_t l2 = get_u32(packed + 12);
+  const int64_t k1 = get_u32(packed + 16);
+  if (n < 1 || n > input_limit) corrupt(in, "bad length");
+  if (l1 > INT32_MAX || l1 % 4 != 0) corrupt(in, "bad word stream length");
+  if (l2 > INT32_MAX || l2 < 1) corrupt(in, "bad dictionary length");
+  if (k1 < 4 || k1 % 2 != 0 || k1 > m - header_bytes) corrupt(in, "bad coded length");
+  const int64_t k2 = get_u32(packed + 20 + k1);
+  if (k2 < 4 || k2 % 2 != 0 || header_bytes + k1 + k2 != m) corrupt(in, "bad coded length");
+
+  uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
+  uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);
+  uint8_t* codes = codes_block + codes_history;
+  uint8_t* list = list_block + list_history;
+
+  // Each coded stream must be consumed exactly: the decoder reads every
+  // word the encoder wrote and not one more.
+  coder k;
+  coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
+  wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
+  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k1) corrupt(in, "word stream");
+  coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
+  byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
+  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k2) corrupt(in, "dictionary stream");
+
+  uint8_t* text = nullptr;
+  const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);
+  if (len != n) {
+    std::free(text);
+    corrupt(in, "the restored text has the wrong length");
+  }
+  write_file(out, text + 1, static_cast<uint64_t>(n - 1));
+  std::free(text);
+  arena_release(packed, codes_block, list_block);
+}
+
+}  // namespace vesk

@@ -1,0 +1,181 @@
+// The word-code model: codes the text method's word-code stream, one 32-bit
+// slot per token holding a one- to three-byte code (first byte 0xxxxxxx,
+// 10xxxxxx or 11xxxxxx) with zero bytes above it. Only the code bytes are
+// coded; the zeros above a code are skipped in both directions. The contexts
+// are whole earlier slot values and the first bytes of the earlier slots,
+// hashed as byte keys of 8 to 20 bytes, in an 8 GiB table; one 16-input
+// mixer with up to 2048 weight sets selected by the bit position, the
+// byte's place in its code and which context orders have been seen.
+#include <cstring>
+
+#include "coding/hashes.h"
+#include "coding/logistic.h"
+#include "coding/mixer.h"
+#include "coding/nibble_coder.h"
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "util/arena.h"
+#include "util/bytes.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int contexts = 8;
+constexpr int inputs = 2 * contexts;
+constexpr int reset_floats = 65536;  // sets 0..4095: every set the selector can name
+constexpr float fresh_weight = 0.0625f;
+constexpr double learning_rate = 0.0005;
+constexpr uint64_t selections_per_byte = 2 * contexts;
+
+struct word_mixer {
+  float* weights;
+  const squash_table* sq;
+  uint32_t base = 0;  // 8 x S + 1024 x Z: the part of the set fixed for the byte
+  float* set = nullptr;
+  float p = 0;
+
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    // Wd: the longest word history seen (contexts 4, 3, 2); L: the longest
+    // first-byte history seen (contexts 8, 7, 6).
+    uint32_t wd = (visited & 0x08) ? 3 : (visited & 0x04) ? 2 : (visited & 0x02) ? 1 : 0;
+    uint32_t l = (visited & 0x80) ? 3 : (visited & 0x40) ? 2 : (visited & 0x20) ? 1 : 0;
+    uint32_t sel = 2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd;
+    set = weights + inputs * sel;
+    int32_t t = squash_index(mix_dot<inputs>(x, set));
+    if (!mix_t_valid(t)) {
+      fill_weights(weights, reset_floats, fresh_weight);
+      t = 0;
+    }
+    p = sq->v[t + squash_table_zero];
+    float c2n = clamp_c2n(p);
+    check(c2n > 0 && c2n < 1, "c2n>0 && c2n<1");
+    return prob12(c2n);
+  }
+
+  void update(const float* x, int y) { mix_train<inputs>(x, set, mix_error(y, p, learning_rate)); }
+};
+
+struct word_state {
+  uint8_t* buf;
+  int64_t length;
+  int64_t pos = 0;  // walk position; the loop resumes here after the table grows
+  uint32_t w1 = 0, w2 = 0, w3 = 0;  // the three most recent non-zero slots
+  uint32_t z = 0;                   // the slot before this one is non-zero
+  uint32_t b1 = 0, b2 = 0, b3 = 0;  // first bytes of the three slots before this one
+  uint64_t second[16];
+  word_mixer mix;
+};
+
+// A key of five 32-bit values: 2k, P and three history values.
+inline uint64_t key_pair(uint32_t lo, uint32_t hi) { return uint64_t{lo} | uint64_t{hi} << 32; }
+
+template <bool Enc, class Table>
+bool run(word_state& st, Table& table, coder& k) {
+  uint8_t* buf = st.buf;
+  for (int64_t i = st.pos; i < st.length;) {
+    if (!table.has_room(selections_per_byte)) {
+      st.pos = i;
+      return false;
+    }
+    if constexpr (!Enc) {
+      if (k.overrun) break;  // past the coded bytes: the stream is damaged
+    }
+    // Walk to the next byte that belongs to a code.
+    int64_t kk = i & 3;
+    uint32_t s = 0;
+    if (kk != 0) {
+      uint8_t b0 = buf[i - kk];
+      if (b0 < 0x80) {
+        i += 3;
+      } else if ((b0 & 0xC0) == 0x80) {
+        if (kk == 1) {
+          s = 1;
+        } else {
+          i += 2;
+        }
+      } else {
+        if (kk == 1) {
+          s = 2;
+        } else if (kk == 2) {
+          s = 3;
+        } else {
+          i += 1;
+        }
+      }
+    }
+    kk = i & 3;
+    if (kk == 0) {
+      uint32_t v = get_u32(buf + i - 4);
+      if (v != 0) {
+        st.w3 = st.w2;
+        st.w2 = st.w1;
+        st.w1 = v;
+      }
+      st.z = v != 0;
+      st.b1 = buf[i - 4];
+      st.b2 = buf[i - 8];
+      st.b3 = buf[i - 12];
+    }
+    const int64_t first = i - kk;
+    const uint32_t p = s == 0 ? 0xFFFFFFFF : s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8) : buf[first];
+
+    const uint64_t zmask = st.z ? 0x85f56287cd2cfc5e : 0;
+    const uint64_t h0 = key_word(key_pair(static_cast<uint32_t>(2 * kk), p), key_m1);
+    uint64_t h[contexts];
+    h[0] = h0 ^ 0x3498743967918739;
+    h[1] = h0 ^ key_word(key_pair(p, st.w1), key_m2) ^ 0xdf37affc6142a ^ zmask;
+    const uint64_t w12 = key_word(key_pair(st.w1, st.w2), key_m2);
+    h[2] = h0 ^ w12 ^ 0xdf37affc6142a ^ zmask;
+    h[3] = h0 ^ w12 ^ key_word(key_pair(st.w2, st.w3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
+    h[4] = h0 ^ key_word(key_pair(p, st.b1), key_m2) ^ 0xdf37affc6142a ^ zmask;
+    const uint64_t b12 = key_word(key_pair(st.b1, st.b2), key_m2);
+    h[5] = h0 ^ b12 ^ 0xdf37affc6142a ^ zmask;
+    h[6] = h0 ^ b12 ^ key_word(key_pair(st.b2, st.b3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
+    h[7] = 0x7359872359273491 ^ zmask;
+
+    st.mix.base = 8 * s + 1024 * st.z;
+    uint16_t* ways[contexts];
+    for (int c = 0; c < contexts; c++) ways[c] = select(table, h[c]);
+    if constexpr (Enc) {
+      const uint64_t f = st.second[buf[i] >> 4];
+      for (int c = 0; c < contexts; c++) table.prefetch(h[c] ^ f);
+    }
+    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
+    const uint64_t f = st.second[hi];
+    for (int c = 0; c < contexts; c++) ways[c] = select(table, h[c] ^ f);
+    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
+    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    i += 1;
+  }
+  st.pos = st.length;
+  return true;
+}
+
+}  // namespace
+
+void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction) {
+  const int64_t n = length > 0 ? length : 0;
+  // The walk codes at most every byte and one past the end.
+  table_storage table = table_open(table_8g, selections_per_byte * static_cast<uint64_t>(n + 1));
+  auto* weights = reinterpret_cast<float*>(arena_alloc(reset_floats * sizeof(float)));
+  fill_weights(weights, reset_floats, fresh_weight);
+  squash_table sq;
+  build_squash_table(sq);
+  word_state st;
+  st.buf = buf;
+  st.length = n;
+  st.mix.weights = weights;
+  st.mix.sq = &sq;
+  for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
+  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
+
+  with_table(table, direction, selections_per_byte,
+             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
+
+  if (direction == compress_dir) coder_flush(k);
+  arena_free(weights);
+  table_close(table);
+}
+
+}  // namespace vesk

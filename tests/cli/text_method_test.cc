@@ -1,0 +1,178 @@
+// The text method end to end through the built binary.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "support/support.h"
+#include "util/bytes.h"
+
+namespace vesk::test {
+namespace {
+
+bytes as_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
+
+// Compresses and restores `data` as name.txt; returns the compressed file.
+bytes text_round_trip(const bytes& data) {
+  scratch_dir d;
+  write_bytes(d.path("in.txt"), data);
+  run_result c = run_vesk({"-c", d.path("in.txt"), d.path("packed")});
+  EXPECT_EQ(c.status, 0) << c.out;
+  EXPECT_EQ(c.out, "Compressing text\n");
+  run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(x.out, "Decompressing text\n");
+  EXPECT_TRUE(read_bytes(d.path("out")) == data) << data.size() << " bytes";
+  return read_bytes(d.path("packed"));
+}
+
+bytes machine_file(const char* path, size_t most) {
+  bytes b = read_bytes(path);
+  if (b.size() > most) b.resize(most);
+  return b;
+}
+
+TEST(TextMethod, RoundTripsVariedTexts) {
+  std::string upper, tabs, digits, words;
+  std::mt19937 g(1);
+  for (int i = 0; i < 3000; i++) {
+    upper += "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG. ";
+    tabs += "col1\tcol2\t\tcol3\r\n";
+    digits += std::to_string(g());
+  }
+  for (int i = 0; i < 20000; i++) {
+    words += 'w';
+    words += std::to_string(g() % 5000);
+    words += '\n';
+  }
+  const std::vector<bytes> inputs = {
+      {},
+      as_bytes(" "),
+      as_bytes("x"),
+      as_bytes("Hello"),
+      as_bytes(upper),
+      as_bytes(tabs),
+      as_bytes(digits),
+      as_bytes(words),
+      text_sample(400000, 3),
+      machine_file("/proc/self/exe", 200000),  // binary data named .txt
+      random_bytes(50000, 9),
+      bytes(100000, ' '),
+      bytes(70000, '\\'),
+  };
+  for (const bytes& b : inputs) text_round_trip(b);
+}
+
+TEST(TextMethod, SourceCodeOfTheMachine) {
+  bytes src;
+  for (const char* f : {"/usr/include/stdio.h", "/usr/include/stdlib.h", "/usr/include/string.h"}) {
+    bytes b = read_bytes(f);
+    src.insert(src.end(), b.begin(), b.end());
+  }
+  bytes packed = text_round_trip(src);
+  EXPECT_LT(packed.size(), src.size() / 3);
+}
+
+TEST(TextMethod, ContainerLayout) {
+  bytes packed = text_round_trip(as_bytes("Hello"));
+  ASSERT_GE(packed.size(), 24u);
+  EXPECT_EQ(get_u32(packed.data()), 1u);           // method word
+  EXPECT_EQ(get_u32(packed.data() + 4), 6u);       // n = length + 1
+  EXPECT_EQ(get_u32(packed.data() + 8), 12u);      // three slots: \s, \u, hello
+  EXPECT_EQ(get_u32(packed.data() + 12), 13u);     // " \u \s hello" and a closing space
+  const uint32_t k1 = get_u32(packed.data() + 16);
+  ASSERT_LE(20 + k1 + 4, packed.size());
+  const uint32_t k2 = get_u32(packed.data() + 20 + k1);
+  EXPECT_EQ(packed.size(), 24u + k1 + k2);
+  EXPECT_EQ(k1 % 2, 0u);
+  EXPECT_GE(k1, 4u);
+  EXPECT_EQ(k2 % 2, 0u);
+  EXPECT_GE(k2, 4u);
+}
+
+TEST(TextMethod, EmptyFile) {
+  bytes packed = text_round_trip({});
+  EXPECT_EQ(get_u32(packed.data() + 4), 1u);
+  EXPECT_EQ(get_u32(packed.data() + 8), 8u);   // codes 1, 0
+  EXPECT_EQ(get_u32(packed.data() + 12), 5u);  // space, space, \s, space
+}
+
+// A damaged archive: a clean failure (status 1, no output, an existing
+// output untouched) or, for damage the format cannot see, a finished run.
+void expect_clean(const bytes& archive, const std::string& what) {
+  scratch_dir d;
+  write_bytes(d.path("packed"), archive);
+  write_bytes(d.path("kept"), {1, 2, 3});
+  run_result r = run_vesk({"-d", d.path("packed"), d.path("kept")});
+  ASSERT_TRUE(r.status == 0 || r.status == 1) << what << ": " << r.out;
+  if (r.status == 1) {
+    EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
+    EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;  // no temporary left
+  }
+}
+
+TEST(TextMethod, DamagedArchivesFailCleanly) {
+  const bytes good = text_round_trip(text_sample(20000, 4));
+  // Truncations.
+  for (size_t len : {size_t{4}, size_t{5}, size_t{12}, size_t{19}, size_t{20}, size_t{23},
+                     size_t{24}, good.size() / 2, good.size() - 2, good.size() - 1}) {
+    bytes b(good.begin(), good.begin() + static_cast<long>(len));
+    scratch_dir d;
+    write_bytes(d.path("p"), b);
+    run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
+    EXPECT_EQ(r.status, 1) << "truncated to " << len << ": " << r.out;
+    EXPECT_FALSE(exists(d.path("o")));
+  }
+  // Absurd header fields.
+  for (size_t at : {4u, 8u, 12u, 16u}) {
+    for (uint32_t v : {0u, 1u, 3u, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x80000000u}) {
+      bytes b = good;
+      put_u32(b.data() + at, v);
+      expect_clean(b, "field " + std::to_string(at) + " = " + std::to_string(v));
+    }
+  }
+  // Flipped bytes all over the coded streams.
+  std::mt19937 g(2);
+  for (int trial = 0; trial < 25; trial++) {
+    bytes b = good;
+    size_t at = 20 + g() % (b.size() - 20);
+    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
+    expect_clean(b, "flip at " + std::to_string(at));
+  }
+}
+
+TEST(TextMethod, ExtraBytesAfterTheStreamsAreRefused) {
+  bytes b = text_round_trip(as_bytes("some words here"));
+  b.push_back(0);
+  scratch_dir d;
+  write_bytes(d.path("p"), b);
+  run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("damaged"), std::string::npos) << r.out;
+  EXPECT_FALSE(exists(d.path("o")));
+}
+
+TEST(TextMethod, TooManyDistinctWordsIsRefusedBeforeAnyOutput) {
+  // More than 16512 + 999999 distinct words cannot be ordered.
+  std::string s;
+  s.reserve(9'000'000);
+  for (int i = 0; i < 1'020'000; i++) {
+    std::string w;
+    for (int v = i; ; v /= 26) {
+      w += static_cast<char>('a' + v % 26);
+      if (v < 26) break;
+    }
+    s += w;
+    s += ' ';
+  }
+  scratch_dir d;
+  write_bytes(d.path("big.txt"), as_bytes(s));
+  write_bytes(d.path("kept"), {4});
+  run_result r = run_vesk({"-c", d.path("big.txt"), d.path("kept")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("cannot be coded by the text method"), std::string::npos) << r.out;
+  EXPECT_EQ(read_bytes(d.path("kept")), bytes{4});
+}
+
+}  // namespace
+}  // namespace vesk::test
