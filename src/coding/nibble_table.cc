@@ -1,5 +1,7 @@
 #include "coding/nibble_table.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -26,14 +28,27 @@ constexpr int map_limit_shift = 2;
 uint64_t first_entries_override = 0;
 uint64_t map_limit_override = 0;
 
-// Clears the first n bytes of the block, of which only the first s.dirty
-// may be non-zero. Dirty pages are backed already, and clearing them by
-// hand runs at memory speed, far cheaper than handing them back and taking
-// fresh ones (a fault and a kernel clear per page); the rest is untouched
-// and reads as zero.
+// Clears the first n bytes of the block. What this table touched itself is
+// backed memory and is cleared by hand at memory speed; what earlier blocks
+// may have left is handed back to the kernel, which costs nothing for pages
+// that were never touched (clearing those by hand would fault them all in).
 void clear_front(table_storage& s, uint64_t n) {
-  uint64_t m = n < s.dirty ? n : s.dirty;
-  std::memset(s.block, 0, m);
+  const uint64_t mine = n < s.used ? n : s.used;
+  std::memset(s.block, 0, mine);
+  uint64_t lo = mine > s.garbage_lo ? mine : s.garbage_lo;
+  uint64_t hi = n < s.garbage_hi ? n : s.garbage_hi;
+  if (lo < hi) {
+    constexpr uint64_t page = 4096;
+    uint64_t lo_page = (lo + page - 1) & ~(page - 1), hi_page = hi & ~(page - 1);
+    if (lo_page >= hi_page) {
+      std::memset(s.block + lo, 0, hi - lo);
+    } else {
+      std::memset(s.block + lo, 0, lo_page - lo);
+      std::memset(s.block + hi_page, 0, hi - hi_page);
+      check(madvise(s.block + lo_page, hi_page - lo_page, MADV_DONTNEED) == 0, "madvise");
+    }
+  }
+  if (n > s.garbage_lo) s.garbage_lo = n;
 }
 
 void place_map(table_storage& s, uint64_t entries) {
@@ -69,7 +84,7 @@ table_storage table_open(table_shape shape, uint64_t selections) {
   s.bytes = uint64_t{1} << shape.log2_bytes;
   int64_t dirty;
   s.block = arena_alloc_dirty(static_cast<int64_t>(s.bytes), &dirty);
-  s.dirty = static_cast<uint64_t>(dirty);
+  s.garbage_hi = static_cast<uint64_t>(dirty);
   s.map_limit = map_limit_override ? map_limit_override : (s.bytes >> map_limit_shift) / 64;
   s.direct.base = reinterpret_cast<uint16_t*>(s.block);
   s.direct.shift = shape.shift();
@@ -79,13 +94,13 @@ table_storage table_open(table_shape shape, uint64_t selections) {
   if (first_entries_override) entries = first_entries_override;
   if (entries > s.map_limit) {  // direct from the start
     clear_front(s, s.bytes);
-    s.dirty = s.bytes;
+    s.used = s.bytes;
     return s;
   }
   s.compact = true;
   clear_front(s, entries * entry_bytes);
   place_map(s, entries);
-  if (s.dirty < entries * entry_bytes) s.dirty = entries * entry_bytes;
+  s.used = entries * entry_bytes;
   return s;
 }
 
@@ -109,7 +124,7 @@ void table_grow(table_storage& s, uint64_t selections) {
              old_entries, s.map.shift);
     check(s.map.used == used, "s.map.used==used");
     uint64_t end = entries * entry_bytes + old_bytes;
-    if (end > s.dirty) s.dirty = end;
+    if (end > s.used) s.used = end;
     return;
   }
 
@@ -118,7 +133,7 @@ void table_grow(table_storage& s, uint64_t selections) {
   check(copy != nullptr, "copy!=NULL");
   std::memcpy(copy, s.block, old_bytes);
   clear_front(s, s.bytes);
-  s.dirty = s.bytes;
+  s.used = s.bytes;
   s.compact = false;
   reinsert(s.direct, copy, reinterpret_cast<const uint32_t*>(copy + old_entries * 64),
            old_entries, s.direct.shift);
