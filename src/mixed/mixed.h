@@ -1,0 +1,74 @@
+// The mixed-data transform: a file cut into 100-byte blocks, each classed as
+// binary data, fixed-stride records, x86 machine code or text, and split
+// into one stream per class; two side streams for the records (a period per
+// 64-byte chunk, a mismatch bit per byte) and, over the x86 stream, a branch
+// transform that moves the displacements of calls and jumps into two
+// streams of their own. mixed_inverse merges the streams back.
+#pragma once
+
+#include <cstdint>
+
+namespace vesk {
+
+constexpr int64_t block_size = 100;
+constexpr int64_t input_history = 100;  // zero bytes the parser reads before the input
+constexpr int64_t stream_history = 256;  // zero bytes in front of each stream
+constexpr int64_t disp_history = 1024;   // in front of the displacement stream
+constexpr int64_t period_chunk = 64;
+
+enum block_type : uint8_t { block_binary = 0, block_record = 1, block_x86 = 2, block_text = 3 };
+
+// Every pointer is the first byte of its stream; the stream's history lies
+// in front of it in the same arena block. The descriptor owns the nine
+// buffers (mixed_release frees them).
+struct mixed_streams {
+  uint8_t* binary = nullptr;
+  uint8_t* record = nullptr;
+  uint8_t* x86 = nullptr;
+  uint8_t* text = nullptr;
+  uint8_t* period = nullptr;
+  uint8_t* mismatch = nullptr;
+  uint8_t* branch = nullptr;
+  uint8_t* disp = nullptr;  // 32-bit entries, most significant byte first
+  int64_t branchc = 0;
+  int64_t dispc = 0;  // entries
+  int64_t periodc = 0;
+  int64_t mismatchc = 0;
+  int64_t binaryc = 0;
+  int64_t recordc = 0;
+  int64_t x86c = 0;  // after the branch transform
+  int64_t textc = 0;
+  uint8_t* blocktype = nullptr;
+  int64_t blocktypec = 0;
+};
+
+// Splits input[0 .. n-1] (with input_history zero bytes in front and zero
+// bytes after it up to the end of its last block plus one) into streams.
+void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s);
+
+// Buffer capacities: what a stream of each kind may hold, derived from the
+// lengths, with the zero tail the models and the transform read past the
+// end. Used by the parser and by the decompressor, so both sides lay the
+// streams out alike.
+int64_t block_stream_bytes(int64_t len);
+int64_t branch_capacity(int64_t x86_bytes);  // codes for an x86 stream of that many bytes
+int64_t disp_capacity(int64_t x86_bytes);    // entries likewise
+
+// Allocates the nine buffers in the parser's order, zeroed, for the given
+// lengths (x86_bytes: the x86 stream before the branch transform).
+void mixed_allocate(mixed_streams& s, int64_t blocks, int64_t binaryc, int64_t recordc,
+                    int64_t x86_bytes, int64_t textc);
+void mixed_release(mixed_streams& s);
+
+// The x86 branch transform (in place on s.x86) and its inverse, which
+// writes the rebuilt x86 stream to out (stream_history zero bytes in front,
+// room for x86_bytes + 4). branch_decode returns false on streams that no
+// encoder produced.
+void branch_encode(mixed_streams& s);
+bool branch_decode(const mixed_streams& s, uint8_t* out, int64_t x86_bytes);
+
+// Merges the streams into out (100 x blocktypec bytes); returns false when
+// the streams disagree with each other.
+bool mixed_inverse(uint8_t* out, const mixed_streams& s);
+
+}  // namespace vesk

@@ -1,0 +1,309 @@
+#include "mixed/mixed.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "support/support.h"
+#include "util/arena.h"
+
+namespace vesk::test {
+namespace {
+
+// The parser's input: 100 zero bytes, the data, zeros to the end of the last
+// block and one more.
+struct parsed {
+  bytes data;
+  mixed_streams s;
+  explicit parsed(const bytes& d) : data(d) {
+    init_runtime();
+    buf.assign(input_history + d.size() + block_size + 1, 0);
+    std::copy(d.begin(), d.end(), buf.begin() + input_history);
+    mixed_parse(buf.data() + input_history, static_cast<int64_t>(d.size()), s);
+  }
+  ~parsed() { mixed_release(s); }
+  parsed(const parsed&) = delete;
+  parsed& operator=(const parsed&) = delete;
+
+  std::vector<uint8_t> types() const { return {s.blocktype, s.blocktype + s.blocktypec}; }
+  bytes restored() const {
+    bytes out(static_cast<size_t>(block_size * s.blocktypec) + 1);
+    EXPECT_TRUE(mixed_inverse(out.data(), s));
+    out.resize(data.size());
+    return out;
+  }
+  std::vector<uint8_t> buf;
+};
+
+bytes block_of(uint8_t fill) { return bytes(block_size, fill); }
+
+// A block of letters with no repeats at 16 or 24 and no x86 pairs.
+bytes text_block(int seed) {
+  bytes b(block_size);
+  for (int i = 0; i < block_size; i++) b[i] = static_cast<uint8_t>('a' + (i * 7 + seed) % 26);
+  return b;
+}
+
+bytes binary_block(uint64_t seed) {
+  bytes b = random_bytes(block_size, seed);
+  for (auto& c : b) c = static_cast<uint8_t>(c | 0x80);  // no letters, no x86 pair starts
+  for (auto& c : b)
+    if (c == 0xE8 || c == 0xFF || c == 0x84 || c == 0x8B || c == 0x89 || c == 0x8D) c = 0x90;
+  return b;
+}
+
+bytes join(std::initializer_list<bytes> parts) {
+  bytes r;
+  for (const auto& p : parts) r.insert(r.end(), p.begin(), p.end());
+  return r;
+}
+
+TEST(MixedParse, EmptyAndOneByte) {
+  parsed e({});
+  EXPECT_EQ(e.s.blocktypec, 0);
+  EXPECT_EQ(e.s.binaryc + e.s.recordc + e.s.x86c + e.s.textc, 0);
+  EXPECT_EQ(e.s.periodc, 0);
+  EXPECT_EQ(e.s.mismatchc, 1);
+  EXPECT_EQ(e.s.branchc + e.s.dispc, 0);
+  parsed one({0x41});
+  EXPECT_EQ(one.types(), (std::vector<uint8_t>{block_record}));  // 99 zeros repeat at 16
+  EXPECT_EQ(one.restored(), bytes{0x41});
+}
+
+TEST(MixedParse, Smoothing) {
+  const bytes bin = binary_block(1), bin2 = binary_block(2), bin3 = binary_block(3);
+  bytes x86 = binary_block(4);
+  x86[10] = 0x48, x86[11] = 0x89, x86[50] = 0x48, x86[51] = 0x89;
+  // 0 2 0 -> 0 0 0;  0 2 1 unchanged.
+  EXPECT_EQ(parsed(join({bin, x86, bin2})).types(), (std::vector<uint8_t>{0, 0, 0}));
+  EXPECT_EQ(parsed(join({bin, x86, block_of(7)})).types(), (std::vector<uint8_t>{0, 2, 1}));
+  // 1 0 1 0 1 -> all records, each change seen by the next comparison.
+  EXPECT_EQ(parsed(join({block_of(1), bin, block_of(2), bin2, block_of(3)})).types(),
+            (std::vector<uint8_t>(5, 1)));
+  // Two blocks: no smoothing.
+  EXPECT_EQ(parsed(join({bin3, x86})).types(), (std::vector<uint8_t>{0, 2}));
+}
+
+TEST(MixedParse, X86TestComesFirst) {
+  bytes b = text_block(0);
+  b[20] = 0x48, b[21] = 0x89, b[60] = 0x48, b[61] = 0x89;
+  EXPECT_EQ(parsed(b).types(), (std::vector<uint8_t>{block_x86}));
+  bytes r = block_of(0);  // all zeros: a record block, unless two pairs say x86
+  r[30] = 0x48, r[31] = 0x89, r[70] = 0x48, r[71] = 0x89;
+  EXPECT_EQ(parsed(r).types(), (std::vector<uint8_t>{block_x86}));
+}
+
+TEST(MixedParse, RecordThreshold) {
+  // After a text block (no repeats at 16), a block whose first k bytes equal
+  // the bytes 16 back: 50 matches is not enough, 51 is.
+  for (int k : {50, 51}) {
+    bytes first = text_block(3);
+    bytes second = binary_block(9);
+    bytes all = join({first, second});
+    for (int i = 0; i < k; i++) all[block_size + i] = all[block_size + i - 16];
+    // Keep distance 24 below the threshold and the block free of letters.
+    for (int i = 0; i < block_size; i++) {
+      if (i >= k && all[block_size + i] == all[block_size + i - 16]) all[block_size + i] ^= 0x01;
+    }
+    parsed p(all);
+    int same16 = 0;
+    for (int i = 0; i < block_size; i++) same16 += all[block_size + i] == all[block_size + i - 16];
+    ASSERT_EQ(same16, k);
+    EXPECT_EQ(p.types()[1] == block_record, k == 51) << k;
+  }
+}
+
+TEST(MixedParse, PeriodsAndMismatches) {
+  // recordc 100 -> periodc 2, mismatchc 13; 200 -> 4 and 26.
+  parsed a(block_of(5));
+  EXPECT_EQ(a.s.recordc, 100);
+  EXPECT_EQ(a.s.periodc, 2);
+  EXPECT_EQ(a.s.mismatchc, 13);
+  // Every distance counts the same (all equal bytes): period 4.
+  EXPECT_EQ(a.s.period[1], 4);
+  parsed b(join({block_of(5), block_of(6)}));
+  EXPECT_EQ(b.s.recordc, 200);
+  EXPECT_EQ(b.s.periodc, 4);
+  EXPECT_EQ(b.s.mismatchc, 26);
+  // Records of 12 bytes: period 12 and no mismatches after the first.
+  bytes rec;
+  for (int i = 0; i < 300; i++) rec.push_back(static_cast<uint8_t>(i % 12 * 17 + 1));
+  parsed c(rec);
+  ASSERT_EQ(c.s.recordc, 300);
+  EXPECT_EQ(c.s.period[2], 12);
+  for (int64_t i = 64; i < 300; i++) EXPECT_EQ((c.s.mismatch[i >> 3] >> (i & 7)) & 1, 0) << i;
+}
+
+// The x86 stream of one x86 block holding `code` at its start (two 48 89
+// pairs at its end make the block x86).
+struct x86_case {
+  bytes block;
+  explicit x86_case(const bytes& code) : block(block_size, 0x90) {
+    std::copy(code.begin(), code.end(), block.begin());
+    block[90] = 0x48, block[91] = 0x89, block[95] = 0x48, block[96] = 0x89;
+  }
+};
+
+TEST(BranchTransform, Examples) {
+  {  // no branch: unchanged
+    parsed p(x86_case({}).block);
+    EXPECT_EQ(p.s.branchc, 0);
+    EXPECT_EQ(p.s.x86c, 100);
+  }
+  {  // E8 with a zero displacement: code 0, only E8 stays
+    parsed p(x86_case({0xE8, 0, 0, 0, 0}).block);
+    ASSERT_EQ(p.s.branchc, 1);
+    EXPECT_EQ(p.s.branch[0], 0);
+    EXPECT_EQ(p.s.x86c, 96);
+    EXPECT_EQ(p.restored(), p.data);
+  }
+  {  // a branch 8x at position 0 is not one (the byte before it counts as 0)
+    parsed p(x86_case({0x84, 1, 2, 3, 4}).block);
+    EXPECT_EQ(p.s.branchc, 0);
+  }
+}
+
+TEST(BranchTransform, BackReferences) {
+  // Ten branches apart: the second costs the single code 12.
+  bytes code;
+  auto emit = [&](uint32_t target) {
+    uint32_t p = static_cast<uint32_t>(code.size());
+    uint32_t d = target - p - 1;
+    code.push_back(0xE8);
+    for (int b = 0; b < 4; b++) code.push_back(static_cast<uint8_t>(d >> (8 * b)));
+  };
+  emit(777777);
+  for (int i = 1; i < 10; i++) emit(500000 + 1000 * i);
+  emit(777777);
+  // Make every 100 bytes an x86 block: 55 bytes of code fit with pairs after.
+  bytes data(200, 0x90);
+  std::copy(code.begin(), code.end(), data.begin());
+  for (int b = 0; b < 2; b++) data[b * 100 + 90] = 0x48, data[b * 100 + 91] = 0x89,
+                                data[b * 100 + 95] = 0x48, data[b * 100 + 96] = 0x89;
+  parsed p(data);
+  ASSERT_EQ(p.types(), (std::vector<uint8_t>{2, 2}));
+  ASSERT_EQ(p.s.branchc, 11);
+  EXPECT_EQ(p.s.branch[0], 1);
+  EXPECT_EQ(p.s.branch[10], 12);
+  EXPECT_EQ(p.s.dispc, 10);
+  // Literals are big-endian.
+  const uint32_t d0 = 777777 - 1;
+  EXPECT_EQ(p.s.disp[0], static_cast<uint8_t>(d0 >> 24));
+  EXPECT_EQ(p.s.disp[3], static_cast<uint8_t>(d0));
+  EXPECT_EQ(p.restored(), data);
+}
+
+bytes branch_chain(int count, int repeat_after) {
+  // E8 branches back to back; branch `repeat_after` repeats branch 0's target.
+  bytes code;
+  for (int i = 0; i < count; i++) {
+    uint32_t target = (i == 0 || i == repeat_after) ? 123456789u : 5000000u + 64u * i;
+    uint32_t d = target - static_cast<uint32_t>(code.size()) - 1;
+    code.push_back(0xE8);
+    for (int b = 0; b < 4; b++) code.push_back(static_cast<uint8_t>(d >> (8 * b)));
+  }
+  return code;
+}
+
+TEST(BranchTransform, LongAndTooLongDistances) {
+  for (int distance : {200, 29997, 29998}) {
+    bytes data = branch_chain(distance + 1, distance);
+    data.resize((data.size() + 99) / 100 * 100, 0xE8);  // E8 runs: every block is x86-like
+    init_runtime();
+    // Run the branch transform directly over one x86 stream.
+    mixed_streams s;
+    mixed_allocate(s, 0, 0, 0, static_cast<int64_t>(data.size()), 0);
+    std::copy(data.begin(), data.end(), s.x86);
+    s.x86c = static_cast<int64_t>(data.size());
+    branch_encode(s);
+    // Find the code of branch `distance`: codes before it are all literals (1).
+    int64_t r = distance;  // one byte per earlier code
+    if (distance <= 29997) {
+      const int code = distance + 2;
+      EXPECT_EQ(s.branch[r], ((code >> 8) | 0x80)) << distance;
+      EXPECT_EQ(s.branch[r + 1], code & 0xFF) << distance;
+    } else {
+      EXPECT_EQ(s.branch[r], 1) << distance;  // too far: a literal again
+    }
+    std::vector<uint8_t> out(stream_history + data.size() + 8, 0);
+    ASSERT_TRUE(branch_decode(s, out.data() + stream_history, static_cast<int64_t>(data.size())));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin() + stream_history));
+    mixed_release(s);
+  }
+  // 200 branches apart: the two bytes 0x80, 0xCA (code 202).
+  bytes data = branch_chain(201, 200);
+  mixed_streams s;
+  mixed_allocate(s, 0, 0, 0, static_cast<int64_t>(data.size()), 0);
+  std::copy(data.begin(), data.end(), s.x86);
+  s.x86c = static_cast<int64_t>(data.size());
+  branch_encode(s);
+  EXPECT_EQ(s.branch[200], 0x80);
+  EXPECT_EQ(s.branch[201], 0xCA);
+  mixed_release(s);
+}
+
+TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
+  // 0F 8x where the 0F is the last displacement byte of an earlier branch.
+  bytes code = {0xE8, 1, 2, 3, 0x0F, 0x85, 9, 9, 9, 9};
+  x86_case c(code);
+  c.block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
+  parsed p(c.block);
+  EXPECT_EQ(p.s.branchc, 3);
+  EXPECT_EQ(p.restored(), c.block);
+}
+
+TEST(MixedInverse, RoundTripsEverything) {
+  std::vector<bytes> inputs;
+  for (int len = 0; len <= 300; len++) inputs.push_back(random_bytes(static_cast<size_t>(len), len));
+  inputs.push_back(read_bytes("/proc/self/exe"));
+  bytes text = text_sample(50000, 3);
+  inputs.push_back(text);
+  inputs.push_back(join({block_of(0), read_bytes("/proc/self/exe"), text, block_of(9)}));
+  bytes e8(5000, 0xE8);
+  inputs.push_back(e8);
+  bytes of0f;
+  for (int i = 0; i < 3000; i++) of0f.push_back(i % 2 ? 0x0F : static_cast<uint8_t>(0x80 + i % 16));
+  inputs.push_back(of0f);
+  for (const bytes& in : inputs) {
+    parsed p(in);
+    ASSERT_EQ(p.restored(), in) << in.size();
+  }
+}
+
+TEST(MixedInverse, RejectsInconsistentStreams) {
+  bytes data = join({text_block(1), block_of(3), x86_case({0xE8, 1, 2, 3, 4}).block});
+  {
+    parsed p(data);
+    p.s.blocktype[0] = 7;  // not a block type
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+  }
+  {
+    parsed p(data);
+    p.s.textc = 0;  // lengths disagree with the block counts
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+  }
+  {
+    parsed p(data);
+    p.s.branch[0] = 2;  // names a branch not yet seen
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+  }
+  {
+    parsed p(data);
+    p.s.dispc = 0;  // the literal runs out
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+  }
+  {
+    parsed p(data);
+    p.s.branchc = 0;  // no code for the branch
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+  }
+}
+
+}  // namespace
+}  // namespace vesk::test
