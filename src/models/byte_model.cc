@@ -11,8 +11,8 @@
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
 #include "models/model.h"
+#include "models/model_common.h"
 #include "util/arena.h"
-#include "util/rng.h"
 
 namespace vesk {
 
@@ -24,7 +24,6 @@ constexpr int weight_sets = 512;  // bit (8) x highest visited order (8) x misse
 constexpr int reset_floats = 2048;
 constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.001;
-constexpr uint64_t order_step = 0x4940592345098245;
 constexpr float flag_threshold = 0.7f;
 
 struct byte_mixer {
@@ -93,9 +92,9 @@ bool run(byte_model_state& st, Table& table, coder& k) {
     }
     st.mix.misses = 0;
     uint64_t h[contexts];
-    h[0] = 0x2593059382085831;
-    h[1] = st.key[buf[i - 1]] ^ 0x6ed35eb6c711da76;
-    for (int j = 2; j <= 6; j++) h[j] = (h[j - 1] + order_step) ^ st.key[buf[i - j]];
+    h[0] = order0_hash;
+    h[1] = st.key[buf[i - 1]] ^ order1_mix;
+    for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], st.key, buf[i - j]);
     h[7] = hash_a((uint64_t{bp.guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
     uint16_t* ways[contexts];
     for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
@@ -121,8 +120,7 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction) {
   byte_model_state st;
   st.buf = buf;
   st.length = n;
-  rng_seed(1);
-  for (auto& v : st.key) v = rng_next();
+  draw_byte_keys(st.key);
   for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
   auto* weights = reinterpret_cast<float*>(arena_alloc(weight_sets * inputs * sizeof(float)));
   bp_init(st.bp, buf, 3, bp_preset_bytes);

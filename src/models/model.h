@@ -26,4 +26,21 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction);
 // bytes must precede the buffer.
 void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction);
 
+// x86 model: the mixed method's x86 stream (reads 48 bytes of history).
+void x86_model(uint8_t* buf, int32_t length, coder& k, int direction);
+
+// Block model: the mixed method's binary and text streams.
+void block_model(uint8_t* buf, int32_t length, coder& k, int direction);
+
+// Displacement model: the branch literals, 32-bit values most significant
+// byte first (reads 64 bytes of history; 1024 zero bytes precede the stream).
+void disp_model(uint8_t* buf, int32_t length, coder& k, int direction);
+
+// Record model: fixed-stride records. Only bytes whose mismatch bit is set
+// are coded; the rest are copies of the byte one period back. mismatch has
+// a bit per byte (least significant first), period a byte per 64 bytes,
+// each a multiple of 4 from 4 to 68 (reads 3 x 68 bytes of history).
+void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const uint8_t* mismatch,
+                  const uint8_t* period);
+
 }  // namespace vesk

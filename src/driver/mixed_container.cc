@@ -1,0 +1,177 @@
+// The mixed container: method word 2, a header of the stream lengths, then
+// the nine coded streams, each behind its coded length, in coding order:
+//
+//   0 method (2)  4 n  8 binaryc  12 recordc  16 blocktypec  20 x86c
+//   24 textc  28 periodc  32 mismatchc  36 branchc  40 dispc (entries)
+//   44 ... period, mismatch, record, blocktype, binary, x86, disp, branch,
+//          text: each a 32-bit length L and L coded bytes
+//
+// All fields are 32-bit little-endian. period and mismatch come before
+// record, whose model reads them as context.
+#include <cstring>
+
+#include "driver/containers.h"
+#include "driver/limits.h"
+#include "driver/method.h"
+#include "mixed/mixed.h"
+#include "models/model.h"
+#include "util/arena.h"
+#include "util/bytes.h"
+#include "util/fail.h"
+#include "util/files.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int64_t header_bytes = 44;
+constexpr int streams = 9;
+
+// Room for the coded form of an L-byte stream: see the text container.
+int64_t coded_capacity(int64_t l) { return 2 * l + 65536; }
+
+enum which { s_period, s_mismatch, s_record, s_blocktype, s_binary, s_x86, s_disp, s_branch, s_text };
+
+struct stream_ref {
+  uint8_t* buf;
+  int64_t len;
+};
+
+// The nine streams in coding order.
+void coding_order(const mixed_streams& s, stream_ref* out) {
+  out[s_period] = {s.period, s.periodc};
+  out[s_mismatch] = {s.mismatch, s.mismatchc};
+  out[s_record] = {s.record, s.recordc};
+  out[s_blocktype] = {s.blocktype, s.blocktypec};
+  out[s_binary] = {s.binary, s.binaryc};
+  out[s_x86] = {s.x86, s.x86c};
+  out[s_disp] = {s.disp, 4 * s.dispc};
+  out[s_branch] = {s.branch, s.branchc};
+  out[s_text] = {s.text, s.textc};
+}
+
+void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k, int direction) {
+  const auto len = static_cast<int32_t>(r.len);
+  switch (which) {
+    case s_record:
+      record_model(r.buf, len, k, direction, s.mismatch, s.period);
+      break;
+    case s_binary:
+    case s_text:
+      block_model(r.buf, len, k, direction);
+      break;
+    case s_x86:
+      x86_model(r.buf, len, k, direction);
+      break;
+    case s_disp:
+      disp_model(r.buf, len, k, direction);
+      break;
+    default:
+      byte_model(r.buf, len, k, direction);
+      break;
+  }
+}
+
+[[noreturn]] void corrupt(const char* in, const char* why) {
+  fail("%s is damaged (%s); nothing was written\n", in, why);
+}
+
+}  // namespace
+
+void mixed_compress(const char* in, const char* out) {
+  const int64_t n = file_size(in);
+  if (n < 0) fail("%s not found", in);
+  if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
+  uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
+  read_file(in, input + input_history, static_cast<uint64_t>(n));
+  mixed_streams s;
+  mixed_parse(input + input_history, n, s);
+
+  stream_ref r[streams];
+  coding_order(s, r);
+  int64_t cap = header_bytes;
+  for (const auto& x : r) cap += 4 + coded_capacity(x.len);
+  uint8_t* packed = arena_alloc(cap);
+  const int64_t header[11] = {method_mixed_word, n, s.binaryc, s.recordc, s.blocktypec, s.x86c,
+                              s.textc, s.periodc, s.mismatchc, s.branchc, s.dispc};
+  for (int f = 0; f < 11; f++) put_u32(packed + 4 * f, static_cast<uint32_t>(header[f]));
+  int64_t at = header_bytes;
+  for (int w = 0; w < streams; w++) {
+    coder k;
+    coder_init_encode(k, packed + at + 4, static_cast<size_t>(coded_capacity(r[w].len)));
+    run_model(w, s, r[w], k, compress_dir);
+    if (k.overrun) fail("A coded stream exceeds its buffer\n");
+    const auto l = static_cast<int64_t>(coder_length(k));
+    put_u32(packed + at, static_cast<uint32_t>(l));
+    at += 4 + l;
+  }
+  write_file(out, packed, static_cast<uint64_t>(at));
+  arena_free(packed);
+  mixed_release(s);
+  arena_free(input);
+}
+
+void mixed_decompress(const char* in, const char* out) {
+  const int64_t m = file_size(in);
+  if (m < 0) fail("File %s not found", in);
+  uint8_t* packed = arena_alloc(m);
+  read_file(in, packed, static_cast<uint64_t>(m));
+
+  // The header: every length checked against the others and the limits
+  // before anything is allocated or decoded.
+  if (m < header_bytes + 4 * streams) corrupt(in, "shorter than its header");
+  int64_t f[11];
+  for (int i = 0; i < 11; i++) f[i] = get_u32(packed + 4 * i);
+  const int64_t n = f[1], binaryc = f[2], recordc = f[3], blocktypec = f[4], x86c = f[5],
+                textc = f[6], periodc = f[7], mismatchc = f[8], branchc = f[9], dispc = f[10];
+  if (n >= input_limit) corrupt(in, "bad length");
+  if (blocktypec != (n + block_size - 1) / block_size) corrupt(in, "bad block count");
+  if (binaryc % block_size || recordc % block_size || textc % block_size ||
+      binaryc + recordc + textc > block_size * blocktypec)
+    corrupt(in, "bad stream lengths");
+  const int64_t x86_bytes = block_size * blocktypec - binaryc - recordc - textc;
+  if (x86c > x86_bytes || branchc > branch_capacity(x86_bytes) || dispc > disp_capacity(x86_bytes))
+    corrupt(in, "bad x86 stream lengths");
+  if (periodc != (recordc + period_chunk - 1) / period_chunk || mismatchc != recordc / 8 + 1)
+    corrupt(in, "bad record side streams");
+  int64_t coded_at[streams], coded_len[streams];
+  int64_t at = header_bytes;
+  for (int w = 0; w < streams; w++) {
+    if (at + 4 > m) corrupt(in, "truncated");
+    coded_len[w] = get_u32(packed + at);
+    coded_at[w] = at + 4;
+    if (coded_len[w] < 4 || coded_len[w] % 2 != 0 || coded_len[w] > m - coded_at[w])
+      corrupt(in, "bad coded length");
+    at = coded_at[w] + coded_len[w];
+  }
+  if (at != m) corrupt(in, "bytes after the last stream");
+
+  mixed_streams s;
+  mixed_allocate(s, blocktypec, binaryc, recordc, x86_bytes, textc);
+  s.binaryc = binaryc, s.recordc = recordc, s.blocktypec = blocktypec, s.x86c = x86c;
+  s.textc = textc, s.periodc = periodc, s.mismatchc = mismatchc, s.branchc = branchc;
+  s.dispc = dispc;
+  stream_ref r[streams];
+  coding_order(s, r);
+  for (int w = 0; w < streams; w++) {
+    coder k;
+    coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
+    run_model(w, s, r[w], k, decompress_dir);
+    if (k.overrun || static_cast<int64_t>(coder_length(k)) != coded_len[w])
+      corrupt(in, "a coded stream does not match its length");
+    if (w == s_period) {
+      // The record model reads back one period: it must be one it knows.
+      for (int64_t i = 0; i < periodc; i++)
+        if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0) corrupt(in, "bad period");
+    }
+  }
+
+  uint8_t* output = arena_alloc(block_size * blocktypec + 1);
+  if (!mixed_inverse(output, s)) corrupt(in, "the streams disagree");
+  write_file(out, output, static_cast<uint64_t>(n));
+  arena_free(output);
+  mixed_release(s);
+  arena_free(packed);
+}
+
+}  // namespace vesk

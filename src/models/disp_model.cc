@@ -1,0 +1,125 @@
+// The displacement model: the branch transform's literal displacements,
+// 32-bit values stored most significant byte first. Its contexts know the
+// byte's place k in its value and look at the same byte of earlier values;
+// its whole-byte guesser is the byte predictor with four orders keyed for
+// 32-bit values (the previous value, the same byte of older values, the
+// zero pattern); one 16-input mixer.
+#include <cstring>
+
+#include "coding/byte_predictor.h"
+#include "coding/hashes.h"
+#include "coding/nibble_coder.h"
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "models/model_common.h"
+#include "models/small_mixer.h"
+#include "util/arena.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int contexts = 8;
+constexpr float flag_threshold = 0.6f;
+constexpr uint64_t selections_per_byte = 2 * contexts;
+
+struct disp_state {
+  uint8_t* buf;
+  int64_t length;
+  int64_t pos = 0;
+  uint32_t zr = zero_flags_start;
+  uint64_t key[256];
+  uint64_t second[16];
+  byte_predictor bp;
+  small_mixer mix;
+};
+
+template <bool Enc, class Table>
+bool run(disp_state& st, Table& table, coder& k) {
+  uint8_t* buf = st.buf;
+  byte_predictor& bp = st.bp;
+  const uint64_t* key = st.key;
+  for (int64_t i = st.pos; i < st.length; i++) {
+    if (!table.has_room(selections_per_byte)) {
+      st.pos = i;
+      return false;
+    }
+    if constexpr (!Enc) {
+      if (k.overrun) break;  // past the coded bytes: the stream is damaged
+    }
+    auto b = [&](int m) { return uint32_t{buf[i - m]}; };
+    st.zr = zero_flags_next(st.zr, buf[i - 1]);
+    const uint32_t values[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,
+                                b(16) | b(32) << 8 | b(48) << 16 | b(64) << 24,
+                                b(12) | b(24) << 8 | b(36) << 16 | b(48) << 24, st.zr & 0xFFFFFF};
+    uint32_t vh[4];
+    for (int j = 0; j < 4; j++) vh[j] = bp_value_hash(values[j]);
+    bp_predict_hashes(bp, vh);
+    bp.flag_coded = 0;
+    if (static_cast<double>(bp.p) > flag_threshold) {
+      bp.flag_coded = 1;
+      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
+        if constexpr (!Enc) buf[i] = bp.guess;
+        bp_update(bp, i);
+        continue;
+      }
+    }
+    const uint64_t kk = static_cast<uint64_t>(i & 3);
+    const uint64_t f = st.zr & 0xFF;
+    auto w = [&](int m) { return uint64_t{buf[i - m]}; };
+    uint64_t h[contexts];
+    h[0] = order0_hash;
+    h[1] = order_next(key[buf[i - 1]] ^ order1_mix, key, buf[i - 2]);
+    h[2] = order_next(order_next(h[1], key, buf[i - 3]), key, buf[i - 4]);
+    h[3] = hash_a((uint64_t{bp.guess} << 24) | (kk << 16) | (w(4) << 8) | 3);
+    h[4] = hash_a((kk << 24) | (f << 16) | (f << 8) | 4);
+    h[5] = hash_a((kk << 24) | (w(4) << 16) | (w(1) << 8) | 5);
+    h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
+    h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
+
+    uint16_t* ways[contexts];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
+    if constexpr (Enc) {
+      const uint64_t s = st.second[buf[i] >> 4];
+      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ s);
+    }
+    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
+    const uint64_t s = st.second[hi];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ s);
+    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
+    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    bp_update(bp, i);
+  }
+  st.pos = st.length;
+  return true;
+}
+
+}  // namespace
+
+void disp_model(uint8_t* buf, int32_t length, coder& k, int direction) {
+  const int64_t n = length > 0 ? length : 0;
+  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  disp_state st;
+  st.buf = buf;
+  st.length = n;
+  draw_byte_keys(st.key);
+  for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
+  auto* weights = reinterpret_cast<float*>(arena_alloc(small_mixer::reset_floats * sizeof(float)));
+  fill_weights(weights, small_mixer::reset_floats, small_mixer::fresh_weight);
+  bp_init(st.bp, buf, 4, bp_preset_values);
+  squash_table sq;
+  build_squash_table(sq);
+  st.mix.weights = weights;
+  st.mix.sq = &sq;
+  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
+
+  with_table(table, direction, selections_per_byte,
+             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
+
+  if (direction == compress_dir) coder_flush(k);
+  bp_free(st.bp);
+  arena_free(weights);
+  table_close(table);
+}
+
+}  // namespace vesk

@@ -1,0 +1,109 @@
+// The record model: fixed-stride record data. The mismatch stream (coded
+// before it) says which bytes differ from the byte one period back; only
+// those are coded, the others are copies. The coded bytes see the whole
+// stream as history: the nearest bytes, the zero pattern, the same column
+// one, two and three periods back, and columns at strides 12 and 8.
+#include <cstring>
+
+#include "coding/hashes.h"
+#include "coding/nibble_coder.h"
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "models/model_common.h"
+#include "models/small_mixer.h"
+#include "util/arena.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int contexts = 8;
+constexpr uint64_t selections_per_byte = 2 * contexts;
+
+struct record_state {
+  uint8_t* buf;
+  int64_t length;
+  const uint8_t* mismatch;
+  const uint8_t* period;
+  int64_t pos = 0;
+  uint32_t zr = zero_flags_start;
+  uint64_t key[256];
+  uint64_t second[16];
+  small_mixer mix;
+};
+
+template <bool Enc, class Table>
+bool run(record_state& st, Table& table, coder& k) {
+  uint8_t* buf = st.buf;
+  const uint64_t* key = st.key;
+  for (int64_t i = st.pos; i < st.length; i++) {
+    if (!table.has_room(selections_per_byte)) {
+      st.pos = i;
+      return false;
+    }
+    if constexpr (!Enc) {
+      if (k.overrun) break;  // past the coded bytes: the stream is damaged
+    }
+    st.zr = zero_flags_next(st.zr, buf[i - 1]);
+    const int64_t l = st.period[i >> 6];
+    if (((st.mismatch[i >> 3] >> (i & 7)) & 1) == 0) {
+      if constexpr (!Enc) buf[i] = buf[i - l];
+      continue;
+    }
+    auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
+    uint64_t h[contexts];
+    h[0] = order0_hash;
+    h[1] = order_next(key[buf[i - 1]] ^ order1_mix, key, buf[i - 2]);
+    h[2] = order_next(order_next(h[1], key, buf[i - 3]), key, buf[i - 4]);
+    h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
+    h[4] = hash_a((uint64_t{st.zr & 0xFFFF} << 8) | 4);
+    h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
+    h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
+    h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
+
+    uint16_t* ways[contexts];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
+    if constexpr (Enc) {
+      const uint64_t s = st.second[buf[i] >> 4];
+      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ s);
+    }
+    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
+    const uint64_t s = st.second[hi];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ s);
+    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
+    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+  }
+  st.pos = st.length;
+  return true;
+}
+
+}  // namespace
+
+void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const uint8_t* mismatch,
+                  const uint8_t* period) {
+  const int64_t n = length > 0 ? length : 0;
+  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  record_state st;
+  st.buf = buf;
+  st.length = n;
+  st.mismatch = mismatch;
+  st.period = period;
+  draw_byte_keys(st.key);
+  for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
+  auto* weights = reinterpret_cast<float*>(arena_alloc(small_mixer::reset_floats * sizeof(float)));
+  fill_weights(weights, small_mixer::reset_floats, small_mixer::fresh_weight);
+  squash_table sq;
+  build_squash_table(sq);
+  st.mix.weights = weights;
+  st.mix.sq = &sq;
+  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
+
+  with_table(table, direction, selections_per_byte,
+             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
+
+  if (direction == compress_dir) coder_flush(k);
+  arena_free(weights);
+  table_close(table);
+}
+
+}  // namespace vesk

@@ -1,0 +1,193 @@
+// The x86 model and the block model: one implementation with two presets.
+// Twelve hashed contexts (orders 0 to 6 or 7, three sparse combinations of
+// the nearest bytes, two column contexts at strides 8 and 12, the byte
+// predictor's guess, the zero pattern of the last 24 bytes), two 24-input
+// mixers whose outputs are averaged in the stretch domain, no clamp.
+//   x86 model:   8 GiB table, order 6, context 8 = b3 b2
+//   block model: 2 GiB table, order 7, context 8 = b4 b3 b2
+#include <cstring>
+
+#include "coding/byte_predictor.h"
+#include "coding/hashes.h"
+#include "coding/logistic.h"
+#include "coding/mixer.h"
+#include "coding/nibble_coder.h"
+#include "coding/nibble_table.h"
+#include "models/model.h"
+#include "models/model_common.h"
+#include "util/arena.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int contexts = 12;
+constexpr int inputs = 2 * contexts;
+constexpr int sets_a = 10;   // bit half (2) x longest order seen (5)
+constexpr int sets_b = 512;  // miss flag (2) x previous byte (256)
+constexpr float fresh_weight = 0.041666668f;  // 1/24
+constexpr double rate_a = 0.001;
+constexpr double rate_b = 0.008;
+constexpr int32_t t_high = 1952;
+constexpr float flag_threshold = 0.7f;
+constexpr uint64_t selections_per_byte = 2 * contexts;
+
+struct preset {
+  table_shape shape;
+  bool block;  // order 7 for context 5, b4 in context 8
+};
+
+constexpr preset x86_preset{table_8g, false};
+constexpr preset block_preset{table_2g, true};
+
+struct pair_mixer {
+  float* wa;  // sets_a x 24
+  float* wb;  // sets_b x 24
+  const squash_table* sq;
+  int b1 = 0;    // previous byte
+  int miss = 0;  // a bit of this byte was coded on the wrong side of 1/2
+  float* set_a = nullptr;
+  float* set_b = nullptr;
+  float pa = 0, pb = 0, p = 0;
+
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    int f = (visited & 0x10) ? 8 : (visited & 0x08) ? 6 : (visited & 0x04) ? 4 : (visited & 0x02) ? 2 : 0;
+    set_a = wa + inputs * ((j >= 4) + f);
+    set_b = wb + inputs * (miss + 2 * b1);
+    float da = mix_dot<inputs>(x, set_a);
+    float db = mix_dot<inputs>(x, set_b);
+    int32_t ta = squash_index(da), tb = squash_index(db);
+    if (!mix_t_valid(ta, t_high) || !mix_t_valid(tb, t_high)) {
+      fill_weights(wa, sets_a * inputs, fresh_weight);
+      fill_weights(wb, sets_b * inputs, fresh_weight);
+      da = db = 0;
+      ta = tb = 0;
+    }
+    p = sq->v[squash_index((da + db) * 0.5f) + squash_table_zero];
+    pa = sq->v[ta + squash_table_zero];
+    pb = sq->v[tb + squash_table_zero];
+    return prob12(p);
+  }
+
+  void update(const float* x, int y) {
+    mix_train<inputs>(x, set_a, mix_error(y, pa, rate_a));
+    mix_train<inputs>(x, set_b, mix_error(y, pb, rate_b));
+    if ((y == 1 && p < 0.5f) || (y == 0 && p > 0.5f)) miss = 1;
+  }
+};
+
+struct x86_state {
+  uint8_t* buf;
+  int64_t length;
+  int64_t pos = 0;
+  uint32_t zr = zero_flags_start;
+  uint64_t key[256];
+  uint64_t second[16];  // hash_a of each high nibble
+  byte_predictor bp;
+  pair_mixer mix;
+};
+
+template <bool Enc, bool Block, class Table>
+bool run(x86_state& st, Table& table, coder& k) {
+  uint8_t* buf = st.buf;
+  byte_predictor& bp = st.bp;
+  const uint64_t* key = st.key;
+  for (int64_t i = st.pos; i < st.length; i++) {
+    if (!table.has_room(selections_per_byte)) {
+      st.pos = i;
+      return false;
+    }
+    if constexpr (!Enc) {
+      if (k.overrun) break;  // past the coded bytes: the stream is damaged
+    }
+    auto b = [&](int m) { return uint64_t{buf[i - m]}; };
+    st.zr = zero_flags_next(st.zr, buf[i - 1]);
+    st.mix.miss = 0;
+    bp_predict(bp, i);
+    bp.flag_coded = 0;
+    if (static_cast<double>(bp.p) > flag_threshold) {
+      bp.flag_coded = 1;
+      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
+        if constexpr (!Enc) buf[i] = bp.guess;
+        bp_update(bp, i);
+        continue;
+      }
+    }
+    uint64_t h[contexts];
+    h[0] = order0_hash;
+    h[1] = key[buf[i - 1]] ^ order1_mix;
+    h[2] = order_next(h[1], key, buf[i - 2]);
+    h[3] = order_next(h[2], key, buf[i - 3]);
+    uint64_t c = order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key, buf[i - 6]);
+    if constexpr (Block) c = order_next(c, key, buf[i - 7]);
+    h[4] = c;
+    h[5] = hash_a((b(2) << 8) + 5);
+    h[6] = hash_a((b(3) << 16) + (b(1) << 8) + 6);
+    if constexpr (Block) {
+      h[7] = hash_a(((b(4) << 24) | (b(3) << 16) | (b(2) << 8)) + 7);
+    } else {
+      h[7] = hash_a(((b(3) << 16) | (b(2) << 8)) + 7);
+    }
+    h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
+    h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
+    h[10] = hash_a(((uint64_t{bp.guess} << 16) | (b(1) << 8)) + 10);
+    h[11] = hash_a(uint64_t{static_cast<uint32_t>(st.zr << 8)} + 11);
+    st.mix.b1 = buf[i - 1];
+
+    uint16_t* ways[contexts];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
+    if constexpr (Enc) {
+      const uint64_t f = st.second[buf[i] >> 4];
+      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ f);
+    }
+    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
+    const uint64_t f = st.second[hi];
+    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ f);
+    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
+    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    bp_update(bp, i);
+  }
+  st.pos = st.length;
+  return true;
+}
+
+template <bool Block>
+void code_stream(uint8_t* buf, int32_t length, coder& k, int direction) {
+  constexpr preset pre = Block ? block_preset : x86_preset;
+  const int64_t n = length > 0 ? length : 0;
+  table_storage table = table_open(pre.shape, selections_per_byte * static_cast<uint64_t>(n));
+  x86_state st;
+  st.buf = buf;
+  st.length = n;
+  draw_byte_keys(st.key);
+  for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
+  auto* weights = reinterpret_cast<float*>(arena_alloc((sets_a + sets_b) * inputs * sizeof(float)));
+  st.mix.wa = weights;
+  st.mix.wb = weights + sets_a * inputs;
+  fill_weights(weights, (sets_a + sets_b) * inputs, fresh_weight);
+  bp_init(st.bp, buf, 3, bp_preset_bytes);
+  squash_table sq;
+  build_squash_table(sq);
+  st.mix.sq = &sq;
+  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
+
+  with_table(table, direction, selections_per_byte,
+             [&]<bool Enc>(auto& t) { return run<Enc, Block>(st, t, k); });
+
+  if (direction == compress_dir) coder_flush(k);
+  bp_free(st.bp);
+  arena_free(weights);
+  table_close(table);
+}
+
+}  // namespace
+
+void x86_model(uint8_t* buf, int32_t length, coder& k, int direction) {
+  code_stream<false>(buf, length, k, direction);
+}
+
+void block_model(uint8_t* buf, int32_t length, coder& k, int direction) {
+  code_stream<true>(buf, length, k, direction);
+}
+
+}  // namespace vesk
