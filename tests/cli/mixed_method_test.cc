@@ -1,0 +1,167 @@
+// The mixed method end to end through the built binary.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include "support/support.h"
+#include "util/bytes.h"
+
+namespace vesk::test {
+namespace {
+
+bytes mixed_round_trip(const bytes& data) {
+  scratch_dir d;
+  write_bytes(d.path("in.dat"), data);
+  run_result c = run_vesk({"-c", d.path("in.dat"), d.path("packed")});
+  EXPECT_EQ(c.status, 0) << c.out;
+  EXPECT_EQ(c.out, "Compressing mixed\n");
+  run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(x.out, "Decompressing mixed\n");
+  EXPECT_TRUE(read_bytes(d.path("out")) == data) << data.size() << " bytes";
+  return read_bytes(d.path("packed"));
+}
+
+bytes machine_file(const char* path, size_t most) {
+  bytes b = read_bytes(path);
+  if (b.size() > most) b.resize(most);
+  return b;
+}
+
+// A 16-bit stereo sine sweep, like uncompressed audio.
+bytes audio(size_t samples) {
+  bytes b;
+  for (size_t i = 0; i < samples; i++) {
+    double t = static_cast<double>(i) / 44100.0;
+    auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * (200 + 300 * t) * t));
+    for (int ch = 0; ch < 2; ch++) {
+      b.push_back(static_cast<uint8_t>(v));
+      b.push_back(static_cast<uint8_t>(v >> 8));
+    }
+  }
+  return b;
+}
+
+// An RGB gradient with noise, like an uncompressed image.
+bytes image(int w, int h) {
+  std::mt19937 g(4);
+  bytes b;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+      for (int c = 0; c < 3; c++) b.push_back(static_cast<uint8_t>((x * (c + 1) + y * 2 + g() % 4) & 0xFF));
+  return b;
+}
+
+// Record blocks whose stride changes every few hundred bytes.
+bytes changing_records() {
+  bytes b;
+  for (int stride : {8, 12, 20, 36, 64, 16}) {
+    for (int i = 0; i < 600; i++) b.push_back(static_cast<uint8_t>(i % stride == 0 ? i / stride : i % stride * 9));
+  }
+  return b;
+}
+
+TEST(MixedMethod, RoundTrips) {
+  const std::vector<bytes> inputs = {
+      {},
+      {0x7F},
+      random_bytes(250, 1),
+      random_bytes(99, 2),
+      random_bytes(100, 3),
+      random_bytes(101, 4),
+      random_bytes(10000, 5),
+      machine_file("/proc/self/exe", 300000),
+      machine_file("/usr/lib/x86_64-linux-gnu/libc.so.6", 200000),
+      image(200, 150),
+      audio(30000),
+      text_sample(60000, 6),
+      bytes(200000, 0),
+      changing_records(),
+  };
+  for (const bytes& b : inputs) mixed_round_trip(b);
+}
+
+TEST(MixedMethod, SourceTreeTar) {
+  scratch_dir d;
+  ASSERT_EQ(std::system(("tar -cf '" + d.path("src.dat") + "' -C /usr/include/linux . 2>/dev/null").c_str()), 0);
+  bytes tar = read_bytes(d.path("src.dat"));
+  if (tar.size() > 400000) tar.resize(400000);
+  bytes packed = mixed_round_trip(tar);
+  EXPECT_LT(packed.size(), tar.size() / 4);
+}
+
+TEST(MixedMethod, ContainerLayout) {
+  bytes packed = mixed_round_trip(random_bytes(250, 7));
+  ASSERT_GE(packed.size(), 80u);
+  EXPECT_EQ(get_u32(packed.data()), 2u);        // method word
+  EXPECT_EQ(get_u32(packed.data() + 4), 250u);  // n
+  EXPECT_EQ(get_u32(packed.data() + 16), 3u);   // blocktypec: 250 bytes are three blocks
+  uint32_t blocks = get_u32(packed.data() + 8) + get_u32(packed.data() + 12) +
+                    get_u32(packed.data() + 24);  // binary, record, text bytes
+  EXPECT_LE(blocks, 300u);
+  // The nine coded streams follow the header; stream 1 (period) at 44.
+  size_t at = 44;
+  for (int w = 0; w < 9; w++) {
+    ASSERT_LE(at + 4, packed.size());
+    uint32_t l = get_u32(packed.data() + at);
+    EXPECT_GE(l, 4u);
+    EXPECT_EQ(l % 2, 0u);
+    at += 4 + l;
+  }
+  EXPECT_EQ(at, packed.size());
+}
+
+TEST(MixedMethod, EmptyFile) {
+  bytes packed = mixed_round_trip({});
+  for (int f = 1; f <= 10; f++) {
+    uint32_t v = get_u32(packed.data() + 4 * f);
+    EXPECT_EQ(v, f == 8 ? 1u : 0u) << "field " << f;  // only mismatchc is 1
+  }
+  EXPECT_EQ(packed.size(), 44u + 9 * (4 + 4));
+}
+
+void expect_clean(const bytes& archive, const std::string& what) {
+  scratch_dir d;
+  write_bytes(d.path("packed"), archive);
+  write_bytes(d.path("kept"), {1, 2, 3});
+  run_result r = run_vesk({"-d", d.path("packed"), d.path("kept")});
+  ASSERT_TRUE(r.status == 0 || r.status == 1) << what << ": " << r.out;
+  if (r.status == 1) {
+    EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
+    EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;
+  }
+}
+
+TEST(MixedMethod, DamagedContainersFailCleanly) {
+  bytes data = machine_file("/proc/self/exe", 20000);
+  bytes rec = changing_records();
+  data.insert(data.end(), rec.begin(), rec.end());
+  const bytes good = mixed_round_trip(data);
+  for (size_t len : {size_t{4}, size_t{43}, size_t{44}, size_t{60}, good.size() / 2, good.size() - 1}) {
+    bytes b(good.begin(), good.begin() + static_cast<long>(len));
+    scratch_dir d;
+    write_bytes(d.path("p"), b);
+    run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
+    EXPECT_EQ(r.status, 1) << "truncated to " << len << ": " << r.out;
+    EXPECT_FALSE(exists(d.path("o")));
+  }
+  for (size_t field = 1; field <= 10; field++) {
+    for (uint32_t v : {0u, 1u, 99u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+      bytes b = good;
+      put_u32(b.data() + 4 * field, v);
+      expect_clean(b, "field " + std::to_string(field) + " = " + std::to_string(v));
+    }
+  }
+  std::mt19937 g(3);
+  for (int trial = 0; trial < 30; trial++) {
+    bytes b = good;
+    size_t at = 44 + g() % (b.size() - 44);
+    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
+    expect_clean(b, "flip at " + std::to_string(at));
+  }
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -1,0 +1,143 @@
+// The models of the mixed method: x86, block, displacement and record.
+#include <gtest/gtest.h>
+
+#include "coding/nibble_table.h"
+#include "mixed/mixed.h"
+#include "models/model.h"
+#include "support/model_support.h"
+
+namespace vesk::test {
+namespace {
+
+class MixedModels : public testing::Test {
+ protected:
+  void SetUp() override { init_runtime(); }
+  void TearDown() override { table_set_limits(0, 0); }
+};
+
+bytes exe(size_t n) {
+  bytes b = read_bytes("/proc/self/exe");
+  if (b.size() > n) b.resize(n);
+  return b;
+}
+
+// Big-endian 32-bit values: a few repeated, some near each other.
+bytes displacements(size_t count) {
+  bytes b;
+  uint32_t v = 0x00012345;
+  for (size_t i = 0; i < count; i++) {
+    uint32_t d = i % 5 == 0 ? 0xFFFFFF80u - static_cast<uint32_t>(i % 64) : v + static_cast<uint32_t>(i * 37 % 4096);
+    for (int k = 3; k >= 0; k--) b.push_back(static_cast<uint8_t>(d >> (8 * k)));
+  }
+  return b;
+}
+
+TEST_F(MixedModels, EmptyStreamsCodeOnlyTheFlush) {
+  const bytes flush = {0xFF, 0x7F, 0xFF, 0xFF};
+  EXPECT_EQ(model_encode(x86_model, {}), flush);
+  EXPECT_EQ(model_encode(block_model, {}), flush);
+  EXPECT_EQ(model_encode(disp_model, {}), flush);
+}
+
+TEST_F(MixedModels, X86AndBlockRoundTrip) {
+  const std::vector<bytes> streams = {{0x90}, exe(200000), bytes(100000, 0), random_bytes(30000, 2),
+                                      text_sample(100000, 3)};
+  for (const bytes& s : streams) {
+    model_round_trip(x86_model, s);
+    model_round_trip(block_model, s);
+  }
+  // The two presets differ (order 7 and a wider sparse context in the block model).
+  bytes e = exe(50000);
+  EXPECT_NE(model_encode(x86_model, e), model_encode(block_model, e));
+  EXPECT_LT(model_encode(x86_model, e).size(), e.size() / 2);
+}
+
+TEST_F(MixedModels, DisplacementsRoundTrip) {
+  model_round_trip(disp_model, displacements(1));
+  size_t packed = model_round_trip(disp_model, displacements(20000));
+  EXPECT_LT(packed, 80000u / 2);
+  // A run of equal values costs little more than a flag per byte.
+  bytes same;
+  for (int i = 0; i < 5000; i++) same.insert(same.end(), {0x00, 0x01, 0x02, 0x03});
+  EXPECT_LT(model_round_trip(disp_model, same), 20000u / 8);
+  model_round_trip(disp_model, random_bytes(4000, 5));
+}
+
+// 12-byte records: a counter and fixed fields.
+bytes records(int n) {
+  bytes rec;
+  for (int i = 0; i < n; i++) {
+    int col = i % 12;
+    rec.push_back(static_cast<uint8_t>(col < 4 ? i / 12 >> (8 * col) : col * 11));
+  }
+  return rec;
+}
+
+// The record model's side streams, as the parser makes them.
+struct record_case {
+  bytes data, mismatch, period;
+  explicit record_case(const bytes& input) {
+    std::vector<uint8_t> buf(input_history + input.size() + block_size + 1, 0);
+    std::copy(input.begin(), input.end(), buf.begin() + input_history);
+    mixed_streams s;
+    mixed_parse(buf.data() + input_history, static_cast<int64_t>(input.size()), s);
+    data.assign(s.record, s.record + s.recordc);
+    mismatch.assign(s.mismatch, s.mismatch + s.mismatchc + 8);
+    period.assign(s.period, s.period + s.periodc + 8);
+    mixed_release(s);
+  }
+  model_call model() {
+    return [this](uint8_t* b, int32_t n, coder& k, int dir) {
+      record_model(b, n, k, dir, mismatch.data(), period.data());
+    };
+  }
+};
+
+TEST_F(MixedModels, RecordsRoundTrip) {
+  record_case c(records(60000));
+  ASSERT_GT(c.data.size(), 50000u);
+  EXPECT_LT(model_round_trip(c.model(), c.data), c.data.size() / 20);
+}
+
+TEST_F(MixedModels, RecordsWithoutMismatchesCostNothing) {
+  record_case c(bytes(3000, 0));
+  std::fill(c.mismatch.begin(), c.mismatch.end(), 0);
+  bytes coded = model_encode(c.model(), c.data);
+  EXPECT_EQ(coded, (bytes{0xFF, 0x7F, 0xFF, 0xFF}));
+  // Decoding copies from one period back, from the zeros before the stream.
+  EXPECT_EQ(model_decode(c.model(), coded, c.data.size()), c.data);
+}
+
+TEST_F(MixedModels, GrowingMapsCodeTheSame) {
+  const bytes e = exe(60000), d = displacements(8000);
+  const std::pair<model_call, const bytes*> cases[] = {
+      {x86_model, &e}, {block_model, &e}, {disp_model, &d}};
+  for (const auto& [m, s] : cases) {
+    table_set_limits(0, 0);
+    bytes automatic = model_encode(m, *s);
+    table_set_limits(1 << 13, 1 << 25);  // starts small and grows many times
+    bytes grown = model_encode(m, *s);
+    EXPECT_EQ(automatic, grown);
+    EXPECT_EQ(model_decode(m, automatic, s->size()), *s);
+  }
+}
+
+TEST_F(MixedModels, GoldenCodedStreams) {
+  bytes e = text_sample(20000, 11);
+  bytes x = model_encode(x86_model, e), b = model_encode(block_model, e);
+  bytes d = model_encode(disp_model, displacements(3000));
+  record_case c(records(20000));
+  bytes r = model_encode(c.model(), c.data);
+  // Pins the format of each model; a change here breaks old archives.
+  EXPECT_EQ(x.size(), 5146u);
+  EXPECT_EQ(checksum(x), 2062097753u);
+  EXPECT_EQ(b.size(), 5146u);
+  EXPECT_EQ(checksum(b), 2464870153u);
+  EXPECT_EQ(d.size(), 1234u);
+  EXPECT_EQ(checksum(d), 1132176898u);
+  EXPECT_EQ(r.size(), 162u);
+  EXPECT_EQ(checksum(r), 1149149164u);
+}
+
+}  // namespace
+}  // namespace vesk::test
