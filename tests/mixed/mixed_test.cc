@@ -263,7 +263,7 @@ TEST(MixedInverse, RoundTripsEverything) {
   bytes e8(5000, 0xE8);
   inputs.push_back(e8);
   bytes of0f;
-  for (int i = 0; i < 3000; i++) of0f.push_back(i % 2 ? 0x0F : static_cast<uint8_t>(0x80 + i % 16));
+  for (int i = 0; i < 3000; i++) of0f.push_back(static_cast<uint8_t>(i % 2 ? 0x0F : 0x80 + i % 16));
   inputs.push_back(of0f);
   for (const bytes& in : inputs) {
     parsed p(in);
