@@ -1,16 +1,22 @@
 // Developer tool: runs one model over a file in both directions and prints
 // the coded size, bits per byte, speed each way and peak memory.
-//   modelrun MODEL FILE      MODEL: byte
+//   modelrun MODEL FILE
+// MODEL: byte, x86, block (the file is the stream); word (the file is a
+// text: its word-code stream); disp, record (the file is cut by the mixed
+// parser: its displacement or record stream).
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "mixed/mixed.h"
 #include "models/model.h"
 #include "text/stat.h"
+#include "text/text.h"
 #include "util/arena.h"
 #include "util/files.h"
 
@@ -18,17 +24,48 @@ using namespace vesk;
 
 namespace {
 
-using model_fn = void (*)(uint8_t*, int32_t, coder&, int);
+constexpr int64_t history = 1024;
 
-struct entry {
-  const char* name;
-  model_fn fn;
-  int history;  // zero bytes the model reads in front of its stream
+// A stream in a buffer with zero history in front and a zero tail.
+struct stream {
+  std::vector<uint8_t> buf;
+  int64_t len = 0;
+  std::vector<uint8_t> mismatch, period;  // record model only
+  uint8_t* data() { return buf.data() + history; }
 };
 
-constexpr entry models[] = {
-    {"byte", byte_model, 256},
-};
+stream wrap(const uint8_t* p, int64_t n) {
+  stream s;
+  s.buf.assign(static_cast<size_t>(history + n + 64), 0);
+  if (p != nullptr && n > 0) std::memcpy(s.data(), p, static_cast<size_t>(n));
+  s.len = n;
+  return s;
+}
+
+stream prepare(const std::string& model, const std::vector<uint8_t>& file) {
+  const auto n = static_cast<int64_t>(file.size());
+  if (model == "word") {
+    std::vector<uint8_t> a(file.size() + 2, ' ');
+    std::memcpy(a.data() + 1, file.data(), file.size());
+    text_state t;
+    text_forward(t, a.data(), n + 1);
+    stream s = wrap(t.codes, 4 * t.codesc);
+    text_release_streams(t);
+    return s;
+  }
+  if (model == "disp" || model == "record") {
+    std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
+    std::memcpy(in.data() + input_history, file.data(), file.size());
+    mixed_streams m;
+    mixed_parse(in.data() + input_history, n, m);
+    stream s = model == "disp" ? wrap(m.disp, 4 * m.dispc) : wrap(m.record, m.recordc);
+    s.mismatch.assign(m.mismatch, m.mismatch + m.mismatchc + 8);
+    s.period.assign(m.period, m.period + m.periodc + 8);
+    mixed_release(m);
+    return s;
+  }
+  return wrap(file.data(), n);
+}
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -37,59 +74,65 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string usage = "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record)\n";
   if (argc != 3) {
-    std::fprintf(stderr, "usage: modelrun MODEL FILE   (MODEL: byte)\n");
+    std::fputs(usage.c_str(), stderr);
     return 1;
   }
-  const entry* m = nullptr;
-  for (const auto& e : models)
-    if (std::strcmp(e.name, argv[1]) == 0) m = &e;
-  if (m == nullptr) {
-    std::fprintf(stderr, "unknown model %s\n", argv[1]);
-    return 1;
-  }
+  const std::string name = argv[1];
   int64_t n = file_size(argv[2]);
   if (n < 0 || n > INT32_MAX / 2) {
     std::fprintf(stderr, "cannot use %s\n", argv[2]);
     return 1;
   }
   arena_init();
-  const int64_t h = m->history;
-  uint8_t* data = arena_alloc_zeroed(n + 2 * h);
-  read_file(argv[2], data + h, static_cast<uint64_t>(n));
-  const int64_t cap = n + n / 2 + 65536;
-  uint8_t* packed = arena_alloc(cap);
-  uint8_t* back = arena_alloc_zeroed(n + 2 * h);
+  stat_init();
+  std::vector<uint8_t> file(static_cast<size_t>(n));
+  read_file(argv[2], file.data(), static_cast<uint64_t>(n));
+  stream in = prepare(name, file);
+
+  std::function<void(uint8_t*, int32_t, coder&, int)> fn;
+  if (name == "byte") fn = byte_model;
+  if (name == "word") fn = wordcode_model;
+  if (name == "x86") fn = x86_model;
+  if (name == "block") fn = block_model;
+  if (name == "disp") fn = disp_model;
+  if (name == "record") {
+    fn = [&](uint8_t* b, int32_t len, coder& k, int dir) {
+      record_model(b, len, k, dir, in.mismatch.data(), in.period.data());
+    };
+  }
+  if (!fn) {
+    std::fputs(usage.c_str(), stderr);
+    return 1;
+  }
+  const int64_t len = in.len;
+  std::vector<uint8_t> packed(static_cast<size_t>(2 * len + 65536));
+  stream back = wrap(nullptr, len);
 
   coder k;
-  coder_init_encode(k, packed, static_cast<size_t>(cap));
+  coder_init_encode(k, packed.data(), packed.size());
   auto t0 = std::chrono::steady_clock::now();
-  m->fn(data + h, static_cast<int32_t>(n), k, compress_dir);
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir);
   double tc = seconds_since(t0);
   size_t packed_len = coder_length(k);
 
-  coder_init_decode(k, packed, packed_len);
+  coder_init_decode(k, packed.data(), packed_len);
   t0 = std::chrono::steady_clock::now();
-  m->fn(back + h, static_cast<int32_t>(n), k, decompress_dir);
+  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir);
   double td = seconds_since(t0);
-  bool same = std::memcmp(data + h, back + h, static_cast<size_t>(n)) == 0;
+  bool same = std::memcmp(in.data(), back.data(), static_cast<size_t>(len)) == 0;
   bool exact_end = coder_length(k) == packed_len && k.overrun == 0;
 
   rusage ru;
   getrusage(RUSAGE_SELF, &ru);
-  double mb = static_cast<double>(n) / 1e6;
+  const double mb = static_cast<double>(len) / 1e6;
   std::printf("%s %s: %lld -> %zu bytes, %.4f bpb, compress %.3f s (%.2f MB/s), "
               "decompress %.3f s (%.2f MB/s), peak RSS %.1f MB, %s%s\n",
-              m->name, argv[2], static_cast<long long>(n), packed_len,
-              n ? 8.0 * static_cast<double>(packed_len) / static_cast<double>(n) : 0.0, tc,
+              name.c_str(), argv[2], static_cast<long long>(len), packed_len,
+              len ? 8.0 * static_cast<double>(packed_len) / static_cast<double>(len) : 0.0, tc,
               mb / tc, td, mb / td, static_cast<double>(ru.ru_maxrss) / 1024.0,
               same ? "round trip ok" : "ROUND TRIP FAILED",
               exact_end ? "" : " (decoder did not end at the coded end)");
-  if (FILE* f = std::fopen("/proc/self/smaps_rollup", "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, f))
-      if (std::strncmp(line, "AnonHugePages", 13) == 0) std::printf("%s", line);
-    std::fclose(f);
-  }
   return same && exact_end ? 0 : 1;
 }
