@@ -16,6 +16,8 @@
 #include <cstdint>
 
 #include "coding/arithmetic.h"
+#include "coding/byte_predictor.h"
+#include "coding/nibble_table.h"
 #include "coding/states.h"
 
 namespace vesk {
@@ -41,6 +43,44 @@ inline uint32_t code_nibble(coder& k, uint16_t* const* ways, Policy& mix, int j0
     n = 2 * n + static_cast<uint32_t>(y);
   }
   return n - 16;
+}
+
+}  // namespace vesk
+
+namespace vesk {
+
+// Codes one byte as two nibbles over NC hashed contexts: h holds the first
+// nibble's context hashes, and the second nibble's are h ^ second[high
+// nibble]. When encoding, the second nibble's buckets are prefetched as
+// soon as the first nibble's ways are chosen, since the whole byte is known.
+// Returns the byte (the decoded one when decoding).
+template <int NC, bool Enc, class Table, class Policy>
+inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64_t* second,
+                         Policy& mix, uint8_t byte) {
+  uint16_t* ways[NC];
+  for (int c = 0; c < NC; c++) ways[c] = select(table, h[c]);
+  if constexpr (Enc) {
+    const uint64_t f = second[byte >> 4];
+    for (int c = 0; c < NC; c++) table.prefetch(h[c] ^ f);
+  }
+  const uint32_t hi = code_nibble<NC, Enc>(k, ways, mix, 0, byte >> 4);
+  const uint64_t f = second[hi];
+  for (int c = 0; c < NC; c++) ways[c] = select(table, h[c] ^ f);
+  const uint32_t lo = code_nibble<NC, Enc>(k, ways, mix, 4, byte & 15u);
+  return static_cast<uint8_t>((hi << 4) | lo);
+}
+
+// The byte predictor's flag: when its guess is confident (p, widened to
+// double, above the threshold) one bit says whether the byte is the guess.
+// Returns true when that bit completed the byte (decoding stores the guess).
+template <bool Enc>
+inline bool code_guess_flag(coder& k, byte_predictor& bp, uint8_t& byte, double threshold) {
+  bp.flag_coded = 0;
+  if (!(static_cast<double>(bp.p) > threshold)) return false;
+  bp.flag_coded = 1;
+  if (!code_bit<Enc>(k, byte == bp.guess, prob12(bp.p))) return false;
+  if constexpr (!Enc) byte = bp.guess;
+  return true;
 }
 
 }  // namespace vesk

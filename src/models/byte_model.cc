@@ -24,7 +24,7 @@ constexpr int weight_sets = 512;  // bit (8) x highest visited order (8) x misse
 constexpr int reset_floats = 2048;
 constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.001;
-constexpr float flag_threshold = 0.7f;
+constexpr double flag_threshold = 0.7;
 
 struct byte_mixer {
   float* weights;
@@ -81,14 +81,9 @@ bool run(byte_model_state& st, Table& table, coder& k) {
       if (k.overrun) break;  // past the coded bytes: the stream is damaged
     }
     bp_predict(bp, i);
-    bp.flag_coded = 0;
-    if (static_cast<double>(bp.p) > flag_threshold) {
-      bp.flag_coded = 1;
-      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
-        if constexpr (!Enc) buf[i] = bp.guess;
-        bp_update(bp, i);
-        continue;
-      }
+    if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
+      bp_update(bp, i);
+      continue;
     }
     st.mix.misses = 0;
     uint64_t h[contexts];
@@ -96,17 +91,8 @@ bool run(byte_model_state& st, Table& table, coder& k) {
     h[1] = st.key[buf[i - 1]] ^ order1_mix;
     for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], st.key, buf[i - j]);
     h[7] = hash_a((uint64_t{bp.guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
-    uint16_t* ways[contexts];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
-    if constexpr (Enc) {
-      uint64_t f = st.second[buf[i] >> 4];
-      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ f);
-    }
-    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
-    uint64_t f = st.second[hi];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ f);
-    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
-    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    if constexpr (!Enc) buf[i] = v;
     bp_update(bp, i);
   }
   return true;

@@ -20,7 +20,7 @@ namespace vesk {
 namespace {
 
 constexpr int contexts = 8;
-constexpr float flag_threshold = 0.6f;
+constexpr double flag_threshold = 0.6;
 constexpr uint64_t selections_per_byte = 2 * contexts;
 
 struct disp_state {
@@ -55,14 +55,9 @@ bool run(disp_state& st, Table& table, coder& k) {
     uint32_t vh[4];
     for (int j = 0; j < 4; j++) vh[j] = bp_value_hash(values[j]);
     bp_predict_hashes(bp, vh);
-    bp.flag_coded = 0;
-    if (static_cast<double>(bp.p) > flag_threshold) {
-      bp.flag_coded = 1;
-      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
-        if constexpr (!Enc) buf[i] = bp.guess;
-        bp_update(bp, i);
-        continue;
-      }
+    if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
+      bp_update(bp, i);
+      continue;
     }
     const uint64_t kk = static_cast<uint64_t>(i & 3);
     const uint64_t f = st.zr & 0xFF;
@@ -77,17 +72,8 @@ bool run(disp_state& st, Table& table, coder& k) {
     h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
     h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
 
-    uint16_t* ways[contexts];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
-    if constexpr (Enc) {
-      const uint64_t s = st.second[buf[i] >> 4];
-      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ s);
-    }
-    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
-    const uint64_t s = st.second[hi];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ s);
-    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
-    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    if constexpr (!Enc) buf[i] = v;
     bp_update(bp, i);
   }
   st.pos = st.length;

@@ -61,17 +61,8 @@ bool run(record_state& st, Table& table, coder& k) {
     h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
     h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
 
-    uint16_t* ways[contexts];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
-    if constexpr (Enc) {
-      const uint64_t s = st.second[buf[i] >> 4];
-      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ s);
-    }
-    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
-    const uint64_t s = st.second[hi];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ s);
-    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
-    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    if constexpr (!Enc) buf[i] = v;
   }
   st.pos = st.length;
   return true;

@@ -135,17 +135,8 @@ bool run(word_state& st, Table& table, coder& k) {
     h[7] = 0x7359872359273491 ^ zmask;
 
     st.mix.base = 8 * s + 1024 * st.z;
-    uint16_t* ways[contexts];
-    for (int c = 0; c < contexts; c++) ways[c] = select(table, h[c]);
-    if constexpr (Enc) {
-      const uint64_t f = st.second[buf[i] >> 4];
-      for (int c = 0; c < contexts; c++) table.prefetch(h[c] ^ f);
-    }
-    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
-    const uint64_t f = st.second[hi];
-    for (int c = 0; c < contexts; c++) ways[c] = select(table, h[c] ^ f);
-    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
-    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    if constexpr (!Enc) buf[i] = v;
     i += 1;
   }
   st.pos = st.length;

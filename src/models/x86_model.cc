@@ -29,7 +29,7 @@ constexpr float fresh_weight = 0.041666668f;  // 1/24
 constexpr double rate_a = 0.001;
 constexpr double rate_b = 0.008;
 constexpr int32_t t_high = 1952;
-constexpr float flag_threshold = 0.7f;
+constexpr double flag_threshold = 0.7;
 constexpr uint64_t selections_per_byte = 2 * contexts;
 
 struct preset {
@@ -104,14 +104,9 @@ bool run(x86_state& st, Table& table, coder& k) {
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     st.mix.miss = 0;
     bp_predict(bp, i);
-    bp.flag_coded = 0;
-    if (static_cast<double>(bp.p) > flag_threshold) {
-      bp.flag_coded = 1;
-      if (code_bit<Enc>(k, buf[i] == bp.guess, prob12(bp.p))) {
-        if constexpr (!Enc) buf[i] = bp.guess;
-        bp_update(bp, i);
-        continue;
-      }
+    if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
+      bp_update(bp, i);
+      continue;
     }
     uint64_t h[contexts];
     h[0] = order0_hash;
@@ -134,17 +129,8 @@ bool run(x86_state& st, Table& table, coder& k) {
     h[11] = hash_a(uint64_t{static_cast<uint32_t>(st.zr << 8)} + 11);
     st.mix.b1 = buf[i - 1];
 
-    uint16_t* ways[contexts];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j]);
-    if constexpr (Enc) {
-      const uint64_t f = st.second[buf[i] >> 4];
-      for (int j = 0; j < contexts; j++) table.prefetch(h[j] ^ f);
-    }
-    uint32_t hi = code_nibble<contexts, Enc>(k, ways, st.mix, 0, buf[i] >> 4);
-    const uint64_t f = st.second[hi];
-    for (int j = 0; j < contexts; j++) ways[j] = select(table, h[j] ^ f);
-    uint32_t lo = code_nibble<contexts, Enc>(k, ways, st.mix, 4, buf[i] & 15);
-    if constexpr (!Enc) buf[i] = static_cast<uint8_t>((hi << 4) | lo);
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    if constexpr (!Enc) buf[i] = v;
     bp_update(bp, i);
   }
   st.pos = st.length;
