@@ -2,7 +2,6 @@
 // confident, otherwise two nibbles whose bits are predicted by eight hashed
 // contexts (orders 0 to 6 and one built from the guess) mixed by one
 // 16-input mixer.
-#include <cstring>
 
 #include "coding/byte_predictor.h"
 #include "coding/hashes.h"
@@ -12,7 +11,6 @@
 #include "coding/nibble_table.h"
 #include "models/model.h"
 #include "models/model_common.h"
-#include "util/arena.h"
 
 namespace vesk {
 
@@ -57,7 +55,7 @@ struct byte_mixer {
 
 struct byte_model_state {
   uint8_t* buf;
-  int32_t length;
+  int64_t length;
   int64_t pos = 0;  // next byte to code; the loop resumes here after the table grows
   uint64_t key[256];
   uint64_t second[16];  // second-nibble hash of each high nibble
@@ -73,13 +71,8 @@ bool run(byte_model_state& st, Table& table, coder& k) {
   uint8_t* buf = st.buf;
   byte_predictor& bp = st.bp;
   for (int64_t i = st.pos; i < st.length; i++) {
-    if (!table.has_room(selections_per_byte)) {
-      st.pos = i;
-      return false;
-    }
-    if constexpr (!Enc) {
-      if (k.overrun) break;  // past the coded bytes: the stream is damaged
-    }
+    bool done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
     bp_predict(bp, i);
     if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
       bp_update(bp, i);
@@ -101,29 +94,22 @@ bool run(byte_model_state& st, Table& table, coder& k) {
 }  // namespace
 
 void byte_model(uint8_t* buf, int32_t length, coder& k, int direction) {
-  const int32_t n = length > 0 ? length : 0;
-  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  const int64_t n = length > 0 ? length : 0;
+  model_frame f;
+  frame_open(f, table_2g, selections_per_byte * static_cast<uint64_t>(n), weight_sets * inputs,
+             fresh_weight, buf, n, direction);
   byte_model_state st;
   st.buf = buf;
   st.length = n;
   draw_byte_keys(st.key);
   for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
-  auto* weights = reinterpret_cast<float*>(arena_alloc(weight_sets * inputs * sizeof(float)));
   bp_init(st.bp, buf, 3, bp_preset_bytes);
-  fill_weights(weights, weight_sets * inputs, fresh_weight);
-  squash_table sq;
-  build_squash_table(sq);
-  st.mix.weights = weights;
-  st.mix.sq = &sq;
-  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
-
-  with_table(table, direction, selections_per_byte,
+  st.mix.weights = f.weights;
+  st.mix.sq = &f.sq;
+  with_table(f.table, direction, selections_per_byte,
              [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-
-  if (direction == compress_dir) coder_flush(k);
   bp_free(st.bp);
-  arena_free(weights);
-  table_close(table);
+  frame_close(f, k, direction);
 }
 
 }  // namespace vesk

@@ -4,7 +4,6 @@
 // its whole-byte guesser is the byte predictor with four orders keyed for
 // 32-bit values (the previous value, the same byte of older values, the
 // zero pattern); one 16-input mixer.
-#include <cstring>
 
 #include "coding/byte_predictor.h"
 #include "coding/hashes.h"
@@ -13,7 +12,6 @@
 #include "models/model.h"
 #include "models/model_common.h"
 #include "models/small_mixer.h"
-#include "util/arena.h"
 
 namespace vesk {
 
@@ -40,13 +38,8 @@ bool run(disp_state& st, Table& table, coder& k) {
   byte_predictor& bp = st.bp;
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
-    if (!table.has_room(selections_per_byte)) {
-      st.pos = i;
-      return false;
-    }
-    if constexpr (!Enc) {
-      if (k.overrun) break;  // past the coded bytes: the stream is damaged
-    }
+    bool done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
     auto b = [&](int m) { return uint32_t{buf[i - m]}; };
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     const uint32_t values[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,
@@ -84,28 +77,21 @@ bool run(disp_state& st, Table& table, coder& k) {
 
 void disp_model(uint8_t* buf, int32_t length, coder& k, int direction) {
   const int64_t n = length > 0 ? length : 0;
-  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  model_frame f;
+  frame_open(f, table_2g, selections_per_byte * static_cast<uint64_t>(n), small_mixer::reset_floats,
+             small_mixer::fresh_weight, buf, n, direction);
   disp_state st;
   st.buf = buf;
   st.length = n;
   draw_byte_keys(st.key);
   for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
-  auto* weights = reinterpret_cast<float*>(arena_alloc(small_mixer::reset_floats * sizeof(float)));
-  fill_weights(weights, small_mixer::reset_floats, small_mixer::fresh_weight);
+  st.mix.weights = f.weights;
+  st.mix.sq = &f.sq;
   bp_init(st.bp, buf, 4, bp_preset_values);
-  squash_table sq;
-  build_squash_table(sq);
-  st.mix.weights = weights;
-  st.mix.sq = &sq;
-  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
-
-  with_table(table, direction, selections_per_byte,
+  with_table(f.table, direction, selections_per_byte,
              [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-
-  if (direction == compress_dir) coder_flush(k);
   bp_free(st.bp);
-  arena_free(weights);
-  table_close(table);
+  frame_close(f, k, direction);
 }
 
 }  // namespace vesk

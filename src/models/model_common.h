@@ -29,3 +29,48 @@ constexpr uint32_t zero_flags_start = 0xFFFFFFFF;
 inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) { return (zr << 1) | (b1 == 0); }
 
 }  // namespace vesk
+
+#include "coding/arithmetic.h"
+#include "coding/logistic.h"
+#include "coding/nibble_table.h"
+
+namespace vesk {
+
+// What every model call sets up alike: its context table (allocated
+// first), its weight block (second), the squash table, and, when
+// decoding, a cleared output buffer; at the end the flush when encoding and
+// the release in reverse order. A model allocates anything else (its byte
+// predictor) after frame_open and releases it before frame_close.
+struct model_frame {
+  table_storage table;
+  float* weights = nullptr;
+  squash_table sq;
+};
+
+void frame_open(model_frame& f, table_shape shape, uint64_t selections, int weight_floats,
+                float fresh_weight, uint8_t* buf, int64_t n, int direction);
+void frame_close(model_frame& f, coder& k, int direction);
+
+// The check at the top of a model's per-byte loop. Returns false when the
+// loop must stop: the table needs room (pos records the byte to resume at,
+// and the caller grows the table and runs the loop again), or decoding has
+// run past the coded bytes (the stream is damaged; the container reports it).
+template <bool Enc, class Table>
+inline bool byte_step_ready(const Table& table, const coder& k, uint64_t selections, int64_t i,
+                            int64_t& pos, int64_t length, bool& done) {
+  if (!table.has_room(selections)) {
+    pos = i;
+    done = false;
+    return false;
+  }
+  if constexpr (!Enc) {
+    if (k.overrun) {
+      pos = length;
+      done = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vesk

@@ -3,7 +3,6 @@
 // those are coded, the others are copies. The coded bytes see the whole
 // stream as history: the nearest bytes, the zero pattern, the same column
 // one, two and three periods back, and columns at strides 12 and 8.
-#include <cstring>
 
 #include "coding/hashes.h"
 #include "coding/nibble_coder.h"
@@ -11,7 +10,6 @@
 #include "models/model.h"
 #include "models/model_common.h"
 #include "models/small_mixer.h"
-#include "util/arena.h"
 
 namespace vesk {
 
@@ -37,13 +35,8 @@ bool run(record_state& st, Table& table, coder& k) {
   uint8_t* buf = st.buf;
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
-    if (!table.has_room(selections_per_byte)) {
-      st.pos = i;
-      return false;
-    }
-    if constexpr (!Enc) {
-      if (k.overrun) break;  // past the coded bytes: the stream is damaged
-    }
+    bool done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     const int64_t l = st.period[i >> 6];
     if (((st.mismatch[i >> 3] >> (i & 7)) & 1) == 0) {
@@ -73,7 +66,9 @@ bool run(record_state& st, Table& table, coder& k) {
 void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const uint8_t* mismatch,
                   const uint8_t* period) {
   const int64_t n = length > 0 ? length : 0;
-  table_storage table = table_open(table_2g, selections_per_byte * static_cast<uint64_t>(n));
+  model_frame f;
+  frame_open(f, table_2g, selections_per_byte * static_cast<uint64_t>(n), small_mixer::reset_floats,
+             small_mixer::fresh_weight, buf, n, direction);
   record_state st;
   st.buf = buf;
   st.length = n;
@@ -81,20 +76,11 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
   st.period = period;
   draw_byte_keys(st.key);
   for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
-  auto* weights = reinterpret_cast<float*>(arena_alloc(small_mixer::reset_floats * sizeof(float)));
-  fill_weights(weights, small_mixer::reset_floats, small_mixer::fresh_weight);
-  squash_table sq;
-  build_squash_table(sq);
-  st.mix.weights = weights;
-  st.mix.sq = &sq;
-  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
-
-  with_table(table, direction, selections_per_byte,
+  st.mix.weights = f.weights;
+  st.mix.sq = &f.sq;
+  with_table(f.table, direction, selections_per_byte,
              [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-
-  if (direction == compress_dir) coder_flush(k);
-  arena_free(weights);
-  table_close(table);
+  frame_close(f, k, direction);
 }
 
 }  // namespace vesk

@@ -6,7 +6,6 @@
 // hashed as byte keys of 8 to 20 bytes, in an 8 GiB table; one 16-input
 // mixer with up to 2048 weight sets selected by the bit position, the
 // byte's place in its code and which context orders have been seen.
-#include <cstring>
 
 #include "coding/hashes.h"
 #include "coding/logistic.h"
@@ -14,7 +13,7 @@
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
 #include "models/model.h"
-#include "util/arena.h"
+#include "models/model_common.h"
 #include "util/bytes.h"
 
 namespace vesk {
@@ -74,13 +73,8 @@ template <bool Enc, class Table>
 bool run(word_state& st, Table& table, coder& k) {
   uint8_t* buf = st.buf;
   for (int64_t i = st.pos; i < st.length;) {
-    if (!table.has_room(selections_per_byte)) {
-      st.pos = i;
-      return false;
-    }
-    if constexpr (!Enc) {
-      if (k.overrun) break;  // past the coded bytes: the stream is damaged
-    }
+    bool done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
     // Walk to the next byte that belongs to a code.
     int64_t kk = i & 3;
     uint32_t s = 0;
@@ -148,25 +142,18 @@ bool run(word_state& st, Table& table, coder& k) {
 void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction) {
   const int64_t n = length > 0 ? length : 0;
   // The walk codes at most every byte and one past the end.
-  table_storage table = table_open(table_8g, selections_per_byte * static_cast<uint64_t>(n + 1));
-  auto* weights = reinterpret_cast<float*>(arena_alloc(reset_floats * sizeof(float)));
-  fill_weights(weights, reset_floats, fresh_weight);
-  squash_table sq;
-  build_squash_table(sq);
+  model_frame f;
+  frame_open(f, table_8g, selections_per_byte * static_cast<uint64_t>(n + 1), reset_floats,
+             fresh_weight, buf, n, direction);
   word_state st;
   st.buf = buf;
   st.length = n;
-  st.mix.weights = weights;
-  st.mix.sq = &sq;
+  st.mix.weights = f.weights;
+  st.mix.sq = &f.sq;
   for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
-  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
-
-  with_table(table, direction, selections_per_byte,
+  with_table(f.table, direction, selections_per_byte,
              [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-
-  if (direction == compress_dir) coder_flush(k);
-  arena_free(weights);
-  table_close(table);
+  frame_close(f, k, direction);
 }
 
 }  // namespace vesk

@@ -5,7 +5,6 @@
 // mixers whose outputs are averaged in the stretch domain, no clamp.
 //   x86 model:   8 GiB table, order 6, context 8 = b3 b2
 //   block model: 2 GiB table, order 7, context 8 = b4 b3 b2
-#include <cstring>
 
 #include "coding/byte_predictor.h"
 #include "coding/hashes.h"
@@ -15,7 +14,6 @@
 #include "coding/nibble_table.h"
 #include "models/model.h"
 #include "models/model_common.h"
-#include "util/arena.h"
 
 namespace vesk {
 
@@ -93,13 +91,8 @@ bool run(x86_state& st, Table& table, coder& k) {
   byte_predictor& bp = st.bp;
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
-    if (!table.has_room(selections_per_byte)) {
-      st.pos = i;
-      return false;
-    }
-    if constexpr (!Enc) {
-      if (k.overrun) break;  // past the coded bytes: the stream is damaged
-    }
+    bool done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
     auto b = [&](int m) { return uint64_t{buf[i - m]}; };
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     st.mix.miss = 0;
@@ -141,29 +134,22 @@ template <bool Block>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction) {
   constexpr preset pre = Block ? block_preset : x86_preset;
   const int64_t n = length > 0 ? length : 0;
-  table_storage table = table_open(pre.shape, selections_per_byte * static_cast<uint64_t>(n));
+  model_frame f;
+  frame_open(f, pre.shape, selections_per_byte * static_cast<uint64_t>(n),
+             (sets_a + sets_b) * inputs, fresh_weight, buf, n, direction);
   x86_state st;
   st.buf = buf;
   st.length = n;
   draw_byte_keys(st.key);
   for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
-  auto* weights = reinterpret_cast<float*>(arena_alloc((sets_a + sets_b) * inputs * sizeof(float)));
-  st.mix.wa = weights;
-  st.mix.wb = weights + sets_a * inputs;
-  fill_weights(weights, (sets_a + sets_b) * inputs, fresh_weight);
+  st.mix.wa = f.weights;
+  st.mix.wb = f.weights + sets_a * inputs;
+  st.mix.sq = &f.sq;
   bp_init(st.bp, buf, 3, bp_preset_bytes);
-  squash_table sq;
-  build_squash_table(sq);
-  st.mix.sq = &sq;
-  if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
-
-  with_table(table, direction, selections_per_byte,
+  with_table(f.table, direction, selections_per_byte,
              [&]<bool Enc>(auto& t) { return run<Enc, Block>(st, t, k); });
-
-  if (direction == compress_dir) coder_flush(k);
   bp_free(st.bp);
-  arena_free(weights);
-  table_close(table);
+  frame_close(f, k, direction);
 }
 
 }  // namespace
