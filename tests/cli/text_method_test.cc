@@ -13,18 +13,7 @@ namespace {
 bytes as_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
 
 // Compresses and restores `data` as name.txt; returns the compressed file.
-bytes text_round_trip(const bytes& data) {
-  scratch_dir d;
-  write_bytes(d.path("in.txt"), data);
-  run_result c = run_vesk({"-c", d.path("in.txt"), d.path("packed")});
-  EXPECT_EQ(c.status, 0) << c.out;
-  EXPECT_EQ(c.out, "Compressing text\n");
-  run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});
-  EXPECT_EQ(x.status, 0) << x.out;
-  EXPECT_EQ(x.out, "Decompressing text\n");
-  EXPECT_TRUE(read_bytes(d.path("out")) == data) << data.size() << " bytes";
-  return read_bytes(d.path("packed"));
-}
+bytes text_round_trip(const bytes& data) { return cli_round_trip("in.txt", "text", data); }
 
 bytes machine_file(const char* path, size_t most) {
   bytes b = read_bytes(path);
@@ -97,19 +86,6 @@ TEST(TextMethod, EmptyFile) {
   EXPECT_EQ(get_u32(packed.data() + 12), 5u);  // space, space, \s, space
 }
 
-// A damaged archive: a clean failure (status 1, no output, an existing
-// output untouched) or, for damage the format cannot see, a finished run.
-void expect_clean(const bytes& archive, const std::string& what) {
-  scratch_dir d;
-  write_bytes(d.path("packed"), archive);
-  write_bytes(d.path("kept"), {1, 2, 3});
-  run_result r = run_vesk({"-d", d.path("packed"), d.path("kept")});
-  ASSERT_TRUE(r.status == 0 || r.status == 1) << what << ": " << r.out;
-  if (r.status == 1) {
-    EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
-    EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;  // no temporary left
-  }
-}
 
 TEST(TextMethod, DamagedArchivesFailCleanly) {
   const bytes good = text_round_trip(text_sample(20000, 4));
@@ -128,7 +104,7 @@ TEST(TextMethod, DamagedArchivesFailCleanly) {
     for (uint32_t v : {0u, 1u, 3u, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x80000000u}) {
       bytes b = good;
       put_u32(b.data() + at, v);
-      expect_clean(b, "field " + std::to_string(at) + " = " + std::to_string(v));
+      expect_clean_failure(b, "field " + std::to_string(at) + " = " + std::to_string(v));
     }
   }
   // Flipped bytes all over the coded streams.
@@ -137,7 +113,7 @@ TEST(TextMethod, DamagedArchivesFailCleanly) {
     bytes b = good;
     size_t at = 20 + g() % (b.size() - 20);
     b[at] ^= static_cast<uint8_t>(1 + g() % 255);
-    expect_clean(b, "flip at " + std::to_string(at));
+    expect_clean_failure(b, "flip at " + std::to_string(at));
   }
 }
 

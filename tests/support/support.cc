@@ -1,5 +1,6 @@
 #include "support/support.h"
 
+#include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,6 +72,31 @@ run_result run_vesk(const std::vector<std::string>& args) {
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data) {
+  scratch_dir d;
+  write_bytes(d.path(name), data);
+  run_result c = run_vesk({"-c", d.path(name), d.path("packed")});
+  EXPECT_EQ(c.status, 0) << c.out;
+  EXPECT_EQ(c.out, "Compressing " + method_word + "\n");
+  run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(x.out, "Decompressing " + method_word + "\n");
+  EXPECT_TRUE(read_bytes(d.path("out")) == data) << name << ", " << data.size() << " bytes";
+  return read_bytes(d.path("packed"));
+}
+
+void expect_clean_failure(const bytes& archive, const std::string& what) {
+  scratch_dir d;
+  write_bytes(d.path("packed"), archive);
+  write_bytes(d.path("kept"), {1, 2, 3});
+  run_result r = run_vesk({"-d", d.path("packed"), d.path("kept")});
+  ASSERT_TRUE(r.status == 0 || r.status == 1) << what << ": " << r.out;
+  if (r.status == 1) {
+    EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
+    EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;  // no temporary left
+  }
 }
 
 void init_runtime() {

@@ -33,6 +33,16 @@ struct run_result {
 // Runs the built vesk binary with the given arguments.
 run_result run_vesk(const std::vector<std::string>& args);
 
+// Compresses data as a file called `name` and restores it through the
+// binary; checks the progress messages ("Compressing <word>") and the
+// restored bytes; returns the compressed file.
+bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data);
+
+// Decompresses a damaged archive over an existing file: the run either
+// fails cleanly (status 1, the existing file untouched, no temporary left)
+// or, for damage the format cannot see, finishes.
+void expect_clean_failure(const bytes& archive, const std::string& what);
+
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();
 
