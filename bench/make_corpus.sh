@@ -55,10 +55,30 @@ def png_to_ppm(path):
         for x in range(w): out += line[x * bpp:x * bpp + 3]
         prev = line
     return b'P6\n%d %d\n255\n' % (w, h) + bytes(out)
-pngs = sorted(glob.glob('/usr/share/**/*.png', recursive=True), key=os.path.getsize, reverse=True)
-for p in pngs[:20]:
-    img = png_to_ppm(p)
-    if img and len(img) > 200000:
+# Prefer a photograph: of the PNGs of 200,000 to 2,000,000 pixels, the one that
+# PNG packs worst (most bytes per pixel); icons and screenshots pack far
+# better than photos and would make an unusually easy image.
+def pixels(path):
+    head = open(path, 'rb').read(33)
+    if head[:8] != b'\x89PNG\r\n\x1a\n': return 0
+    w, h = struct.unpack('>II', head[16:24])
+    return w * h
+pngs = []
+for root in ('/usr/share', '/usr/lib', '/opt', os.path.expanduser('~')):
+    pngs += glob.glob(root + '/**/*.png', recursive=True)
+scored = []
+for p in pngs:
+    try:
+        n = pixels(p)
+        if 200000 <= n <= 2000000: scored.append((os.path.getsize(p) / n, p))
+    except OSError:
+        pass
+for _, p in sorted(scored, reverse=True)[:20]:
+    try:
+        img = png_to_ppm(p)
+    except Exception:
+        img = None
+    if img:
         open('image.dat', 'wb').write(img); break
 PY
 if ! command -v espeak-ng >/dev/null && [ "$(id -u)" = 0 ]; then

@@ -53,11 +53,15 @@ namespace vesk {
 // nibble's context hashes, and the second nibble's are h ^ second[high
 // nibble]. When encoding, the second nibble's buckets are prefetched as
 // soon as the first nibble's ways are chosen, since the whole byte is known.
-// Returns the byte (the decoded one when decoding).
+// Decoding learns the high nibble only after its four bits, and prefetches
+// then. Returns the byte (the decoded one when decoding).
 template <int NC, bool Enc, class Table, class Policy>
 inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64_t* second,
                          Policy& mix, uint8_t byte) {
+  // Every selection is a cache miss or two: start them all before waiting
+  // on the first.
   uint16_t* ways[NC];
+  for (int c = 0; c < NC; c++) table.prefetch(h[c]);
   for (int c = 0; c < NC; c++) ways[c] = select(table, h[c]);
   if constexpr (Enc) {
     const uint64_t f = second[byte >> 4];
@@ -65,6 +69,9 @@ inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64
   }
   const uint32_t hi = code_nibble<NC, Enc>(k, ways, mix, 0, byte >> 4);
   const uint64_t f = second[hi];
+  if constexpr (!Enc) {
+    for (int c = 0; c < NC; c++) table.prefetch(h[c] ^ f);
+  }
   for (int c = 0; c < NC; c++) ways[c] = select(table, h[c] ^ f);
   const uint32_t lo = code_nibble<NC, Enc>(k, ways, mix, 4, byte & 15u);
   return static_cast<uint8_t>((hi << 4) | lo);

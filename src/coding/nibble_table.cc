@@ -2,8 +2,11 @@
 
 #include <sys/mman.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "util/arena.h"
 #include "util/fail.h"
@@ -28,28 +31,31 @@ constexpr int map_limit_shift = 2;
 uint64_t first_entries_override = 0;
 uint64_t map_limit_override = 0;
 
-// Clears the first n bytes of the block. What this table touched itself is
-// backed memory and is cleared by hand at memory speed; what earlier blocks
-// may have left is handed back to the kernel, which costs nothing for pages
-// that were never touched (clearing those by hand would fault them all in).
-void clear_front(table_storage& s, uint64_t n) {
-  const uint64_t mine = n < s.used ? n : s.used;
-  std::memset(s.block, 0, mine);
-  uint64_t lo = mine > s.garbage_lo ? mine : s.garbage_lo;
-  uint64_t hi = n < s.garbage_hi ? n : s.garbage_hi;
-  if (lo < hi) {
+// Clears [lo, hi) of the block. Below `used` the pages are this table's
+// own, touched already: cleared by hand at memory speed. Above it, pages
+// may hold what earlier blocks left ([garbage_lo, garbage_hi)): they go back
+// to the kernel, which costs nothing for pages that were never touched
+// (clearing those by hand would fault them all in). hi must reach past
+// `used` or lo must stay below it, so the garbage stays one interval.
+void clear_range(table_storage& s, uint64_t lo, uint64_t hi) {
+  const uint64_t mine = std::min(hi, s.used);
+  if (lo < mine) std::memset(s.block + lo, 0, mine - lo);
+  const uint64_t g_lo = std::max({lo, s.used, s.garbage_lo}), g_hi = std::min(hi, s.garbage_hi);
+  if (g_lo < g_hi) {
     constexpr uint64_t page = 4096;
-    uint64_t lo_page = (lo + page - 1) & ~(page - 1), hi_page = hi & ~(page - 1);
+    const uint64_t lo_page = (g_lo + page - 1) & ~(page - 1), hi_page = g_hi & ~(page - 1);
     if (lo_page >= hi_page) {
-      std::memset(s.block + lo, 0, hi - lo);
+      std::memset(s.block + g_lo, 0, g_hi - g_lo);
     } else {
-      std::memset(s.block + lo, 0, lo_page - lo);
-      std::memset(s.block + hi_page, 0, hi - hi_page);
+      std::memset(s.block + g_lo, 0, lo_page - g_lo);
+      std::memset(s.block + hi_page, 0, g_hi - hi_page);
       check(madvise(s.block + lo_page, hi_page - lo_page, MADV_DONTNEED) == 0, "madvise");
     }
   }
-  if (n > s.garbage_lo) s.garbage_lo = n;
+  if (hi > s.garbage_lo && lo <= std::max(s.used, s.garbage_lo)) s.garbage_lo = hi;
 }
+
+void clear_front(table_storage& s, uint64_t n) { clear_range(s, 0, n); }
 
 void place_map(table_storage& s, uint64_t entries) {
   int bits = 0;
@@ -114,7 +120,7 @@ void table_grow(table_storage& s, uint64_t selections) {
   if (entries <= s.map_limit) {
     // Copy the old map behind the new one, clear the new one's area, and
     // insert the entries again. The block is the table's size, and the map
-    // is at most 1/8 of it, so both fit.
+    // is at most 1/4 of it, so both fit.
     uint8_t* copy = s.block + entries * entry_bytes;
     std::memcpy(copy, s.block, old_bytes);
     clear_front(s, entries * entry_bytes);
@@ -129,15 +135,27 @@ void table_grow(table_storage& s, uint64_t selections) {
   }
 
   // Move to the direct layout: every bucket to its own place in the block.
-  auto* copy = static_cast<uint8_t*>(std::malloc(old_bytes));
-  check(copy != nullptr, "copy!=NULL");
-  std::memcpy(copy, s.block, old_bytes);
-  clear_front(s, s.bytes);
+  // Buckets whose place lies beyond the map go there at once; the few whose
+  // place lies inside the map's own bytes wait in a side list until the map
+  // is cleared.
+  const uint8_t* buckets = s.block;
+  const auto* keys = reinterpret_cast<const uint32_t*>(s.block + old_entries * 64);
+  clear_range(s, old_bytes, s.bytes);
+  std::vector<std::pair<uint64_t, std::array<uint8_t, 64>>> inside;
+  for (uint64_t e = 0; e < old_entries; e++) {
+    if (keys[e] == 0) continue;
+    const uint64_t at = (uint64_t{keys[e]} - 1) * 64;
+    if (at >= old_bytes) {
+      std::memcpy(s.block + at, buckets + e * 64, 64);
+    } else {
+      inside.emplace_back(at, std::array<uint8_t, 64>{});
+      std::memcpy(inside.back().second.data(), buckets + e * 64, 64);
+    }
+  }
+  clear_range(s, 0, old_bytes);
+  for (const auto& [at, b] : inside) std::memcpy(s.block + at, b.data(), 64);
   s.used = s.bytes;
   s.compact = false;
-  reinsert(s.direct, copy, reinterpret_cast<const uint32_t*>(copy + old_entries * 64),
-           old_entries, s.direct.shift);
-  std::free(copy);
 }
 
 void table_close(table_storage& s) {
