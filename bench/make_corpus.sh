@@ -26,9 +26,10 @@ take 1000 < changelogs.txt > small1k.txt
 cat /usr/bin/gdb /usr/bin/cmake 2>/dev/null | take 20000000 > executables.dat || true
 ls -S /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null | head -40 | xargs cat 2>/dev/null | take 20000000 > libraries.dat || true
 tar -cf - -C /usr/include . 2>/dev/null | take 20000000 > source-tree.dat || true
+find /usr/share /usr/lib /opt "$HOME" -xdev -name '*.png' -size +20k 2>/dev/null > pngs.list || true
 python3 - <<'PY' || true
 # An uncompressed image: the largest PNG on the machine decoded to PPM.
-import glob, os, struct, zlib
+import os, struct, zlib
 def png_to_ppm(path):
     data = open(path, 'rb').read()
     if data[:8] != b'\x89PNG\r\n\x1a\n': return None
@@ -63,13 +64,11 @@ def pixels(path):
     if head[:8] != b'\x89PNG\r\n\x1a\n': return 0
     w, h = struct.unpack('>II', head[16:24])
     return w * h
-pngs = []
-for root in ('/usr/share', '/usr/lib', '/opt', os.path.expanduser('~')):
-    pngs += glob.glob(root + '/**/*.png', recursive=True)
+pngs = open('pngs.list').read().split('\n')
 scored = []
 for p in pngs:
     try:
-        n = pixels(p)
+        n = pixels(p) if p else 0
         if 200000 <= n <= 2000000: scored.append((os.path.getsize(p) / n, p))
     except OSError:
         pass
@@ -81,6 +80,7 @@ for _, p in sorted(scored, reverse=True)[:20]:
     if img:
         open('image.dat', 'wb').write(img); break
 PY
+rm -f pngs.list
 if ! command -v espeak-ng >/dev/null && [ "$(id -u)" = 0 ]; then
   (apt-get install -y -qq espeak-ng >/dev/null 2>&1 || true)
 fi
