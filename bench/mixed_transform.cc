@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
       auto t0 = std::chrono::steady_clock::now();
       mixed_parse(in + input_history, n, s);
       auto t1 = std::chrono::steady_clock::now();
-      ok = ok && mixed_inverse(out, s) && std::memcmp(out, in + input_history, static_cast<size_t>(n)) == 0;
+      ok = ok && mixed_inverse(out, s) &&
+           std::memcmp(out, in + input_history, static_cast<size_t>(n)) == 0;
       auto t2 = std::chrono::steady_clock::now();
       for (int t = 0; t < 4; t++) count[t] = 0;
       for (int64_t b = 0; b < s.blocktypec; b++) count[s.blocktype[b]]++;
@@ -58,10 +59,10 @@ int main(int argc, char** argv) {
     for (int t = 0; t < 4; t++) share[t] = 100.0 * static_cast<double>(count[t]) / blocks;
     const double mb = static_cast<double>(n) / 1e6;
     const char* name = std::strrchr(f, '/') ? std::strrchr(f, '/') + 1 : f;
-    std::printf("%-24s %10lld %6.1f%% %6.1f%% %6.1f%% %6.1f%% %9lld %6.0f MB/s %6.0f MB/s%s\n", name,
-                static_cast<long long>(n), share[0], share[1],
-                share[2], share[3], static_cast<long long>(branches),
-                mb / tp[tp.size() / 2], mb / ti[ti.size() / 2], ok ? "" : "  ROUND TRIP FAILED");
+    std::printf("%-24s %10lld %6.1f%% %6.1f%% %6.1f%% %6.1f%% %9lld %6.0f MB/s %6.0f MB/s%s\n",
+                name, static_cast<long long>(n), share[0], share[1], share[2], share[3],
+                static_cast<long long>(branches), mb / tp[tp.size() / 2], mb / ti[ti.size() / 2],
+                ok ? "" : "  ROUND TRIP FAILED");
     arena_release(in, out);
   }
   return 0;

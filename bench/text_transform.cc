@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
               static_cast<long long>(listc));
   std::printf("forward %.2f MB/s, inverse %.2f MB/s (medians of %d), peak RSS %.0f MB, %s\n",
               mb / fwd[fwd.size() / 2], mb / inv[inv.size() / 2], runs,
-              static_cast<double>(ru.ru_maxrss) / 1024.0, ok ? "round trip ok" : "ROUND TRIP FAILED");
+              static_cast<double>(ru.ru_maxrss) / 1024.0,
+              ok ? "round trip ok" : "ROUND TRIP FAILED");
   return ok ? 0 : 1;
 }

@@ -74,7 +74,8 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string usage = "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record)\n";
+  const std::string usage =
+      "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record)\n";
   if (argc != 3) {
     std::fputs(usage.c_str(), stderr);
     return 1;
@@ -127,12 +128,13 @@ int main(int argc, char** argv) {
   rusage ru;
   getrusage(RUSAGE_SELF, &ru);
   const double mb = static_cast<double>(len) / 1e6;
-  std::printf("%s %s: %lld -> %zu bytes, %.4f bpb, compress %.3f s (%.2f MB/s), "
-              "decompress %.3f s (%.2f MB/s), peak RSS %.1f MB, %s%s\n",
-              name.c_str(), argv[2], static_cast<long long>(len), packed_len,
-              len ? 8.0 * static_cast<double>(packed_len) / static_cast<double>(len) : 0.0, tc,
-              mb / tc, td, mb / td, static_cast<double>(ru.ru_maxrss) / 1024.0,
-              same ? "round trip ok" : "ROUND TRIP FAILED",
-              exact_end ? "" : " (decoder did not end at the coded end)");
+  std::printf(
+      "%s %s: %lld -> %zu bytes, %.4f bpb, compress %.3f s (%.2f MB/s), "
+      "decompress %.3f s (%.2f MB/s), peak RSS %.1f MB, %s%s\n",
+      name.c_str(), argv[2], static_cast<long long>(len), packed_len,
+      len ? 8.0 * static_cast<double>(packed_len) / static_cast<double>(len) : 0.0, tc, mb / tc, td,
+      mb / td, static_cast<double>(ru.ru_maxrss) / 1024.0,
+      same ? "round trip ok" : "ROUND TRIP FAILED",
+      exact_end ? "" : " (decoder did not end at the coded end)");
   return same && exact_end ? 0 : 1;
 }

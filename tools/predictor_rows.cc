@@ -20,8 +20,8 @@
 // Smoothing: each count k pools the samples of neighbouring counts until it
 // has at least min_samples, weighted toward k; then the row is made
 // non-decreasing from count 6 on (pool-adjacent-violators), its steps are
-// averaged over nine neighbours, and it is capped at 0.9999. Counts 0..5 (0..3 for the last order of preset 3) keep the fixed
-// values that start each row; count 0 is always 0.5 (no candidate).
+// averaged over nine neighbours, and it is capped at 0.9999. Counts 0..5 (0..3 for the last order
+// of preset 3) keep the fixed values that start each row; count 0 is always 0.5 (no candidate).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

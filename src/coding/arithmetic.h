@@ -36,11 +36,15 @@ void coder_init_decode(coder& k, uint8_t* data, size_t length);
 void coder_flush(coder& k);
 
 // Bytes written (encoder) or consumed (decoder) so far.
-inline size_t coder_length(const coder& k) { return static_cast<size_t>(k.cursor - k.start); }
+inline size_t coder_length(const coder& k) {
+  return static_cast<size_t>(k.cursor - k.start);
+}
 
 // Float to int32 truncating toward zero the way the hardware does it:
 // NaN and out-of-range values give INT32_MIN instead of undefined behaviour.
-inline int32_t trunc_to_i32(float v) { return _mm_cvttss_si32(_mm_set_ss(v)); }
+inline int32_t trunc_to_i32(float v) {
+  return _mm_cvttss_si32(_mm_set_ss(v));
+}
 
 // 12-bit probability of a 1 from a float probability: truncate p x 4096;
 // 0 becomes 1 and 4096 becomes 4095; anything else out of range stops.

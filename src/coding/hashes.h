@@ -20,9 +20,15 @@ constexpr uint64_t key_m1 = 0x98e39fe0cad652c1;
 constexpr uint64_t key_m2 = 0x2359048375394591;
 constexpr uint64_t key_m3 = 0x5693587958376981;
 
-constexpr uint64_t key_mix(uint64_t w, uint64_t m) { return m * (w ^ (w >> 47)); }
-constexpr uint64_t key_fold(uint64_t a) { return a ^ (a >> 21); }
-constexpr uint64_t key_word(uint64_t w, uint64_t m) { return key_fold(key_mix(w, m)); }
+constexpr uint64_t key_mix(uint64_t w, uint64_t m) {
+  return m * (w ^ (w >> 47));
+}
+constexpr uint64_t key_fold(uint64_t a) {
+  return a ^ (a >> 21);
+}
+constexpr uint64_t key_word(uint64_t w, uint64_t m) {
+  return key_fold(key_mix(w, m));
+}
 
 inline uint64_t hash_bytes8(const uint8_t* k) {
   return 0x3498743967918739 ^ key_word(get_u64(k), key_m1);
@@ -44,6 +50,8 @@ inline uint64_t hash_bytes24(const uint8_t* k) {
 
 // The second nibble's contexts of the byte and word-code models: the first
 // nibble's hashes XOR this hash of the high nibble's value.
-inline uint64_t nibble_hash(uint32_t high_nibble) { return fasthash_u32(high_nibble); }
+inline uint64_t nibble_hash(uint32_t high_nibble) {
+  return fasthash_u32(high_nibble);
+}
 
 }  // namespace vesk

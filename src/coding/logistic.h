@@ -45,6 +45,8 @@ void build_squash_table(squash_table& t);
 
 // Stretch value to table index t = trunc(x x 15); valid when
 // lo <= t <= hi (the models' ranges are -1948..1951 or -1948..1952).
-inline int32_t squash_index(float x) { return trunc_to_i32(x * 15.0f); }
+inline int32_t squash_index(float x) {
+  return trunc_to_i32(x * 15.0f);
+}
 
 }  // namespace vesk

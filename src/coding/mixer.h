@@ -27,7 +27,7 @@ inline float mix_dot(const float* x, const float* w) {
     lo = _mm_add_ps(lo, _mm_mul_ps(_mm_loadu_ps(x + 16), _mm_loadu_ps(w + 16)));
     hi = _mm_add_ps(hi, _mm_mul_ps(_mm_loadu_ps(x + 20), _mm_loadu_ps(w + 20)));
   }
-  __m128 t = _mm_add_ps(lo, hi);              // t0..t3
+  __m128 t = _mm_add_ps(lo, hi);                  // t0..t3
   __m128 u = _mm_add_ps(t, _mm_movehl_ps(t, t));  // u0 = t0 + t2, u1 = t1 + t3
   __m128 d = _mm_add_ss(u, _mm_shuffle_ps(u, u, 1));
   return _mm_cvtss_f32(d);

@@ -55,7 +55,9 @@ void clear_range(table_storage& s, uint64_t lo, uint64_t hi) {
   if (hi > s.garbage_lo && lo <= std::max(s.used, s.garbage_lo)) s.garbage_lo = hi;
 }
 
-void clear_front(table_storage& s, uint64_t n) { clear_range(s, 0, n); }
+void clear_front(table_storage& s, uint64_t n) {
+  clear_range(s, 0, n);
+}
 
 void place_map(table_storage& s, uint64_t entries) {
   int bits = 0;
@@ -126,8 +128,8 @@ void table_grow(table_storage& s, uint64_t selections) {
     clear_front(s, entries * entry_bytes);
     const uint64_t used = s.map.used;
     place_map(s, entries);
-    reinsert(s.map, copy, reinterpret_cast<const uint32_t*>(copy + old_entries * 64),
-             old_entries, s.map.shift);
+    reinsert(s.map, copy, reinterpret_cast<const uint32_t*>(copy + old_entries * 64), old_entries,
+             s.map.shift);
     check(s.map.used == used, "s.map.used==used");
     uint64_t end = entries * entry_bytes + old_bytes;
     if (end > s.used) s.used = end;

@@ -102,8 +102,8 @@ inline uint16_t* select(Table& t, uint64_t h) {
 // until it moves to the direct layout.
 struct table_storage {
   uint8_t* block = nullptr;
-  uint64_t bytes = 0;      // table size
-  uint64_t used = 0;       // bytes from the block's start that this table has touched
+  uint64_t bytes = 0;       // table size
+  uint64_t used = 0;        // bytes from the block's start that this table has touched
   uint64_t garbage_lo = 0;  // [garbage_lo, garbage_hi) may hold what earlier blocks left
   uint64_t garbage_hi = 0;
   uint64_t map_limit = 0;  // largest map capacity before the direct layout

@@ -17,6 +17,7 @@ namespace vesk {
 
 // Machine A: next state on 0 / on 1 for states 64..255 (0..63 follow the
 // count grid, below).
+// clang-format off
 constexpr uint8_t next_a_high[192][2] = {
     {65, 144}, {66, 142}, {67, 140}, {68, 139}, {69, 138}, {70, 137}, {71, 137}, {72, 136},  // 64-71
     {73, 136}, {74, 135}, {75, 135}, {76, 134}, {77, 134}, {78, 134}, {79, 133}, {80, 133},  // 72-79
@@ -43,8 +44,10 @@ constexpr uint8_t next_a_high[192][2] = {
     {234, 241}, {235, 242}, {236, 243}, {237, 244}, {238, 245}, {239, 246}, {240, 247}, {241, 248},  // 240-247
     {242, 249}, {242, 250}, {243, 251}, {244, 252}, {245, 253}, {246, 254}, {247, 254}, {248, 255},  // 248-255
 };
+// clang-format on
 
 // Stretch value of each state of machine A.
+// clang-format off
 constexpr float value_a[256] = {
     -0.490219f, -3.66811f, -4.309002f, -4.903103f, -5.179735f, -5.510128f, -5.65305f, -5.949413f,  // 0-7
     2.99879f, -0.252902f, -0.692709f, -1.226249f, -1.484937f, -1.849772f, -1.996429f, -2.2932f,  // 8-15
@@ -79,8 +82,10 @@ constexpr float value_a[256] = {
     2.633399f, 2.235143f, 2.59474f, 2.86161f, 2.959126f, 3.116543f, 3.124338f, 2.502119f,  // 240-247
     3.187011f, 3.398877f, 3.595586f, 3.738043f, 3.85594f, 4.00418f, 5.374029f, 9.72166f,  // 248-255
 };
+// clang-format on
 
 // Stretch value of each state of machine B (true state numbers).
+// clang-format off
 constexpr float value_b_true[256] = {
     0.0f, -0.490219f, -3.66811f, 2.99879f, -4.309002f, 0.242609f, -0.77184f, 3.72212f,  // 0-7
     -4.903103f, 0.053941f, -0.874901f, 0.895914f, -1.3498f, 0.504728f, -0.529234f, 4.42515f,  // 8-15
@@ -115,6 +120,7 @@ constexpr float value_b_true[256] = {
     4.89199f, 4.972018f, 5.049235f, 5.054324f, 5.08771f, 5.245143f, 5.174406f, 5.271396f,  // 240-247
     5.252391f, 5.254952f, 5.450459f, 5.399374f, 5.494096f, 5.574064f, 5.528017f, 7.277087f,  // 248-255
 };
+// clang-format on
 
 namespace states_detail {
 
@@ -175,11 +181,17 @@ constexpr auto value_b = [] {
 }();
 
 // A slot as stored, and its true 16-bit value.
-constexpr uint16_t slot_to_true(uint16_t stored) { return stored ^ (b_store_xor << 8); }
-constexpr uint16_t slot_from_true(uint16_t v) { return v ^ (b_store_xor << 8); }
+constexpr uint16_t slot_to_true(uint16_t stored) {
+  return stored ^ (b_store_xor << 8);
+}
+constexpr uint16_t slot_from_true(uint16_t v) {
+  return v ^ (b_store_xor << 8);
+}
 
 // A node counts as visited once its A state has left 0; every update does.
-constexpr bool slot_visited(uint16_t stored) { return (stored & 0xFF) != 0; }
+constexpr bool slot_visited(uint16_t stored) {
+  return (stored & 0xFF) != 0;
+}
 
 constexpr uint16_t slot_update(uint16_t stored, int y) {
   return static_cast<uint16_t>(next_a[stored & 0xFF][y] | (next_b[stored >> 8][y] << 8));

@@ -28,9 +28,21 @@ constexpr int64_t header_bytes = 44;
 constexpr int streams = 9;
 
 // Room for the coded form of an L-byte stream: see the text container.
-int64_t coded_capacity(int64_t l) { return 2 * l + 65536; }
+int64_t coded_capacity(int64_t l) {
+  return 2 * l + 65536;
+}
 
-enum which { s_period, s_mismatch, s_record, s_blocktype, s_binary, s_x86, s_disp, s_branch, s_text };
+enum which {
+  s_period,
+  s_mismatch,
+  s_record,
+  s_blocktype,
+  s_binary,
+  s_x86,
+  s_disp,
+  s_branch,
+  s_text
+};
 
 struct stream_ref {
   uint8_t* buf;
@@ -92,8 +104,9 @@ void mixed_compress(const char* in, const char* out) {
   int64_t cap = header_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
-  const int64_t header[11] = {method_mixed_word, n, s.binaryc, s.recordc, s.blocktypec, s.x86c,
-                              s.textc, s.periodc, s.mismatchc, s.branchc, s.dispc};
+  const int64_t header[11] = {method_mixed_word, n,         s.binaryc, s.recordc,
+                              s.blocktypec,      s.x86c,    s.textc,   s.periodc,
+                              s.mismatchc,       s.branchc, s.dispc};
   for (int f = 0; f < 11; f++) put_u32(packed + 4 * f, static_cast<uint32_t>(header[f]));
   int64_t at = header_bytes;
   for (int w = 0; w < streams; w++) {

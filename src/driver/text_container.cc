@@ -32,7 +32,9 @@ constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word mo
 // data); twice that plus a margin is never reached in practice, and the
 // coder stops at the end of its buffer, so the container can refuse a
 // stream that does not fit instead of writing past it.
-int64_t coded_capacity(int64_t l) { return 2 * l + 65536; }
+int64_t coded_capacity(int64_t l) {
+  return 2 * l + 65536;
+}
 
 [[noreturn]] void corrupt(const char* in, const char* why) {
   fail("%s is damaged (%s); nothing was written\n", in, why);

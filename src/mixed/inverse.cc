@@ -11,8 +11,8 @@ bool mixed_inverse(uint8_t* out, const mixed_streams& s) {
     if (s.blocktype[b] > block_text) return false;
     count[s.blocktype[b]]++;
   }
-  if (s.binaryc != block_size * count[block_binary] || s.recordc != block_size * count[block_record] ||
-      s.textc != block_size * count[block_text])
+  if (s.binaryc != block_size * count[block_binary] ||
+      s.recordc != block_size * count[block_record] || s.textc != block_size * count[block_text])
     return false;
   const int64_t x86_bytes = block_size * count[block_x86];
   uint8_t* rebuilt_block = arena_alloc(stream_history + x86_bytes + 4 + 64);

@@ -11,7 +11,7 @@
 namespace vesk {
 
 constexpr int64_t block_size = 100;
-constexpr int64_t input_history = 100;  // zero bytes the parser reads before the input
+constexpr int64_t input_history = 100;   // zero bytes the parser reads before the input
 constexpr int64_t stream_history = 256;  // zero bytes in front of each stream
 constexpr int64_t disp_history = 1024;   // in front of the displacement stream
 constexpr int64_t period_chunk = 64;

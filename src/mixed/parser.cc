@@ -1,6 +1,6 @@
 #include <array>
-#include <vector>
 #include <cstring>
+#include <vector>
 
 #include "mixed/mixed.h"
 #include "text/chars.h"
@@ -13,8 +13,9 @@ namespace {
 // Byte pairs typical of x86-64 code (first byte, second byte): two of them
 // in a block make it x86.
 constexpr uint8_t x86_pair_list[13][2] = {
-    {0x48, 0x89}, {0x49, 0x89}, {0x48, 0x8B}, {0x48, 0x8D}, {0xE8, 0x00}, {0x4C, 0x89}, {0x44, 0x24},
-    {0x48, 0x83}, {0x84, 0x24}, {0xFF, 0x48}, {0x0F, 0x84}, {0x0F, 0x1F}, {0x48, 0x85},
+    {0x48, 0x89}, {0x49, 0x89}, {0x48, 0x8B}, {0x48, 0x8D}, {0xE8, 0x00},
+    {0x4C, 0x89}, {0x44, 0x24}, {0x48, 0x83}, {0x84, 0x24}, {0xFF, 0x48},
+    {0x0F, 0x84}, {0x0F, 0x1F}, {0x48, 0x85},
 };
 
 // Indexed by the 16-bit little-endian value at a position.
@@ -52,12 +53,18 @@ uint8_t* alloc_stream(int64_t bytes, int64_t history, uint8_t** start) {
 
 // A block stream's buffer: its bytes, the history in front and a zero tail
 // long enough for the period search (63 bytes) and the branch scan (4).
-int64_t block_stream_bytes(int64_t len) { return stream_history + len + 128; }
+int64_t block_stream_bytes(int64_t len) {
+  return stream_history + len + 128;
+}
 
 // A branch takes at least five bytes of the x86 stream and at most two
 // bytes of codes; a literal displacement one entry.
-int64_t branch_capacity(int64_t x86_bytes) { return 2 * (x86_bytes / 5 + 1); }
-int64_t disp_capacity(int64_t x86_bytes) { return x86_bytes / 5 + 1; }
+int64_t branch_capacity(int64_t x86_bytes) {
+  return 2 * (x86_bytes / 5 + 1);
+}
+int64_t disp_capacity(int64_t x86_bytes) {
+  return x86_bytes / 5 + 1;
+}
 
 void mixed_allocate(mixed_streams& s, int64_t blocks, int64_t binaryc, int64_t recordc,
                     int64_t x86_bytes, int64_t textc) {
@@ -82,7 +89,8 @@ void mixed_release(mixed_streams& s) {
 void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s) {
   const int64_t blocks = (n + block_size - 1) / block_size;
   std::vector<uint8_t> types(static_cast<size_t>(blocks));
-  for (int64_t b = 0; b < blocks; b++) types[static_cast<size_t>(b)] = classify(input + block_size * b);
+  for (int64_t b = 0; b < blocks; b++)
+    types[static_cast<size_t>(b)] = classify(input + block_size * b);
   // A single block between two neighbours that agree takes their type; each
   // change is seen by the next comparison.
   for (int64_t i = 1; i + 1 < blocks; i++) {

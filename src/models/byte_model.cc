@@ -72,7 +72,8 @@ bool run(byte_model_state& st, Table& table, coder& k) {
   byte_predictor& bp = st.bp;
   for (int64_t i = st.pos; i < st.length; i++) {
     bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
+      return done;
     bp_predict(bp, i);
     if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
       bp_update(bp, i);

@@ -39,7 +39,8 @@ bool run(disp_state& st, Table& table, coder& k) {
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
     bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
+      return done;
     auto b = [&](int m) { return uint32_t{buf[i - m]}; };
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     const uint32_t values[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,

@@ -26,7 +26,9 @@ inline uint64_t order_next(uint64_t h, const uint64_t* key, uint8_t byte) {
 // Zero-flag register: bit m-1 is set when the byte m places back is 0. It
 // starts with every flag set (the history in front of a stream is zeros).
 constexpr uint32_t zero_flags_start = 0xFFFFFFFF;
-inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) { return (zr << 1) | (b1 == 0); }
+inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) {
+  return (zr << 1) | (b1 == 0);
+}
 
 }  // namespace vesk
 

@@ -36,7 +36,8 @@ bool run(record_state& st, Table& table, coder& k) {
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
     bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
+      return done;
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     const int64_t l = st.period[i >> 6];
     if (((st.mismatch[i >> 3] >> (i & 7)) & 1) == 0) {

@@ -58,7 +58,7 @@ struct word_mixer {
 struct word_state {
   uint8_t* buf;
   int64_t length;
-  int64_t pos = 0;  // walk position; the loop resumes here after the table grows
+  int64_t pos = 0;                  // walk position; the loop resumes here after the table grows
   uint32_t w1 = 0, w2 = 0, w3 = 0;  // the three most recent non-zero slots
   uint32_t z = 0;                   // the slot before this one is non-zero
   uint32_t b1 = 0, b2 = 0, b3 = 0;  // first bytes of the three slots before this one
@@ -67,14 +67,17 @@ struct word_state {
 };
 
 // A key of five 32-bit values: 2k, P and three history values.
-inline uint64_t key_pair(uint32_t lo, uint32_t hi) { return uint64_t{lo} | uint64_t{hi} << 32; }
+inline uint64_t key_pair(uint32_t lo, uint32_t hi) {
+  return uint64_t{lo} | uint64_t{hi} << 32;
+}
 
 template <bool Enc, class Table>
 bool run(word_state& st, Table& table, coder& k) {
   uint8_t* buf = st.buf;
   for (int64_t i = st.pos; i < st.length;) {
     bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
+      return done;
     // Walk to the next byte that belongs to a code.
     int64_t kk = i & 3;
     uint32_t s = 0;
@@ -112,7 +115,9 @@ bool run(word_state& st, Table& table, coder& k) {
       st.b3 = buf[i - 12];
     }
     const int64_t first = i - kk;
-    const uint32_t p = s == 0 ? 0xFFFFFFFF : s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8) : buf[first];
+    const uint32_t p = s == 0   ? 0xFFFFFFFF
+                       : s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8)
+                                : buf[first];
 
     const uint64_t zmask = st.z ? 0x85f56287cd2cfc5e : 0;
     const uint64_t h0 = key_word(key_pair(static_cast<uint32_t>(2 * kk), p), key_m1);

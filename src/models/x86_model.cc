@@ -21,8 +21,8 @@ namespace {
 
 constexpr int contexts = 12;
 constexpr int inputs = 2 * contexts;
-constexpr int sets_a = 10;   // bit half (2) x longest order seen (5)
-constexpr int sets_b = 512;  // miss flag (2) x previous byte (256)
+constexpr int sets_a = 10;                    // bit half (2) x longest order seen (5)
+constexpr int sets_b = 512;                   // miss flag (2) x previous byte (256)
 constexpr float fresh_weight = 0.041666668f;  // 1/24
 constexpr double rate_a = 0.001;
 constexpr double rate_b = 0.008;
@@ -49,7 +49,11 @@ struct pair_mixer {
   float pa = 0, pb = 0, p = 0;
 
   uint32_t predict(const float* x, uint32_t visited, int j) {
-    int f = (visited & 0x10) ? 8 : (visited & 0x08) ? 6 : (visited & 0x04) ? 4 : (visited & 0x02) ? 2 : 0;
+    int f = (visited & 0x10)   ? 8
+            : (visited & 0x08) ? 6
+            : (visited & 0x04) ? 4
+            : (visited & 0x02) ? 2
+                               : 0;
     set_a = wa + inputs * ((j >= 4) + f);
     set_b = wb + inputs * (miss + 2 * b1);
     float da = mix_dot<inputs>(x, set_a);
@@ -92,7 +96,8 @@ bool run(x86_state& st, Table& table, coder& k) {
   const uint64_t* key = st.key;
   for (int64_t i = st.pos; i < st.length; i++) {
     bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done)) return done;
+    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
+      return done;
     auto b = [&](int m) { return uint64_t{buf[i - m]}; };
     st.zr = zero_flags_next(st.zr, buf[i - 1]);
     st.mix.miss = 0;
@@ -106,7 +111,8 @@ bool run(x86_state& st, Table& table, coder& k) {
     h[1] = key[buf[i - 1]] ^ order1_mix;
     h[2] = order_next(h[1], key, buf[i - 2]);
     h[3] = order_next(h[2], key, buf[i - 3]);
-    uint64_t c = order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key, buf[i - 6]);
+    uint64_t c =
+        order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key, buf[i - 6]);
     if constexpr (Block) c = order_next(c, key, buf[i - 7]);
     h[4] = c;
     h[5] = hash_a((b(2) << 8) + 5);

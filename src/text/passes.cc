@@ -91,7 +91,8 @@ void case_run(const uint8_t* a, int64_t n, Out& o) {
   }
 }
 
-template <void (*Run)(const uint8_t*, int64_t, counter&), void (*Write)(const uint8_t*, int64_t, writer&)>
+template <void (*Run)(const uint8_t*, int64_t, counter&),
+          void (*Write)(const uint8_t*, int64_t, writer&)>
 text_buf apply(const uint8_t* a, int64_t n) {
   counter c;
   Run(a, n, c);

@@ -149,7 +149,8 @@ void text_forward(text_state& t, const uint8_t* a, int64_t n) {
   auto* rank = reinterpret_cast<uint32_t*>(arena_alloc(4 * list2c));
   auto* new_list2 = reinterpret_cast<int64_t*>(arena_alloc(8 * (list2c + 1)));
   uint8_t* new_list = arena_alloc(listc);
-  auto* perm = reinterpret_cast<uint32_t*>(arena_alloc(4 * std::min<int64_t>(list2c, tier_word_limit)));
+  auto* perm =
+      reinterpret_cast<uint32_t*>(arena_alloc(4 * std::min<int64_t>(list2c, tier_word_limit)));
   for (int64_t w = 0; w < list2c; w++) {
     records[2 * w] = counts[w];
     records[2 * w + 1] = static_cast<uint32_t>(w);
@@ -216,7 +217,8 @@ int64_t text_inverse(const uint8_t* codes, int64_t codesc, const uint8_t* list, 
     uint32_t c;
     if (!slot_code(get_u32(codes + 4 * k), &c) || c >= code_limit)
       fail("Corrupt text stream: a malformed word code\n");
-    if (static_cast<int64_t>(c) >= list2c) fail("Corrupt text stream: a word code beyond the dictionary\n");
+    if (static_cast<int64_t>(c) >= list2c)
+      fail("Corrupt text stream: a word code beyond the dictionary\n");
     index[static_cast<size_t>(k)] = c;
     expanded += list2[c + 1] - list2[c];
     if (expanded >= expanded_text_limit) fail("Corrupt text stream: the text grows too large\n");

@@ -49,7 +49,7 @@ int64_t text_inverse(const uint8_t* codes, int64_t codesc, const uint8_t* list, 
 // Pieces, exposed for tests.
 void apply_order(uint32_t* codes, int64_t codesc, const uint32_t* perm, uint32_t lo, uint32_t hi,
                  uint8_t* list, int64_t* list2);
-uint32_t code_slot(uint32_t c);  // index -> slot value
+uint32_t code_slot(uint32_t c);           // index -> slot value
 bool slot_code(uint32_t v, uint32_t* c);  // slot value -> index; false if malformed
 
 }  // namespace vesk

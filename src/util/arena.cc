@@ -45,7 +45,7 @@ void install_segfault_handler() {
   ss.ss_sp = alt_stack;
   ss.ss_size = sizeof alt_stack;
   sigaltstack(&ss, nullptr);
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_segfault;
   sa.sa_flags = SA_ONSTACK;
   sigemptyset(&sa.sa_mask);
@@ -142,8 +142,14 @@ void arena_free_n(int count, ...) {
   for (int i = count - 1; i >= 0; i--) arena_free(a[i]);
 }
 
-int64_t arena_allocated() { return allocated; }
-int64_t arena_peak() { return alloc_peak; }
-int64_t arena_blocks() { return alloctablec; }
+int64_t arena_allocated() {
+  return allocated;
+}
+int64_t arena_peak() {
+  return alloc_peak;
+}
+int64_t arena_blocks() {
+  return alloctablec;
+}
 
 }  // namespace vesk

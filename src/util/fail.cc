@@ -12,7 +12,9 @@ namespace {
 const char* volatile pending_output = nullptr;
 }
 
-void set_pending_output(const char* path) { pending_output = path; }
+void set_pending_output(const char* path) {
+  pending_output = path;
+}
 
 void remove_pending_output() {
   const char* p = pending_output;

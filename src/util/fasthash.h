@@ -38,6 +38,8 @@ inline uint64_t fasthash64(const void* buf, size_t len, uint64_t seed = fasthash
 }
 
 // fasthash64 of a 32-bit value taken as its 4 little-endian bytes.
-inline uint64_t fasthash_u32(uint32_t v) { return fasthash64(&v, 4); }
+inline uint64_t fasthash_u32(uint32_t v) {
+  return fasthash64(&v, 4);
+}
 
 }  // namespace vesk

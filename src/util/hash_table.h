@@ -11,9 +11,9 @@
 namespace vesk {
 
 struct hash_entry {
-  uint64_t key;   // fasthash64 of the string; 0 = empty
+  uint64_t key;  // fasthash64 of the string; 0 = empty
   int32_t value;
-  int32_t next;   // next entry of the chain, 0 = none
+  int32_t next;  // next entry of the chain, 0 = none
 };
 
 struct hash_table {

@@ -10,7 +10,8 @@ namespace vesk::test {
 namespace {
 
 const char* const usage =
-    "Vesk version 4\nCompress:\n    ./vesk -c input output\nDecompress:\n    ./vesk -d input output\n";
+    "Vesk version 4\nCompress:\n    ./vesk -c input output\nDecompress:\n    ./vesk -d input "
+    "output\n";
 
 TEST(Cli, WrongCommandLinesPrintUsage) {
   scratch_dir d;

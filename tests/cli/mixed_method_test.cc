@@ -11,7 +11,9 @@
 namespace vesk::test {
 namespace {
 
-bytes mixed_round_trip(const bytes& data) { return cli_round_trip("in.dat", "mixed", data); }
+bytes mixed_round_trip(const bytes& data) {
+  return cli_round_trip("in.dat", "mixed", data);
+}
 
 bytes machine_file(const char* path, size_t most) {
   bytes b = read_bytes(path);
@@ -39,7 +41,8 @@ bytes image(int w, int h) {
   bytes b;
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++)
-      for (int c = 0; c < 3; c++) b.push_back(static_cast<uint8_t>((x * (c + 1) + y * 2 + g() % 4) & 0xFF));
+      for (int c = 0; c < 3; c++)
+        b.push_back(static_cast<uint8_t>((x * (c + 1) + y * 2 + g() % 4) & 0xFF));
   return b;
 }
 
@@ -47,7 +50,8 @@ bytes image(int w, int h) {
 bytes changing_records() {
   bytes b;
   for (int stride : {8, 12, 20, 36, 64, 16}) {
-    for (int i = 0; i < 600; i++) b.push_back(static_cast<uint8_t>(i % stride == 0 ? i / stride : i % stride * 9));
+    for (int i = 0; i < 600; i++)
+      b.push_back(static_cast<uint8_t>(i % stride == 0 ? i / stride : i % stride * 9));
   }
   return b;
 }
@@ -74,7 +78,10 @@ TEST(MixedMethod, RoundTrips) {
 
 TEST(MixedMethod, SourceTreeTar) {
   scratch_dir d;
-  ASSERT_EQ(std::system(("tar -cf '" + d.path("src.dat") + "' -C /usr/include/linux . 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(
+      std::system(
+          ("tar -cf '" + d.path("src.dat") + "' -C /usr/include/linux . 2>/dev/null").c_str()),
+      0);
   bytes tar = read_bytes(d.path("src.dat"));
   if (tar.size() > 400000) tar.resize(400000);
   bytes packed = mixed_round_trip(tar);
@@ -111,13 +118,13 @@ TEST(MixedMethod, EmptyFile) {
   EXPECT_EQ(packed.size(), 44u + 9 * (4 + 4));
 }
 
-
 TEST(MixedMethod, DamagedContainersFailCleanly) {
   bytes data = machine_file("/proc/self/exe", 20000);
   bytes rec = changing_records();
   data.insert(data.end(), rec.begin(), rec.end());
   const bytes good = mixed_round_trip(data);
-  for (size_t len : {size_t{4}, size_t{43}, size_t{44}, size_t{60}, good.size() / 2, good.size() - 1}) {
+  for (size_t len :
+       {size_t{4}, size_t{43}, size_t{44}, size_t{60}, good.size() / 2, good.size() - 1}) {
     bytes b(good.begin(), good.begin() + static_cast<long>(len));
     scratch_dir d;
     write_bytes(d.path("p"), b);

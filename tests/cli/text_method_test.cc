@@ -10,10 +10,14 @@
 namespace vesk::test {
 namespace {
 
-bytes as_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
+bytes as_bytes(const std::string& s) {
+  return bytes(s.begin(), s.end());
+}
 
 // Compresses and restores `data` as name.txt; returns the compressed file.
-bytes text_round_trip(const bytes& data) { return cli_round_trip("in.txt", "text", data); }
+bytes text_round_trip(const bytes& data) {
+  return cli_round_trip("in.txt", "text", data);
+}
 
 bytes machine_file(const char* path, size_t most) {
   bytes b = read_bytes(path);
@@ -65,10 +69,10 @@ TEST(TextMethod, SourceCodeOfTheMachine) {
 TEST(TextMethod, ContainerLayout) {
   bytes packed = text_round_trip(as_bytes("Hello"));
   ASSERT_GE(packed.size(), 24u);
-  EXPECT_EQ(get_u32(packed.data()), 1u);           // method word
-  EXPECT_EQ(get_u32(packed.data() + 4), 6u);       // n = length + 1
-  EXPECT_EQ(get_u32(packed.data() + 8), 12u);      // three slots: \s, \u, hello
-  EXPECT_EQ(get_u32(packed.data() + 12), 13u);     // " \u \s hello" and a closing space
+  EXPECT_EQ(get_u32(packed.data()), 1u);        // method word
+  EXPECT_EQ(get_u32(packed.data() + 4), 6u);    // n = length + 1
+  EXPECT_EQ(get_u32(packed.data() + 8), 12u);   // three slots: \s, \u, hello
+  EXPECT_EQ(get_u32(packed.data() + 12), 13u);  // " \u \s hello" and a closing space
   const uint32_t k1 = get_u32(packed.data() + 16);
   ASSERT_LE(20 + k1 + 4, packed.size());
   const uint32_t k2 = get_u32(packed.data() + 20 + k1);
@@ -85,7 +89,6 @@ TEST(TextMethod, EmptyFile) {
   EXPECT_EQ(get_u32(packed.data() + 8), 8u);   // codes 1, 0
   EXPECT_EQ(get_u32(packed.data() + 12), 5u);  // space, space, \s, space
 }
-
 
 TEST(TextMethod, DamagedArchivesFailCleanly) {
   const bytes good = text_round_trip(text_sample(20000, 4));
@@ -134,7 +137,7 @@ TEST(TextMethod, TooManyDistinctWordsIsRefusedBeforeAnyOutput) {
   s.reserve(9'000'000);
   for (int i = 0; i < 1'020'000; i++) {
     std::string w;
-    for (int v = i; ; v /= 26) {
+    for (int v = i;; v /= 26) {
       w += static_cast<char>('a' + v % 26);
       if (v < 26) break;
     }

@@ -4,10 +4,10 @@
 #include <random>
 
 #include "coding/byte_predictor.h"
-#include "coding/predictor_rows.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
 #include "coding/nibble_table.h"
+#include "coding/predictor_rows.h"
 #include "support/support.h"
 
 namespace vesk {

@@ -1,10 +1,10 @@
-#include "coding/arithmetic.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <random>
 #include <vector>
+
+#include "coding/arithmetic.h"
 
 namespace vesk {
 namespace {
@@ -27,8 +27,18 @@ TEST(Coder, ProbabilityConversion) {
   EXPECT_EQ(prob12(1.0f), 4095u);   // 4096 becomes 4095
   EXPECT_EQ(prob12(0.5f), 2048u);
   EXPECT_EQ(prob12(0.000244140625f), 1u);
-  EXPECT_EXIT({ dup2(2, 1); prob12(1.5f); }, testing::ExitedWithCode(1), "c>0 && c<4096");
-  EXPECT_EXIT({ dup2(2, 1); prob12(-0.5f); }, testing::ExitedWithCode(1), "c>0 && c<4096");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        prob12(1.5f);
+      },
+      testing::ExitedWithCode(1), "c>0 && c<4096");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        prob12(-0.5f);
+      },
+      testing::ExitedWithCode(1), "c>0 && c<4096");
 }
 
 // Encodes bits with their probabilities, decodes them back, and checks that

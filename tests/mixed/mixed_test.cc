@@ -36,7 +36,9 @@ struct parsed {
   std::vector<uint8_t> buf;
 };
 
-bytes block_of(uint8_t fill) { return bytes(block_size, fill); }
+bytes block_of(uint8_t fill) {
+  return bytes(block_size, fill);
+}
 
 // A block of letters with no repeats at 16 or 24 and no x86 pairs.
 bytes text_block(int seed) {
@@ -179,8 +181,9 @@ TEST(BranchTransform, BackReferences) {
   // Make every 100 bytes an x86 block: 55 bytes of code fit with pairs after.
   bytes data(200, 0x90);
   std::copy(code.begin(), code.end(), data.begin());
-  for (int b = 0; b < 2; b++) data[b * 100 + 90] = 0x48, data[b * 100 + 91] = 0x89,
-                                data[b * 100 + 95] = 0x48, data[b * 100 + 96] = 0x89;
+  for (int b = 0; b < 2; b++)
+    data[b * 100 + 90] = 0x48, data[b * 100 + 91] = 0x89, data[b * 100 + 95] = 0x48,
+                   data[b * 100 + 96] = 0x89;
   parsed p(data);
   ASSERT_EQ(p.types(), (std::vector<uint8_t>{2, 2}));
   ASSERT_EQ(p.s.branchc, 11);
@@ -255,7 +258,8 @@ TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
 
 TEST(MixedInverse, RoundTripsEverything) {
   std::vector<bytes> inputs;
-  for (int len = 0; len <= 300; len++) inputs.push_back(random_bytes(static_cast<size_t>(len), len));
+  for (int len = 0; len <= 300; len++)
+    inputs.push_back(random_bytes(static_cast<size_t>(len), len));
   inputs.push_back(read_bytes("/proc/self/exe"));
   bytes text = text_sample(50000, 3);
   inputs.push_back(text);

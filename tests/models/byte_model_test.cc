@@ -28,8 +28,14 @@ TEST_F(ByteModel, RoundTripsVariedStreams) {
   bytes all(256);
   for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
   const std::vector<bytes> streams = {
-      {0x00}, {0xFF}, all, bytes(1 << 20, 0), random_bytes(100000, 7), text_sample(200000, 9),
-      machine_binary(300000), bytes(5000, 'x'),
+      {0x00},
+      {0xFF},
+      all,
+      bytes(1 << 20, 0),
+      random_bytes(100000, 7),
+      text_sample(200000, 9),
+      machine_binary(300000),
+      bytes(5000, 'x'),
   };
   for (const bytes& s : streams) model_round_trip(byte_model, s);
 }

@@ -26,7 +26,8 @@ bytes displacements(size_t count) {
   bytes b;
   uint32_t v = 0x00012345;
   for (size_t i = 0; i < count; i++) {
-    uint32_t d = i % 5 == 0 ? 0xFFFFFF80u - static_cast<uint32_t>(i % 64) : v + static_cast<uint32_t>(i * 37 % 4096);
+    uint32_t d = i % 5 == 0 ? 0xFFFFFF80u - static_cast<uint32_t>(i % 64)
+                            : v + static_cast<uint32_t>(i * 37 % 4096);
     for (int k = 3; k >= 0; k--) b.push_back(static_cast<uint8_t>(d >> (8 * k)));
   }
   return b;
@@ -40,8 +41,8 @@ TEST_F(MixedModels, EmptyStreamsCodeOnlyTheFlush) {
 }
 
 TEST_F(MixedModels, X86AndBlockRoundTrip) {
-  const std::vector<bytes> streams = {{0x90}, exe(200000), bytes(100000, 0), random_bytes(30000, 2),
-                                      text_sample(100000, 3)};
+  const std::vector<bytes> streams = {
+      {0x90}, exe(200000), bytes(100000, 0), random_bytes(30000, 2), text_sample(100000, 3)};
   for (const bytes& s : streams) {
     model_round_trip(x86_model, s);
     model_round_trip(block_model, s);

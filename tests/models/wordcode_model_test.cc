@@ -49,9 +49,15 @@ TEST_F(WordModel, RoundTripsSlotStreams) {
     small.push_back(v % 4);
   }
   const std::vector<bytes> streams = {
-      slots_of({0}), slots_of({127}), slots_of({128}), slots_of({16512}),
-      slots_of({code_limit - 1, 0, 200}), slots_of(mixed_tiers), slots_of(small),
-      slots_of(std::vector<uint32_t>(20000, 0)), codes_of(text_sample(300000, 1)),
+      slots_of({0}),
+      slots_of({127}),
+      slots_of({128}),
+      slots_of({16512}),
+      slots_of({code_limit - 1, 0, 200}),
+      slots_of(mixed_tiers),
+      slots_of(small),
+      slots_of(std::vector<uint32_t>(20000, 0)),
+      codes_of(text_sample(300000, 1)),
   };
   for (const bytes& s : streams) model_round_trip(wordcode_model, s);
 }

@@ -1,7 +1,7 @@
 #include "support/support.h"
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,17 +116,17 @@ bytes random_bytes(size_t n, uint64_t seed) {
 
 bytes text_sample(size_t n, uint64_t seed) {
   static const char* words[] = {
-      "the",   "of",    "and",     "a",       "to",     "in",      "is",    "you",   "that",
-      "it",    "he",    "was",     "for",     "on",     "are",     "as",    "with",  "his",
-      "they",  "I",     "at",      "be",      "this",   "have",    "from",  "or",    "one",
-      "had",   "by",    "word",    "but",     "not",    "what",    "all",   "were",  "we",
-      "when",  "your",  "can",     "said",    "there",  "use",     "an",    "each",  "which",
-      "she",   "do",    "how",     "their",   "if",     "will",    "up",    "other", "about",
-      "out",   "many",  "then",    "them",    "these",  "so",      "some",  "her",   "would",
-      "make",  "like",  "him",     "into",    "time",   "has",     "look",  "two",   "more",
-      "write", "go",    "see",     "number",  "no",     "way",     "could", "people", "my",
-      "than",  "first", "water",   "been",    "call",   "who",     "oil",   "its",   "now",
-      "find",  "long",  "down",    "day",     "did",    "get",     "come",  "made",  "may",
+      "the",   "of",    "and",      "a",      "to",          "in",      "is",     "you",    "that",
+      "it",    "he",    "was",      "for",    "on",          "are",     "as",     "with",   "his",
+      "they",  "I",     "at",       "be",     "this",        "have",    "from",   "or",     "one",
+      "had",   "by",    "word",     "but",    "not",         "what",    "all",    "were",   "we",
+      "when",  "your",  "can",      "said",   "there",       "use",     "an",     "each",   "which",
+      "she",   "do",    "how",      "their",  "if",          "will",    "up",     "other",  "about",
+      "out",   "many",  "then",     "them",   "these",       "so",      "some",   "her",    "would",
+      "make",  "like",  "him",      "into",   "time",        "has",     "look",   "two",    "more",
+      "write", "go",    "see",      "number", "no",          "way",     "could",  "people", "my",
+      "than",  "first", "water",    "been",   "call",        "who",     "oil",    "its",    "now",
+      "find",  "long",  "down",     "day",    "did",         "get",     "come",   "made",   "may",
       "part",  "NASA",  "McDonald", "Paris",  "compression", "context", "mixing", "model"};
   constexpr size_t nwords = sizeof words / sizeof words[0];
   std::mt19937_64 g(seed);
@@ -138,7 +138,8 @@ bytes text_sample(size_t n, uint64_t seed) {
     double u = std::uniform_real_distribution<double>(0, 1)(g);
     size_t w = static_cast<size_t>(static_cast<double>(nwords) * u * u * u);
     std::string word = words[w];
-    if (sentence_start && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
+    if (sentence_start && word[0] >= 'a' && word[0] <= 'z')
+      word[0] = static_cast<char>(word[0] - 32);
     sentence_start = false;
     b.insert(b.end(), word.begin(), word.end());
     uint64_t r = g() % 20;

@@ -1,7 +1,6 @@
 #include "text/stat.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -30,8 +29,12 @@ TEST(Stat, TableAndFormulaAgreeAtTheSwitchOver) {
 
 TEST(Stat, NegativeArgumentStops) {
   test::init_runtime();
-  EXPECT_EXIT({ dup2(2, 1); log2_fact(-1); }, testing::ExitedWithCode(1),
-              "assertion \"a>=0\" failed: .*stat.cc:");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        log2_fact(-1);
+      },
+      testing::ExitedWithCode(1), "assertion \"a>=0\" failed: .*stat.cc:");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -66,8 +65,9 @@ std::string restore(std::string tokens) {
 
 TEST(TextPasses, InverseUndoesEveryPass) {
   EXPECT_EQ(restore(" \\s \\u hello"), " Hello");
-  const char* samples[] = {"", " ", "  ", "Hello, World!", "a\\b", "\\s\\u\\v\\_x", "ABC def GHi",
-                           "\t\r\n", "x  ", "  x", "\\", "\\\\", "A B C", "a1B2", "\\ \\"};
+  const char* samples[] = {
+      "",    " ",   "  ", "Hello, World!", "a\\b",  "\\s\\u\\v\\_x", "ABC def GHi", "\t\r\n",
+      "x  ", "  x", "\\", "\\\\",          "A B C", "a1B2",          "\\ \\"};
   for (const char* s : samples) EXPECT_EQ(restore(tokens_of(s)), std::string(" ") + s) << s;
 }
 
@@ -96,7 +96,8 @@ streams forward(const std::string& file) {
   test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
-  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
+               static_cast<int64_t>(file.size()) + 1);
   streams s;
   s.listc = t.listc;
   std::string word;
@@ -126,7 +127,8 @@ std::string round_trip(const std::string& file) {
   test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
-  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
+               static_cast<int64_t>(file.size()) + 1);
   uint8_t* out = nullptr;
   int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out);
   std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
@@ -220,9 +222,21 @@ TEST(TextTransform, ApplyOrder) {
 
 TEST(TextTransform, RoundTripsAnyBytes) {
   std::mt19937_64 g(17);
-  std::vector<std::string> inputs = {"", " ", "  ", "x", "Hello", "2024", "a\\b", "\\", "\\\\u",
-                                     "trailing  ", "   leading", std::string(3000, ' '),
-                                     std::string(5000, 'q'), "..,;;!!", "0123456789"};
+  std::vector<std::string> inputs = {"",
+                                     " ",
+                                     "  ",
+                                     "x",
+                                     "Hello",
+                                     "2024",
+                                     "a\\b",
+                                     "\\",
+                                     "\\\\u",
+                                     "trailing  ",
+                                     "   leading",
+                                     std::string(3000, ' '),
+                                     std::string(5000, 'q'),
+                                     "..,;;!!",
+                                     "0123456789"};
   std::string all;
   for (int i = 0; i < 256; i++) all += static_cast<char>(i);
   inputs.push_back(all);
@@ -275,9 +289,24 @@ TEST(TextTransform, InverseRejectsBadStreams) {
     return n;
   };
   EXPECT_EQ(inverse({0, 1, 2, 1}), 6);  // " a b a"
-  EXPECT_EXIT({ dup2(2, 1); inverse({0, 3}); }, testing::ExitedWithCode(1), "beyond the dictionary");
-  EXPECT_EXIT({ dup2(2, 1); inverse({0x100}); }, testing::ExitedWithCode(1), "malformed");
-  EXPECT_EXIT({ dup2(2, 1); inverse({0x80}); }, testing::ExitedWithCode(1), "beyond the dictionary");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        inverse({0, 3});
+      },
+      testing::ExitedWithCode(1), "beyond the dictionary");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        inverse({0x100});
+      },
+      testing::ExitedWithCode(1), "malformed");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        inverse({0x80});
+      },
+      testing::ExitedWithCode(1), "beyond the dictionary");
 }
 
 TEST(HashTable, InsertAndChains) {
@@ -289,8 +318,12 @@ TEST(HashTable, InsertAndChains) {
   EXPECT_EQ(hash_find(ht, "zz", 2), -1);
   EXPECT_EQ(hash_insert(ht, "", 0, 1), 1);  // the empty string is a key
   // A table of l = 4 holds two keys: the third stops.
-  EXPECT_EXIT({ dup2(2, 1); hash_insert(ht, "c", 1, 2); }, testing::ExitedWithCode(1),
-              "ht->count<\\(int\\)\\(.8\\*ht->l\\)");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        hash_insert(ht, "c", 1, 2);
+      },
+      testing::ExitedWithCode(1), "ht->count<\\(int\\)\\(.8\\*ht->l\\)");
   hash_free(ht);
 }
 

@@ -13,7 +13,12 @@ namespace {
 
 // Death-test bodies print through stdout; gtest matches stderr.
 #define EXPECT_STOPS(stmt, regex) \
-  EXPECT_EXIT({ dup2(2, 1); stmt; }, testing::ExitedWithCode(1), regex)
+  EXPECT_EXIT(                    \
+      {                           \
+        dup2(2, 1);               \
+        stmt;                     \
+      },                          \
+      testing::ExitedWithCode(1), regex)
 
 class Arena : public testing::Test {
  protected:
@@ -59,7 +64,8 @@ TEST_F(Arena, FreeNWithANullReleasesNothing) {
   uint8_t* a = arena_alloc(10);
   uint8_t* b = arena_alloc(10);
   EXPECT_STOPS(arena_free_n(2, a, static_cast<uint8_t*>(nullptr)), "assertion \"a\\[i\\]\" failed");
-  EXPECT_STOPS(arena_free_n(3, a, static_cast<uint8_t*>(nullptr), b), "assertion \"a\\[i\\]\" failed");
+  EXPECT_STOPS(arena_free_n(3, a, static_cast<uint8_t*>(nullptr), b),
+               "assertion \"a\\[i\\]\" failed");
   arena_release(a, b);
 }
 
@@ -72,8 +78,18 @@ TEST_F(Arena, OutOfOrderReleaseStops) {
 
 TEST_F(Arena, WritesIntoGuardZonesAreCaught) {
   uint8_t* a = arena_alloc(100);
-  EXPECT_STOPS({ a[4096] = 0; arena_free(a); }, "a2b\\[i\\]==rand_value");
-  EXPECT_STOPS({ a[-1] = 0; arena_free(a); }, "a2\\[i\\]==rand_value");
+  EXPECT_STOPS(
+      {
+        a[4096] = 0;
+        arena_free(a);
+      },
+      "a2b\\[i\\]==rand_value");
+  EXPECT_STOPS(
+      {
+        a[-1] = 0;
+        arena_free(a);
+      },
+      "a2\\[i\\]==rand_value");
   // The tail of the last usable page is not a guard: writing there is allowed.
   a[4095] = 1;
   arena_free(a);
