@@ -329,3 +329,28 @@ TEST(HashTable, InsertAndChains) {
 
 }  // namespace
 }  // namespace vesk
+
+namespace vesk {
+namespace {
+
+TEST(TextLimits, DictionaryOverFiftyMillionBytesIsRefused) {
+  test::init_runtime();
+  // 520,000 distinct words of 100 letters: a dictionary of 52.5 MB.
+  std::string a = " ";
+  a.reserve(53'000'000);
+  std::mt19937_64 g(1);
+  for (int w = 0; w < 520'000; w++) {
+    for (int i = 0; i < 100; i++) a += static_cast<char>('a' + g() % 26);
+    a += ' ';
+  }
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        text_state t;
+        text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(a.size()) - 1);
+      },
+      testing::ExitedWithCode(1), "cannot be coded by the text method: its dictionary exceeds");
+}
+
+}  // namespace
+}  // namespace vesk
