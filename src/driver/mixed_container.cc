@@ -10,6 +10,7 @@
 // record, whose model reads them as context.
 #include <cstring>
 
+#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
@@ -26,11 +27,6 @@ namespace {
 
 constexpr int64_t header_bytes = 44;
 constexpr int streams = 9;
-
-// Room for the coded form of an L-byte stream: see the text container.
-int64_t coded_capacity(int64_t l) {
-  return 2 * l + 65536;
-}
 
 enum which {
   s_period,
@@ -84,10 +80,6 @@ void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k,
   }
 }
 
-[[noreturn]] void corrupt(const char* in, const char* why) {
-  fail("%s is damaged (%s); nothing was written\n", in, why);
-}
-
 }  // namespace
 
 void mixed_compress(const char* in, const char* out) {
@@ -132,32 +124,32 @@ void mixed_decompress(const char* in, const char* out) {
 
   // The header: every length checked against the others and the limits
   // before anything is allocated or decoded.
-  if (m < header_bytes + 4 * streams) corrupt(in, "shorter than its header");
+  if (m < header_bytes + 4 * streams) refuse_damaged(in, "shorter than its header");
   int64_t f[11];
   for (int i = 0; i < 11; i++) f[i] = get_u32(packed + 4 * i);
   const int64_t n = f[1], binaryc = f[2], recordc = f[3], blocktypec = f[4], x86c = f[5],
                 textc = f[6], periodc = f[7], mismatchc = f[8], branchc = f[9], dispc = f[10];
-  if (n >= input_limit) corrupt(in, "bad length");
-  if (blocktypec != (n + block_size - 1) / block_size) corrupt(in, "bad block count");
+  if (n >= input_limit) refuse_damaged(in, "bad length");
+  if (blocktypec != (n + block_size - 1) / block_size) refuse_damaged(in, "bad block count");
   if (binaryc % block_size || recordc % block_size || textc % block_size ||
       binaryc + recordc + textc > block_size * blocktypec)
-    corrupt(in, "bad stream lengths");
+    refuse_damaged(in, "bad stream lengths");
   const int64_t x86_bytes = block_size * blocktypec - binaryc - recordc - textc;
   if (x86c > x86_bytes || branchc > branch_capacity(x86_bytes) || dispc > disp_capacity(x86_bytes))
-    corrupt(in, "bad x86 stream lengths");
+    refuse_damaged(in, "bad x86 stream lengths");
   if (periodc != (recordc + period_chunk - 1) / period_chunk || mismatchc != recordc / 8 + 1)
-    corrupt(in, "bad record side streams");
+    refuse_damaged(in, "bad record side streams");
   int64_t coded_at[streams], coded_len[streams];
   int64_t at = header_bytes;
   for (int w = 0; w < streams; w++) {
-    if (at + 4 > m) corrupt(in, "truncated");
+    if (at + 4 > m) refuse_damaged(in, "truncated");
     coded_len[w] = get_u32(packed + at);
     coded_at[w] = at + 4;
     if (coded_len[w] < 4 || coded_len[w] % 2 != 0 || coded_len[w] > m - coded_at[w])
-      corrupt(in, "bad coded length");
+      refuse_damaged(in, "bad coded length");
     at = coded_at[w] + coded_len[w];
   }
-  if (at != m) corrupt(in, "bytes after the last stream");
+  if (at != m) refuse_damaged(in, "bytes after the last stream");
 
   mixed_streams s;
   mixed_allocate(s, blocktypec, binaryc, recordc, x86_bytes, textc);
@@ -171,16 +163,17 @@ void mixed_decompress(const char* in, const char* out) {
     coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
     run_model(w, s, r[w], k, decompress_dir);
     if (k.overrun || static_cast<int64_t>(coder_length(k)) != coded_len[w])
-      corrupt(in, "a coded stream does not match its length");
+      refuse_damaged(in, "a coded stream does not match its length");
     if (w == s_period) {
       // The record model reads back one period: it must be one it knows.
       for (int64_t i = 0; i < periodc; i++)
-        if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0) corrupt(in, "bad period");
+        if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0)
+          refuse_damaged(in, "bad period");
     }
   }
 
   uint8_t* output = arena_alloc(block_size * blocktypec + 1);
-  if (!mixed_inverse(output, s)) corrupt(in, "the streams disagree");
+  if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
   write_file(out, output, static_cast<uint64_t>(n));
   arena_free(output);
   mixed_release(s);

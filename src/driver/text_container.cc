@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
@@ -26,19 +27,6 @@ constexpr int64_t header_bytes = 24;
 constexpr int64_t codes_history = 1024;
 constexpr int64_t list_history = 256;
 constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word model codes one more)
-
-// Room for a coded stream of an L-byte stream. A coded stream is about the
-// size of its input at worst (a few parts per thousand over, for random
-// data); twice that plus a margin is never reached in practice, and the
-// coder stops at the end of its buffer, so the container can refuse a
-// stream that does not fit instead of writing past it.
-int64_t coded_capacity(int64_t l) {
-  return 2 * l + 65536;
-}
-
-[[noreturn]] void corrupt(const char* in, const char* why) {
-  fail("%s is damaged (%s); nothing was written\n", in, why);
-}
 
 }  // namespace
 
@@ -91,17 +79,17 @@ void text_decompress(const char* in, const char* out) {
   read_file(in, packed, static_cast<uint64_t>(m));
 
   // The header is checked field by field before anything is decoded.
-  if (m < header_bytes) corrupt(in, "shorter than its header");
+  if (m < header_bytes) refuse_damaged(in, "shorter than its header");
   const int64_t n = get_u32(packed + 4);
   const int64_t l1 = get_u32(packed + 8);
   const int64_t l2 = get_u32(packed + 12);
   const int64_t k1 = get_u32(packed + 16);
-  if (n < 1 || n > input_limit) corrupt(in, "bad length");
-  if (l1 > INT32_MAX || l1 % 4 != 0) corrupt(in, "bad word stream length");
-  if (l2 > INT32_MAX || l2 < 1) corrupt(in, "bad dictionary length");
-  if (k1 < 4 || k1 % 2 != 0 || k1 > m - header_bytes) corrupt(in, "bad coded length");
+  if (n < 1 || n > input_limit) refuse_damaged(in, "bad length");
+  if (l1 > INT32_MAX || l1 % 4 != 0) refuse_damaged(in, "bad word stream length");
+  if (l2 > INT32_MAX || l2 < 1) refuse_damaged(in, "bad dictionary length");
+  if (k1 < 4 || k1 % 2 != 0 || k1 > m - header_bytes) refuse_damaged(in, "bad coded length");
   const int64_t k2 = get_u32(packed + 20 + k1);
-  if (k2 < 4 || k2 % 2 != 0 || header_bytes + k1 + k2 != m) corrupt(in, "bad coded length");
+  if (k2 < 4 || k2 % 2 != 0 || header_bytes + k1 + k2 != m) refuse_damaged(in, "bad coded length");
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);
@@ -113,16 +101,17 @@ void text_decompress(const char* in, const char* out) {
   coder k;
   coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
   wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
-  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k1) corrupt(in, "word stream");
+  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k1) refuse_damaged(in, "word stream");
   coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
   byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
-  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k2) corrupt(in, "dictionary stream");
+  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k2)
+    refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
   const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);
   if (len != n) {
     std::free(text);
-    corrupt(in, "the restored text has the wrong length");
+    refuse_damaged(in, "the restored text has the wrong length");
   }
   write_file(out, text + 1, static_cast<uint64_t>(n - 1));
   std::free(text);
