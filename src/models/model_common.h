@@ -23,6 +23,14 @@ inline uint64_t order_next(uint64_t h, const uint64_t* key, uint8_t byte) {
   return (h + order_step) ^ key[byte];
 }
 
+// Orders 0, 2 and 4 of the chain, the first three contexts of the
+// displacement and record models; p points at the current byte.
+inline void orders_0_2_4(uint64_t* h, const uint64_t* key, const uint8_t* p) {
+  h[0] = order0_hash;
+  h[1] = order_next(key[p[-1]] ^ order1_mix, key, p[-2]);
+  h[2] = order_next(order_next(h[1], key, p[-3]), key, p[-4]);
+}
+
 // Zero-flag register: bit m-1 is set when the byte m places back is 0. It
 // starts with every flag set (the history in front of a stream is zeros).
 constexpr uint32_t zero_flags_start = 0xFFFFFFFF;

@@ -46,9 +46,7 @@ bool run(record_state& st, Table& table, coder& k) {
     }
     auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
     uint64_t h[contexts];
-    h[0] = order0_hash;
-    h[1] = order_next(key[buf[i - 1]] ^ order1_mix, key, buf[i - 2]);
-    h[2] = order_next(order_next(h[1], key, buf[i - 3]), key, buf[i - 4]);
+    orders_0_2_4(h, key, buf + i);
     h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
     h[4] = hash_a((uint64_t{st.zr & 0xFFFF} << 8) | 4);
     h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
