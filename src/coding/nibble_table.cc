@@ -116,7 +116,7 @@ void table_grow(table_storage& s, uint64_t selections) {
   check(s.compact, "s.compact");
   const uint64_t old_entries = s.map.mask + 1;
   uint64_t entries = old_entries;
-  while (2 * (s.map.used + selections) > entries) entries <<= 1;
+  while (4 * (s.map.used + selections) > 3 * entries) entries <<= 1;
   const uint64_t old_bytes = old_entries * entry_bytes;
 
   if (entries <= s.map_limit) {
