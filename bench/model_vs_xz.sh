@@ -12,7 +12,7 @@ tool=build/release/modelrun
 c=() d=() x=() rss=()
 for _ in $(seq "$runs"); do
   line=$($tool "$model" "$file" | head -1)
-  c+=("$(sed -E 's/.*compress ([0-9.]+) s.*/\1/' <<<"$line")")
+  c+=("$(sed -E 's/.*bpb, compress ([0-9.]+) s.*/\1/' <<<"$line")")
   d+=("$(sed -E 's/.*decompress ([0-9.]+) s.*/\1/' <<<"$line")")
   rss+=("$(sed -E 's/.*peak RSS ([0-9.]+) MB.*/\1/' <<<"$line")")
   size=$(sed -E 's/.*-> ([0-9]+) bytes.*/\1/' <<<"$line")
