@@ -155,7 +155,6 @@ constexpr uint8_t next_b_rule(int s, int y) {
 }  // namespace states_detail
 
 // B is stored XOR 1 in a slot: the fresh slot 0x0100 becomes 0x0000.
-constexpr uint16_t slot_fresh_true = 0x0100;
 constexpr uint8_t b_store_xor = 1;
 
 // next_a[s][y]; next_b[stored s][y] gives the stored next state.

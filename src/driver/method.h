@@ -9,10 +9,6 @@ namespace vesk {
 
 enum class method : uint32_t { stored = 0, text = 1, mixed = 2 };
 
-constexpr uint32_t method_stored_word = 0;
-constexpr uint32_t method_text_word = 1;
-constexpr uint32_t method_mixed_word = 2;
-
 // The last "." of the whole argument (directories included) decides: the
 // four characters from it compared with ".txt" and ".dat", case-sensitive.
 method method_for_name(std::string_view path);

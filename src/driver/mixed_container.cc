@@ -96,9 +96,17 @@ void mixed_compress(const char* in, const char* out) {
   int64_t cap = header_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
-  const int64_t header[11] = {method_mixed_word, n,         s.binaryc, s.recordc,
-                              s.blocktypec,      s.x86c,    s.textc,   s.periodc,
-                              s.mismatchc,       s.branchc, s.dispc};
+  const int64_t header[11] = {static_cast<int64_t>(method::mixed),
+                              n,
+                              s.binaryc,
+                              s.recordc,
+                              s.blocktypec,
+                              s.x86c,
+                              s.textc,
+                              s.periodc,
+                              s.mismatchc,
+                              s.branchc,
+                              s.dispc};
   for (int f = 0; f < 11; f++) put_u32(packed + 4 * f, static_cast<uint32_t>(header[f]));
   int64_t at = header_bytes;
   for (int w = 0; w < streams; w++) {

@@ -48,7 +48,7 @@ void text_compress(const char* in, const char* out) {
 
   const int64_t cap1 = coded_capacity(l1), cap2 = coded_capacity(l2);
   uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2);
-  put_u32(packed, static_cast<uint32_t>(method_text_word));
+  put_u32(packed, static_cast<uint32_t>(method::text));
   put_u32(packed + 4, static_cast<uint32_t>(n));
   put_u32(packed + 8, static_cast<uint32_t>(l1));
   put_u32(packed + 12, static_cast<uint32_t>(l2));

@@ -25,10 +25,6 @@ void hash_free(hash_table& ht) {
   ht = hash_table{};
 }
 
-int32_t hash_capacity(int32_t l) {
-  return static_cast<int32_t>(0.8 * l) - 1;
-}
-
 int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value) {
   const uint64_t h = fasthash64(bytes, len);
   int32_t i = static_cast<int32_t>(h & static_cast<uint32_t>(ht.mask));

@@ -29,10 +29,6 @@ struct hash_table {
 void hash_create(hash_table& ht, int32_t l);
 void hash_free(hash_table& ht);
 
-// The most keys a table of l primary entries holds: an insert that brings
-// the count to (int)(0.8 x l) stops the run.
-int32_t hash_capacity(int32_t l);
-
 // Inserts the string with `value` and returns value, or, when the key is
 // present, returns ~(stored value) and changes nothing.
 int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value);

@@ -139,13 +139,7 @@ TEST(MixedMethod, DamagedContainersFailCleanly) {
       expect_clean_failure(b, "field " + std::to_string(field) + " = " + std::to_string(v));
     }
   }
-  std::mt19937 g(3);
-  for (int trial = 0; trial < 30; trial++) {
-    bytes b = good;
-    size_t at = 44 + g() % (b.size() - 44);
-    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
-    expect_clean_failure(b, "flip at " + std::to_string(at));
-  }
+  expect_flips_fail_cleanly(good, 44, 30, 3);  // bytes flipped in the coded streams
 }
 
 }  // namespace

@@ -110,14 +110,7 @@ TEST(TextMethod, DamagedArchivesFailCleanly) {
       expect_clean_failure(b, "field " + std::to_string(at) + " = " + std::to_string(v));
     }
   }
-  // Flipped bytes all over the coded streams.
-  std::mt19937 g(2);
-  for (int trial = 0; trial < 25; trial++) {
-    bytes b = good;
-    size_t at = 20 + g() % (b.size() - 20);
-    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
-    expect_clean_failure(b, "flip at " + std::to_string(at));
-  }
+  expect_flips_fail_cleanly(good, 20, 25, 2);  // bytes flipped in the coded streams
 }
 
 TEST(TextMethod, ExtraBytesAfterTheStreamsAreRefused) {

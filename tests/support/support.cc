@@ -99,6 +99,16 @@ void expect_clean_failure(const bytes& archive, const std::string& what) {
   }
 }
 
+void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed) {
+  std::mt19937 g(seed);
+  for (int trial = 0; trial < trials; trial++) {
+    bytes b = good;
+    size_t at = from + g() % (b.size() - from);
+    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
+    expect_clean_failure(b, "flip at " + std::to_string(at));
+  }
+}
+
 void init_runtime() {
   static bool done = false;
   if (done) return;

@@ -43,6 +43,10 @@ bytes cli_round_trip(const std::string& name, const std::string& method_word, co
 // or, for damage the format cannot see, finishes.
 void expect_clean_failure(const bytes& archive, const std::string& what);
 
+// Flips one random byte at or after `from`, `trials` times over, and expects
+// each damaged copy to fail cleanly or finish.
+void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed);
+
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();
 
