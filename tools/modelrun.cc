@@ -92,15 +92,15 @@ int main(int argc, char** argv) {
   read_file(argv[2], file.data(), static_cast<uint64_t>(n));
   stream in = prepare(name, file);
 
-  std::function<void(uint8_t*, int32_t, coder&, int)> fn;
+  std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)> fn;
   if (name == "byte") fn = byte_model;
   if (name == "word") fn = wordcode_model;
   if (name == "x86") fn = x86_model;
   if (name == "block") fn = block_model;
   if (name == "disp") fn = disp_model;
   if (name == "record") {
-    fn = [&](uint8_t* b, int32_t len, coder& k, int dir) {
-      record_model(b, len, k, dir, in.mismatch.data(), in.period.data());
+    fn = [&](uint8_t* b, int32_t len, coder& k, int dir, const table_limits& l) {
+      record_model(b, len, k, dir, in.mismatch.data(), in.period.data(), l);
     };
   }
   if (!fn) {
@@ -114,13 +114,14 @@ int main(int argc, char** argv) {
   coder k;
   coder_init_encode(k, packed.data(), packed.size());
   auto t0 = std::chrono::steady_clock::now();
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir);
+  table_stats st;
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, table_limits{0, false, &st});
   double tc = seconds_since(t0);
   size_t packed_len = coder_length(k);
 
   coder_init_decode(k, packed.data(), packed_len);
   t0 = std::chrono::steady_clock::now();
-  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir);
+  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, table_limits{});
   double td = seconds_since(t0);
   bool same = std::memcmp(in.data(), back.data(), static_cast<size_t>(len)) == 0;
   bool exact_end = coder_length(k) == packed_len && k.overrun == 0;
@@ -130,11 +131,14 @@ int main(int argc, char** argv) {
   const double mb = static_cast<double>(len) / 1e6;
   std::printf(
       "%s %s: %lld -> %zu bytes, %.4f bpb, compress %.3f s (%.2f MB/s), "
-      "decompress %.3f s (%.2f MB/s), peak RSS %.1f MB, %s%s\n",
+      "decompress %.3f s (%.2f MB/s), peak RSS %.1f MB, %llu buckets, index %llu entries, "
+      "%.1f MB touched, %s%s\n",
       name.c_str(), argv[2], static_cast<long long>(len), packed_len,
       len ? 8.0 * static_cast<double>(packed_len) / static_cast<double>(len) : 0.0, tc, mb / tc, td,
       mb / td, static_cast<double>(ru.ru_maxrss) / 1024.0,
-      same ? "round trip ok" : "ROUND TRIP FAILED",
+      static_cast<unsigned long long>(st.buckets),
+      static_cast<unsigned long long>(st.index_entries),
+      static_cast<double>(st.bytes_touched) / 1e6, same ? "round trip ok" : "ROUND TRIP FAILED",
       exact_end ? "" : " (decoder did not end at the coded end)");
   return same && exact_end ? 0 : 1;
 }

@@ -3,9 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "util/arena.h"
@@ -15,152 +13,129 @@ namespace vesk {
 
 namespace {
 
-// Bytes per map entry: the 64-byte bucket and its 4-byte key.
-constexpr uint64_t entry_bytes = 68;
-constexpr uint64_t first_entries_min = 1024;
-constexpr uint64_t first_entries_max = uint64_t{1} << 16;
+constexpr uint64_t first_index_min = 1024;
+constexpr uint64_t first_index_max = uint64_t{1} << 16;
+constexpr uint64_t all_room = ~uint64_t{0};
 
-// The map moves to the direct layout when its buckets would exceed 1/4 of
-// the table. Measured here (virtual machines that back memory lazily, huge
-// pages): the map costs two cache lines per selection against one, but it
-// touches memory in proportion to the buckets used, while the direct table
-// touches a 2 MiB page per distinct region, which for a few hundred
-// thousand buckets is already every page of the table.
-constexpr int map_limit_shift = 2;
-
-uint64_t first_entries_override = 0;
-uint64_t map_limit_override = 0;
-
-// Clears [lo, hi) of the block. Below `used` the pages are this table's
-// own, touched already: cleared by hand at memory speed. Above it, pages
-// may hold what earlier blocks left ([garbage_lo, garbage_hi)): they go back
-// to the kernel, which costs nothing for pages that were never touched
-// (clearing those by hand would fault them all in). hi must reach past
-// `used` or lo must stay below it, so the garbage stays one interval.
-void clear_range(table_storage& s, uint64_t lo, uint64_t hi) {
-  const uint64_t mine = std::min(hi, s.used);
-  if (lo < mine) std::memset(s.block + lo, 0, mine - lo);
-  const uint64_t g_lo = std::max({lo, s.used, s.garbage_lo}), g_hi = std::min(hi, s.garbage_hi);
-  if (g_lo < g_hi) {
-    constexpr uint64_t page = 4096;
-    const uint64_t lo_page = (g_lo + page - 1) & ~(page - 1), hi_page = g_hi & ~(page - 1);
-    if (lo_page >= hi_page) {
-      std::memset(s.block + g_lo, 0, g_hi - g_lo);
-    } else {
-      std::memset(s.block + g_lo, 0, lo_page - g_lo);
-      std::memset(s.block + hi_page, 0, g_hi - hi_page);
-      check(madvise(s.block + lo_page, hi_page - lo_page, MADV_DONTNEED) == 0, "madvise");
-    }
-  }
-  if (hi > s.garbage_lo && lo <= std::max(s.used, s.garbage_lo)) s.garbage_lo = hi;
+// Makes [lo, hi) of the block read as zero for a table that has not used it
+// yet. Pages that earlier blocks of the arena touched are cleared by hand
+// (they are resident already, and handing them back would only make the
+// kernel fault them in and clear them again); beyond those the pages were
+// never touched and read as zero.
+void prepare(const table_storage& s, uint64_t lo, uint64_t hi) {
+  const uint64_t end = std::min(hi, s.dirty);
+  if (lo < end) std::memset(s.block + lo, 0, end - lo);
 }
 
-void clear_front(table_storage& s, uint64_t n) {
-  clear_range(s, 0, n);
+int log2_of(uint64_t pow2) {
+  return 63 - __builtin_clzll(pow2);
 }
 
-void place_map(table_storage& s, uint64_t entries) {
-  int bits = 0;
-  while ((uint64_t{1} << bits) < entries) bits++;
-  s.map.buckets = reinterpret_cast<uint16_t*>(s.block);
-  s.map.keys = reinterpret_cast<uint32_t*>(s.block + entries * 64);
+uint64_t index_capacity(const table_storage& s) {
+  return s.map.mask + 1;
+}
+
+// Recomputes the slots that may be taken before the next growth: up to 3/4
+// of the index (an index as large as the table can never overflow, since
+// it has an entry for every bucket) and up to the cleared dense slots.
+void set_room(table_storage& s) {
+  const uint64_t buckets = s.bytes / 64, cap = index_capacity(s);
+  const uint64_t index_room = cap >= buckets ? all_room : cap / 4 * 3;
+  const uint64_t dense_room = s.ready >= buckets ? all_room : s.ready;
+  s.map.room = std::min(index_room, dense_room);
+}
+
+// Clears dense slots up to at least `need`, in steps of a quarter of what
+// is ready, so that clearing by hand stays close to what the stream uses.
+void extend_dense(table_storage& s, uint64_t need) {
+  const uint64_t buckets = s.bytes / 64;
+  uint64_t ready = std::max(need, s.ready + s.ready / 4 + 1024);
+  ready = std::min(ready, buckets);
+  const uint64_t lo = s.index_bytes + 64 * s.ready, hi = s.index_bytes + 64 * ready;
+  prepare(s, lo, hi);
+  // Beyond the dirty pages the rest of the block is zero already.
+  s.ready = hi >= s.dirty ? buckets : ready;
+}
+
+void place_index(table_storage& s, uint64_t entries) {
+  s.map.index = reinterpret_cast<uint64_t*>(s.block);
   s.map.mask = entries - 1;
-  s.map.used = 0;
-  s.map.home_shift = 64 - bits;
+  s.map.home_shift = s.map.shift > 0 ? (64 - s.map.shift) - log2_of(entries) : 0;
 }
 
-// Re-inserts the entries of an old map (buckets, keys, capacity) into the
-// current map or the direct layout.
-template <class Table>
-void reinsert(Table& t, const uint8_t* buckets, const uint32_t* keys, uint64_t entries, int shift) {
-  for (uint64_t e = 0; e < entries; e++) {
-    if (keys[e] == 0) continue;
-    uint64_t h = (uint64_t{keys[e]} - 1) << shift;
-    std::memcpy(t.bucket(h), buckets + e * 64, 64);
+// Doubles the index. The old entries are copied aside and reinserted in
+// their order, which is the order of their new homes: the reinsertion
+// walks the new index front to back.
+void double_index(table_storage& s) {
+  const uint64_t old_cap = index_capacity(s);
+  std::vector<uint64_t> old(s.map.index, s.map.index + old_cap);
+  std::memset(s.map.index, 0, old_cap * 8);
+  prepare(s, old_cap * 8, 2 * old_cap * 8);
+  place_index(s, 2 * old_cap);
+  compact_table& m = s.map;
+  for (uint64_t v : old) {
+    if (v == 0) continue;
+    uint64_t e = ((v >> 32) - 1) >> m.home_shift;
+    while (m.index[e] != 0) e = (e + 1) & m.mask;
+    m.index[e] = v;
   }
 }
 
 }  // namespace
 
-void table_set_limits(uint64_t first_entries, uint64_t map_limit_entries) {
-  first_entries_override = first_entries;
-  map_limit_override = map_limit_entries;
-}
-
-table_storage table_open(table_shape shape, uint64_t selections) {
+table_storage table_open(table_shape shape, uint64_t selections, const table_limits& limits) {
   table_storage s;
   s.bytes = uint64_t{1} << shape.log2_bytes;
-  int64_t dirty;
-  s.block = arena_alloc_dirty(static_cast<int64_t>(s.bytes), &dirty);
-  s.garbage_hi = static_cast<uint64_t>(dirty);
-  s.map_limit = map_limit_override ? map_limit_override : (s.bytes >> map_limit_shift) / 64;
-  s.direct.base = reinterpret_cast<uint16_t*>(s.block);
   s.direct.shift = shape.shift();
   s.map.shift = shape.shift();
-  uint64_t entries = first_entries_min;
-  while (entries < 2 * selections && entries < first_entries_max) entries <<= 1;
-  if (first_entries_override) entries = first_entries_override;
-  if (entries > s.map_limit) {  // direct from the start
-    clear_front(s, s.bytes);
-    s.used = s.bytes;
+  const uint64_t buckets = s.bytes / 64;
+  s.report = limits.report;
+  int64_t dirty;
+  if (limits.direct) {
+    // The reference layout for tests: every dirty page is handed back.
+    s.block = arena_alloc_dirty(static_cast<int64_t>(s.bytes), &dirty);
+    if (dirty > 0)
+      check(madvise(s.block, static_cast<size_t>(dirty), MADV_DONTNEED) == 0, "madvise");
+    s.direct.base = reinterpret_cast<uint16_t*>(s.block);
     return s;
   }
   s.compact = true;
-  clear_front(s, entries * entry_bytes);
-  place_map(s, entries);
-  s.used = entries * entry_bytes;
+  s.index_bytes = buckets * 8;
+  s.block = arena_alloc_dirty(static_cast<int64_t>(s.index_bytes + s.bytes), &dirty);
+  s.dirty = static_cast<uint64_t>(dirty);
+  uint64_t entries = first_index_min;
+  while (entries < 2 * selections && entries < first_index_max) entries <<= 1;
+  if (limits.first_index) entries = limits.first_index;
+  entries = std::min(entries, buckets);
+  check((entries & (entries - 1)) == 0, "first index a power of two");
+  prepare(s, 0, entries * 8);
+  place_index(s, entries);
+  s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
+  extend_dense(s, std::min(entries, buckets));
+  set_room(s);
   return s;
 }
 
 void table_grow(table_storage& s, uint64_t selections) {
   check(s.compact, "s.compact");
-  const uint64_t old_entries = s.map.mask + 1;
-  uint64_t entries = old_entries;
-  while (4 * (s.map.used + selections) > 3 * entries) entries <<= 1;
-  const uint64_t old_bytes = old_entries * entry_bytes;
+  const uint64_t need = s.map.used + selections, buckets = s.bytes / 64;
+  while (index_capacity(s) < buckets && 4 * need > 3 * index_capacity(s)) double_index(s);
+  if (s.ready < need && s.ready < buckets) extend_dense(s, need);
+  set_room(s);
+  check(s.map.has_room(selections), "s.map.has_room(selections)");
+}
 
-  if (entries <= s.map_limit) {
-    // Copy the old map behind the new one, clear the new one's area, and
-    // insert the entries again. The block is the table's size, and the map
-    // is at most 1/4 of it, so both fit.
-    uint8_t* copy = s.block + entries * entry_bytes;
-    std::memcpy(copy, s.block, old_bytes);
-    clear_front(s, entries * entry_bytes);
-    const uint64_t used = s.map.used;
-    place_map(s, entries);
-    reinsert(s.map, copy, reinterpret_cast<const uint32_t*>(copy + old_entries * 64), old_entries,
-             s.map.shift);
-    check(s.map.used == used, "s.map.used==used");
-    uint64_t end = entries * entry_bytes + old_bytes;
-    if (end > s.used) s.used = end;
-    return;
-  }
-
-  // Move to the direct layout: every bucket to its own place in the block.
-  // Buckets whose place lies beyond the map go there at once; the few whose
-  // place lies inside the map's own bytes wait in a side list until the map
-  // is cleared.
-  const uint8_t* buckets = s.block;
-  const auto* keys = reinterpret_cast<const uint32_t*>(s.block + old_entries * 64);
-  clear_range(s, old_bytes, s.bytes);
-  std::vector<std::pair<uint64_t, std::array<uint8_t, 64>>> inside;
-  for (uint64_t e = 0; e < old_entries; e++) {
-    if (keys[e] == 0) continue;
-    const uint64_t at = (uint64_t{keys[e]} - 1) * 64;
-    if (at >= old_bytes) {
-      std::memcpy(s.block + at, buckets + e * 64, 64);
-    } else {
-      inside.emplace_back(at, std::array<uint8_t, 64>{});
-      std::memcpy(inside.back().second.data(), buckets + e * 64, 64);
-    }
-  }
-  clear_range(s, 0, old_bytes);
-  for (const auto& [at, b] : inside) std::memcpy(s.block + at, b.data(), 64);
-  s.used = s.bytes;
-  s.compact = false;
+table_stats table_measure(const table_storage& s) {
+  table_stats t;
+  if (!s.compact) return t;
+  t.buckets = s.map.used;
+  t.index_entries = index_capacity(s);
+  t.bytes_touched = 8 * t.index_entries + 64 * s.map.used;
+  return t;
 }
 
 void table_close(table_storage& s) {
+  if (s.report != nullptr) *s.report = table_measure(s);
   arena_free(s.block);
   s = table_storage{};
 }

@@ -5,19 +5,21 @@
 // nibble's binary tree. The first context to claim a bucket keeps way 0;
 // every other context landing there shares way 1. Nothing is ever evicted.
 //
-// Slots are stored zero-fresh (see states.h), so a fresh table is all zero
+// Slots are stored zero-fresh (see states.h), so a fresh bucket is all zero
 // bytes. Two representations give identical coded output:
-// - direct_table: the whole table (2 GiB or 8 GiB) as kernel zero pages;
-//   only the pages a stream touches cost memory.
-// - compact_table: only the buckets the stream has touched, in an
-//   open-addressed map that doubles as it fills. Short streams touch few
-//   buckets but spread them over every page of a direct table, so they live
-//   in the map; once the map grows past a set size the buckets move to the
-//   direct table and the stream goes on there.
+// - compact_table (what the models use): only the buckets a stream touches,
+//   stored densely in the order of their first use, found through an
+//   open-addressed index of 8-byte entries that doubles as it fills. Memory
+//   follows the distinct buckets (64 bytes each plus 10 to 21 bytes of
+//   index), and buckets never move, so growth rebuilds only the index.
+// - direct_table: the whole table (2 GiB or 8 GiB) addressed by the bucket
+//   index. A stream of a few hundred thousand buckets already touches every
+//   2 MiB page of it, so it serves only as the reference that tests compare
+//   the map against.
 // The models' per-byte loops are templates over the representation; at the
 // start of each byte they ask the table for room and return to the caller
-// (which grows the map or moves to the direct table) when there is none, so
-// bucket pointers never move while a byte is coded.
+// (which grows the index or clears more of the dense area) when there is
+// none, so bucket pointers stay put while a byte is coded.
 #pragma once
 
 #include <cstdint>
@@ -38,50 +40,70 @@ struct table_shape {
 constexpr table_shape table_2g{31};  // bucket offset (h >> 33) & 0x7FFFFFC0
 constexpr table_shape table_8g{33};  // bucket offset (h >> 31) & 0x1FFFFFFC0
 
+// What a map holds, for measurements: distinct buckets, index entries, and
+// the bytes of the block the table has touched.
+struct table_stats {
+  uint64_t buckets = 0;
+  uint64_t index_entries = 0;
+  uint64_t bytes_touched = 0;
+};
+
+// How a model call lays out its table. Every choice codes the same bits;
+// tests use them to run streams through each representation and growth.
+struct table_limits {
+  uint64_t first_index = 0;       // index entries at the start; 0 sizes it from the stream
+  bool direct = false;            // the whole table in the direct layout
+  table_stats* report = nullptr;  // receives the table's figures when it closes
+};
+
 struct direct_table {
   uint16_t* base = nullptr;
   int shift = 0;
 
   uint16_t* bucket(uint64_t h) { return base + (h >> shift) * bucket_words; }
   void prefetch(uint64_t h) const { __builtin_prefetch(base + (h >> shift) * bucket_words, 1); }
+  void prefetch_index(uint64_t h) const { prefetch(h); }
   bool has_room(uint64_t) const { return true; }
 };
 
+// Index entry: (bucket index + 1) << 32 | dense slot; 0 is free. An entry's
+// home is the top bits of its bucket index, so the index is ordered by
+// bucket index up to the probing, and a doubling reinserts it in order.
 struct compact_table {
-  uint16_t* buckets = nullptr;  // capacity x 64 bytes
-  uint32_t* keys = nullptr;     // bucket index + 1 per entry, 0 = free
-  uint64_t mask = 0;            // capacity - 1
-  uint64_t used = 0;            // entries taken
+  uint64_t* index = nullptr;
+  uint16_t* buckets = nullptr;  // dense: slot k at buckets + 32 k
+  uint64_t mask = 0;            // index capacity - 1
+  uint64_t used = 0;            // slots taken (= index entries)
+  uint64_t room = 0;            // has_room allows up to this many slots
   int shift = 0;                // of the hash, to the bucket index
-  int home_shift = 0;           // of the scrambled bucket index, to an entry
-
-  uint64_t home(uint64_t index) const { return (index * 0x9E3779B97F4A7C15) >> home_shift; }
+  int home_shift = 0;           // of the bucket index, to its home entry
 
   uint16_t* bucket(uint64_t h) {
-    uint64_t index = h >> shift;
-    auto key = static_cast<uint32_t>(index + 1);
-    uint64_t e = home(index);
-    // has_room keeps the map at most three quarters full, so a free entry
-    // is near.
-    while (keys[e] != key) {
-      if (keys[e] == 0) {
-        keys[e] = key;
-        used++;
-        break;
+    const uint64_t b = h >> shift;
+    const uint64_t key = (b + 1) << 32;
+    for (uint64_t e = b >> home_shift;; e = (e + 1) & mask) {
+      const uint64_t v = index[e];
+      if ((v & ~uint64_t{0xFFFFFFFF}) == key) return buckets + (v & 0xFFFFFFFF) * bucket_words;
+      if (v == 0) {
+        index[e] = key | used;
+        return buckets + used++ * bucket_words;
       }
-      e = (e + 1) & mask;
     }
-    return buckets + e * bucket_words;
+  }
+  // The index entry is a cache miss of its own; so is the bucket, whose
+  // place the entry holds. prefetch_index starts the first; prefetch starts
+  // the second when the entry is at hand (a bucket not yet in the index
+  // will take the next dense slot).
+  void prefetch_index(uint64_t h) const {
+    __builtin_prefetch(index + ((h >> shift) >> home_shift), 1);
   }
   void prefetch(uint64_t h) const {
-    uint64_t e = home(h >> shift);
-    __builtin_prefetch(keys + e, 1);
-    __builtin_prefetch(buckets + e * bucket_words, 1);
+    const uint64_t b = h >> shift;
+    const uint64_t v = index[b >> home_shift];
+    const uint64_t slot = (v >> 32) == b + 1 ? (v & 0xFFFFFFFF) : used;
+    __builtin_prefetch(buckets + slot * bucket_words, 1);
   }
-  // Room for `selections` more bucket selections at a load of at most 3/4:
-  // measured here, 3/4 takes 40% less memory than 1/2 and is no slower (the
-  // probes of a nibble's contexts are prefetched together).
-  bool has_room(uint64_t selections) const { return 4 * (used + selections) <= 3 * (mask + 1); }
+  bool has_room(uint64_t selections) const { return used + selections <= room; }
 };
 
 // The way of bucket b that context tag `tag` uses.
@@ -100,34 +122,33 @@ inline uint16_t* select(Table& t, uint64_t h) {
   return select_way(t.bucket(h), static_cast<uint16_t>(h));
 }
 
-// One model call's table: an arena block of the full table size (address
-// space only; untouched pages cost nothing) in which the compact map lives
-// until it moves to the direct layout.
+// One model call's table: one arena block holding the index (at most one
+// entry per bucket of the table) and the dense buckets (at most the whole
+// table), or the direct table. Untouched pages cost nothing; pages that
+// earlier blocks of the arena left dirty are cleared by hand as the table
+// comes to use them.
 struct table_storage {
   uint8_t* block = nullptr;
-  uint64_t bytes = 0;       // table size
-  uint64_t used = 0;        // bytes from the block's start that this table has touched
-  uint64_t garbage_lo = 0;  // [garbage_lo, garbage_hi) may hold what earlier blocks left
-  uint64_t garbage_hi = 0;
-  uint64_t map_limit = 0;  // largest map capacity before the direct layout
+  uint64_t bytes = 0;        // table size
+  uint64_t dirty = 0;        // [0, dirty) of the block may hold what earlier blocks left
+  uint64_t index_bytes = 0;  // room reserved for the index at the block's start
+  uint64_t ready = 0;        // dense slots cleared for use
   bool compact = false;
+  table_stats* report = nullptr;
   direct_table direct;
   compact_table map;
 };
 
 // selections: an upper bound on the bucket selections of the whole call,
-// which sizes the first map.
-table_storage table_open(table_shape shape, uint64_t selections);
+// which sizes the first index.
+table_storage table_open(table_shape shape, uint64_t selections, const table_limits& limits = {});
 void table_close(table_storage& s);
 
-// Overrides the size of the first map and the largest map, in entries (0
-// keeps the default). Every setting gives the same coded output; tests use
-// this to run streams through each representation and through the move.
-void table_set_limits(uint64_t first_entries, uint64_t map_limit_entries);
-
-// Makes room for `selections` more selections: doubles the map, or moves
-// the buckets to the direct layout.
+// Makes room for `selections` more selections: doubles the index and
+// clears more of the dense area as needed.
 void table_grow(table_storage& s, uint64_t selections);
+
+table_stats table_measure(const table_storage& s);
 
 // Runs fn.template operator()<Enc>(table) with the call's representation and
 // direction. fn returns true when the stream is done and false when the table

@@ -53,64 +53,39 @@ struct byte_mixer {
   }
 };
 
-struct byte_model_state {
-  uint8_t* buf;
-  int64_t length;
-  int64_t pos = 0;  // next byte to code; the loop resumes here after the table grows
-  uint64_t key[256];
-  uint64_t second[16];  // second-nibble hash of each high nibble
-  byte_predictor bp;
-  byte_mixer mix;
-};
-
-constexpr uint64_t selections_per_byte = 2 * contexts;
-
-// Codes bytes from st.pos on; returns false when the table needs room.
-template <bool Enc, class Table>
-bool run(byte_model_state& st, Table& table, coder& k) {
-  uint8_t* buf = st.buf;
-  byte_predictor& bp = st.bp;
-  for (int64_t i = st.pos; i < st.length; i++) {
-    bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
-      return done;
-    bp_predict(bp, i);
-    if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
-      bp_update(bp, i);
-      continue;
-    }
-    st.mix.misses = 0;
-    uint64_t h[contexts];
-    h[0] = order0_hash;
-    h[1] = st.key[buf[i - 1]] ^ order1_mix;
-    for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], st.key, buf[i - j]);
-    h[7] = hash_a((uint64_t{bp.guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
-    if constexpr (!Enc) buf[i] = v;
-    bp_update(bp, i);
-  }
-  return true;
-}
+constexpr model_spec spec{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
+                          3,        bp_preset_bytes};
 
 }  // namespace
 
-void byte_model(uint8_t* buf, int32_t length, coder& k, int direction) {
-  const int64_t n = length > 0 ? length : 0;
-  model_frame f;
-  frame_open(f, table_2g, selections_per_byte * static_cast<uint64_t>(n), weight_sets * inputs,
-             fresh_weight, buf, n, direction);
-  byte_model_state st;
-  st.buf = buf;
-  st.length = n;
-  draw_byte_keys(st.key);
-  for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
-  bp_init(st.bp, buf, 3, bp_preset_bytes);
-  st.mix.weights = f.weights;
-  st.mix.sq = &f.sq;
-  with_table(f.table, direction, selections_per_byte,
-             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-  bp_free(st.bp);
-  frame_close(f, k, direction);
+void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const table_limits& limits) {
+  uint64_t second[16];  // second-nibble hash of each high nibble
+  for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
+  byte_mixer mix;
+  const uint64_t* key = nullptr;
+  byte_predictor* bp = nullptr;
+  auto setup = [&](model_frame& f) {
+    mix.weights = f.weights;
+    mix.sq = &f.sq;
+    key = f.key;
+    bp = &f.bp;
+  };
+  auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
+    bp_predict(*bp, i);
+    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
+      mix.misses = 0;
+      uint64_t h[contexts];
+      h[0] = order0_hash;
+      h[1] = key[buf[i - 1]] ^ order1_mix;
+      for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], key, buf[i - j]);
+      h[7] = hash_a((uint64_t{bp->guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      if constexpr (!Enc) buf[i] = v;
+    }
+    bp_update(*bp, i);
+    return i + 1;
+  };
+  model_run(spec, buf, length, k, direction, limits, setup, step);
 }
 
 }  // namespace vesk

@@ -8,17 +8,20 @@
 
 namespace vesk {
 
-void frame_open(model_frame& f, table_shape shape, uint64_t selections, int weight_floats,
-                float fresh_weight, uint8_t* buf, int64_t n, int direction) {
-  f.table = table_open(shape, selections);
-  f.weights = reinterpret_cast<float*>(arena_alloc(weight_floats * int64_t{sizeof(float)}));
-  fill_weights(f.weights, weight_floats, fresh_weight);
+void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, int direction,
+                const table_limits& limits) {
+  f.table = table_open(m.shape, m.selections_per_byte * static_cast<uint64_t>(n), limits);
+  f.weights = reinterpret_cast<float*>(arena_alloc(m.weight_floats * int64_t{sizeof(float)}));
+  fill_weights(f.weights, m.weight_floats, m.fresh_weight);
   build_squash_table(f.sq);
+  if (m.bp_orders > 0) bp_init(f.bp, buf, m.bp_orders, m.bp_preset);
+  if (m.byte_keys) draw_byte_keys(f.key);
   if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
 }
 
-void frame_close(model_frame& f, coder& k, int direction) {
+void frame_close(model_frame& f, const model_spec& m, coder& k, int direction) {
   if (direction == compress_dir) coder_flush(k);
+  if (m.bp_orders > 0) bp_free(f.bp);
   arena_free(f.weights);
   table_close(f.table);
 }

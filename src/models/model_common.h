@@ -1,9 +1,14 @@
-// Pieces the byte-oriented models share: the random byte keys, the chain of
-// order contexts built from them, and the zero-flag register.
+// Pieces the models share: the random byte keys and the chain of order
+// contexts built from them, the zero-flag register, and the frame of every
+// model call (set-up, per-byte loop, teardown).
 #pragma once
 
 #include <cstdint>
 
+#include "coding/arithmetic.h"
+#include "coding/byte_predictor.h"
+#include "coding/logistic.h"
+#include "coding/nibble_table.h"
 #include "util/rng.h"
 
 namespace vesk {
@@ -38,49 +43,62 @@ inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) {
   return (zr << 1) | (b1 == 0);
 }
 
-}  // namespace vesk
+// What distinguishes one model's frame from another's.
+struct model_spec {
+  table_shape shape;
+  uint64_t selections_per_byte;  // at most this many bucket selections per position
+  int weight_floats;
+  float fresh_weight;
+  int bp_orders = 0;  // byte predictor orders; 0 = no byte predictor
+  int bp_preset = 0;
+  bool byte_keys = true;  // draws the random byte keys
+};
 
-#include "coding/arithmetic.h"
-#include "coding/logistic.h"
-#include "coding/nibble_table.h"
-
-namespace vesk {
-
-// What every model call sets up alike: its context table (allocated
-// first), its weight block (second), the squash table, and, when
-// decoding, a cleared output buffer; at the end the flush when encoding and
-// the release in reverse order. A model allocates anything else (its byte
-// predictor) after frame_open and releases it before frame_close.
+// Everything a model call sets up alike, allocated in this order from the
+// arena and released in reverse: the context table, the weight block, the
+// byte predictor's tables.
 struct model_frame {
   table_storage table;
   float* weights = nullptr;
   squash_table sq;
+  byte_predictor bp;
+  uint64_t key[256];
 };
 
-void frame_open(model_frame& f, table_shape shape, uint64_t selections, int weight_floats,
-                float fresh_weight, uint8_t* buf, int64_t n, int direction);
-void frame_close(model_frame& f, coder& k, int direction);
+void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, int direction,
+                const table_limits& limits);
+void frame_close(model_frame& f, const model_spec& m, coder& k, int direction);
 
-// The check at the top of a model's per-byte loop. Returns false when the
-// loop must stop: the table needs room (pos records the byte to resume at,
-// and the caller grows the table and runs the loop again), or decoding has
-// run past the coded bytes (the stream is damaged; the container reports it).
-template <bool Enc, class Table>
-inline bool byte_step_ready(const Table& table, const coder& k, uint64_t selections, int64_t i,
-                            int64_t& pos, int64_t length, bool& done) {
-  if (!table.has_room(selections)) {
-    pos = i;
-    done = false;
-    return false;
-  }
-  if constexpr (!Enc) {
-    if (k.overrun) {
-      pos = length;
-      done = true;
-      return false;
+// Runs one model call over positions 0..n-1 of buf: opens the frame, calls
+// step(table, i) for each position (step codes position i, or skips it,
+// and returns the next position), and closes the frame, flushing the coder
+// when encoding. Step is a generic lambda templated on the direction:
+//   [&]<bool Enc>(auto& table, int64_t i) -> int64_t
+// The loop stops early when decoding runs past the coded bytes (the
+// container reports the damage), and returns to with_table to grow the
+// table when a position might not find room, resuming at that position.
+template <class Setup, class Step>
+void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int direction,
+               const table_limits& limits, Setup&& setup, Step&& step) {
+  const int64_t n = length > 0 ? length : 0;
+  model_frame f;
+  frame_open(f, m, buf, n, direction, limits);
+  setup(f);
+  int64_t pos = 0;  // the position to resume at after the table grows
+  with_table(f.table, direction, m.selections_per_byte, [&]<bool Enc>(auto& table) {
+    for (int64_t i = pos; i < n;) {
+      if (!table.has_room(m.selections_per_byte)) {
+        pos = i;
+        return false;
+      }
+      if constexpr (!Enc) {
+        if (k.overrun) return true;
+      }
+      i = step.template operator()<Enc>(table, i);
     }
-  }
-  return true;
+    return true;
+  });
+  frame_close(f, m, k, direction);
 }
 
 }  // namespace vesk

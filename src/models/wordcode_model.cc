@@ -25,7 +25,6 @@ constexpr int inputs = 2 * contexts;
 constexpr int reset_floats = 65536;  // sets 0..4095: every set the selector can name
 constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.0005;
-constexpr uint64_t selections_per_byte = 2 * contexts;
 
 struct word_mixer {
   float* weights;
@@ -55,15 +54,11 @@ struct word_mixer {
   void update(const float* x, int y) { mix_train<inputs>(x, set, mix_error(y, p, learning_rate)); }
 };
 
-struct word_state {
-  uint8_t* buf;
-  int64_t length;
-  int64_t pos = 0;                  // walk position; the loop resumes here after the table grows
+// The history of the walk: set when it reaches the first byte of a slot.
+struct word_history {
   uint32_t w1 = 0, w2 = 0, w3 = 0;  // the three most recent non-zero slots
   uint32_t z = 0;                   // the slot before this one is non-zero
   uint32_t b1 = 0, b2 = 0, b3 = 0;  // first bytes of the three slots before this one
-  uint64_t second[16];
-  word_mixer mix;
 };
 
 // A key of five 32-bit values: 2k, P and three history values.
@@ -71,14 +66,24 @@ inline uint64_t key_pair(uint32_t lo, uint32_t hi) {
   return uint64_t{lo} | uint64_t{hi} << 32;
 }
 
-template <bool Enc, class Table>
-bool run(word_state& st, Table& table, coder& k) {
-  uint8_t* buf = st.buf;
-  for (int64_t i = st.pos; i < st.length;) {
-    bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
-      return done;
-    // Walk to the next byte that belongs to a code.
+constexpr model_spec spec{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
+
+}  // namespace
+
+void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                    const table_limits& limits) {
+  uint64_t second[16];
+  for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
+  word_mixer mix;
+  word_history st;
+  auto setup = [&](model_frame& f) {
+    mix.weights = f.weights;
+    mix.sq = &f.sq;
+  };
+  // Position i: walks to the next byte that belongs to a code (it may be
+  // buf[length], the one byte past the slots), codes it and returns the
+  // position after it.
+  auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     int64_t kk = i & 3;
     uint32_t s = 0;
     if (kk != 0) {
@@ -133,32 +138,12 @@ bool run(word_state& st, Table& table, coder& k) {
     h[6] = h0 ^ b12 ^ key_word(key_pair(st.b2, st.b3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
     h[7] = 0x7359872359273491 ^ zmask;
 
-    st.mix.base = 8 * s + 1024 * st.z;
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
+    mix.base = 8 * s + 1024 * st.z;
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
     if constexpr (!Enc) buf[i] = v;
-    i += 1;
-  }
-  st.pos = st.length;
-  return true;
-}
-
-}  // namespace
-
-void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction) {
-  const int64_t n = length > 0 ? length : 0;
-  // The walk codes at most every byte and one past the end.
-  model_frame f;
-  frame_open(f, table_8g, selections_per_byte * static_cast<uint64_t>(n + 1), reset_floats,
-             fresh_weight, buf, n, direction);
-  word_state st;
-  st.buf = buf;
-  st.length = n;
-  st.mix.weights = f.weights;
-  st.mix.sq = &f.sq;
-  for (uint32_t v = 0; v < 16; v++) st.second[v] = nibble_hash(v);
-  with_table(f.table, direction, selections_per_byte,
-             [&]<bool Enc>(auto& t) { return run<Enc>(st, t, k); });
-  frame_close(f, k, direction);
+    return i + 1;
+  };
+  model_run(spec, buf, length, k, direction, limits, setup, step);
 }
 
 }  // namespace vesk

@@ -78,94 +78,70 @@ struct pair_mixer {
   }
 };
 
-struct x86_state {
-  uint8_t* buf;
-  int64_t length;
-  int64_t pos = 0;
-  uint32_t zr = zero_flags_start;
-  uint64_t key[256];
-  uint64_t second[16];  // hash_a of each high nibble
-  byte_predictor bp;
-  pair_mixer mix;
-};
-
-template <bool Enc, bool Block, class Table>
-bool run(x86_state& st, Table& table, coder& k) {
-  uint8_t* buf = st.buf;
-  byte_predictor& bp = st.bp;
-  const uint64_t* key = st.key;
-  for (int64_t i = st.pos; i < st.length; i++) {
-    bool done;
-    if (!byte_step_ready<Enc>(table, k, selections_per_byte, i, st.pos, st.length, done))
-      return done;
-    auto b = [&](int m) { return uint64_t{buf[i - m]}; };
-    st.zr = zero_flags_next(st.zr, buf[i - 1]);
-    st.mix.miss = 0;
-    bp_predict(bp, i);
-    if (code_guess_flag<Enc>(k, bp, buf[i], flag_threshold)) {
-      bp_update(bp, i);
-      continue;
-    }
-    uint64_t h[contexts];
-    h[0] = order0_hash;
-    h[1] = key[buf[i - 1]] ^ order1_mix;
-    h[2] = order_next(h[1], key, buf[i - 2]);
-    h[3] = order_next(h[2], key, buf[i - 3]);
-    uint64_t c =
-        order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key, buf[i - 6]);
-    if constexpr (Block) c = order_next(c, key, buf[i - 7]);
-    h[4] = c;
-    h[5] = hash_a((b(2) << 8) + 5);
-    h[6] = hash_a((b(3) << 16) + (b(1) << 8) + 6);
-    if constexpr (Block) {
-      h[7] = hash_a(((b(4) << 24) | (b(3) << 16) | (b(2) << 8)) + 7);
-    } else {
-      h[7] = hash_a(((b(3) << 16) | (b(2) << 8)) + 7);
-    }
-    h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
-    h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
-    h[10] = hash_a(((uint64_t{bp.guess} << 16) | (b(1) << 8)) + 10);
-    h[11] = hash_a(uint64_t{static_cast<uint32_t>(st.zr << 8)} + 11);
-    st.mix.b1 = buf[i - 1];
-
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, st.second, st.mix, buf[i]);
-    if constexpr (!Enc) buf[i] = v;
-    bp_update(bp, i);
-  }
-  st.pos = st.length;
-  return true;
-}
-
 template <bool Block>
-void code_stream(uint8_t* buf, int32_t length, coder& k, int direction) {
+void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
+                 const table_limits& limits) {
   constexpr preset pre = Block ? block_preset : x86_preset;
-  const int64_t n = length > 0 ? length : 0;
-  model_frame f;
-  frame_open(f, pre.shape, selections_per_byte * static_cast<uint64_t>(n),
-             (sets_a + sets_b) * inputs, fresh_weight, buf, n, direction);
-  x86_state st;
-  st.buf = buf;
-  st.length = n;
-  draw_byte_keys(st.key);
-  for (uint32_t v = 0; v < 16; v++) st.second[v] = hash_a(v);
-  st.mix.wa = f.weights;
-  st.mix.wb = f.weights + sets_a * inputs;
-  st.mix.sq = &f.sq;
-  bp_init(st.bp, buf, 3, bp_preset_bytes);
-  with_table(f.table, direction, selections_per_byte,
-             [&]<bool Enc>(auto& t) { return run<Enc, Block>(st, t, k); });
-  bp_free(st.bp);
-  frame_close(f, k, direction);
+  constexpr model_spec spec{
+      pre.shape, selections_per_byte, (sets_a + sets_b) * inputs, fresh_weight, 3, bp_preset_bytes};
+  uint64_t second[16];  // hash_a of each high nibble
+  for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
+  uint32_t zr = zero_flags_start;
+  pair_mixer mix;
+  const uint64_t* key = nullptr;
+  byte_predictor* bp = nullptr;
+  auto setup = [&](model_frame& f) {
+    mix.wa = f.weights;
+    mix.wb = f.weights + sets_a * inputs;
+    mix.sq = &f.sq;
+    key = f.key;
+    bp = &f.bp;
+  };
+  auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
+    auto b = [&](int m) { return uint64_t{buf[i - m]}; };
+    zr = zero_flags_next(zr, buf[i - 1]);
+    mix.miss = 0;
+    bp_predict(*bp, i);
+    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
+      uint64_t h[contexts];
+      h[0] = order0_hash;
+      h[1] = key[buf[i - 1]] ^ order1_mix;
+      h[2] = order_next(h[1], key, buf[i - 2]);
+      h[3] = order_next(h[2], key, buf[i - 3]);
+      uint64_t c = order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key,
+                              buf[i - 6]);
+      if constexpr (Block) c = order_next(c, key, buf[i - 7]);
+      h[4] = c;
+      h[5] = hash_a((b(2) << 8) + 5);
+      h[6] = hash_a((b(3) << 16) + (b(1) << 8) + 6);
+      if constexpr (Block) {
+        h[7] = hash_a(((b(4) << 24) | (b(3) << 16) | (b(2) << 8)) + 7);
+      } else {
+        h[7] = hash_a(((b(3) << 16) | (b(2) << 8)) + 7);
+      }
+      h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
+      h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
+      h[10] = hash_a(((uint64_t{bp->guess} << 16) | (b(1) << 8)) + 10);
+      h[11] = hash_a(uint64_t{static_cast<uint32_t>(zr << 8)} + 11);
+      mix.b1 = buf[i - 1];
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      if constexpr (!Enc) buf[i] = v;
+    }
+    bp_update(*bp, i);
+    return i + 1;
+  };
+  model_run(spec, buf, length, k, direction, limits, setup, step);
 }
 
 }  // namespace
 
-void x86_model(uint8_t* buf, int32_t length, coder& k, int direction) {
-  code_stream<false>(buf, length, k, direction);
+void x86_model(uint8_t* buf, int32_t length, coder& k, int direction, const table_limits& limits) {
+  code_stream<false>(buf, length, k, direction, limits);
 }
 
-void block_model(uint8_t* buf, int32_t length, coder& k, int direction) {
-  code_stream<true>(buf, length, k, direction);
+void block_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                 const table_limits& limits) {
+  code_stream<true>(buf, length, k, direction, limits);
 }
 
 }  // namespace vesk

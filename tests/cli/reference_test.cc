@@ -32,7 +32,7 @@ struct gen {
 
 std::string make_word(gen& g, int syllables) {
   static const char* parts[] = {"ka", "lo", "mi", "ner", "st", "th", "an", "re", "in", "qu",
-                                "ow", "el", "ti", "on", "ba", "ch", "ee", "sk", "ur", "pa"};
+                                "ow", "el", "ti", "on",  "ba", "ch", "ee", "sk", "ur", "pa"};
   std::string w;
   for (int i = 0; i < syllables; i++) w += parts[g.below(20)];
   return w;
@@ -42,7 +42,8 @@ std::string make_word(gen& g, int syllables) {
 bytes pin_text(size_t n, uint32_t vocab, uint64_t seed) {
   gen g{seed};
   std::vector<std::string> words;
-  for (uint32_t i = 0; i < vocab; i++) words.push_back(make_word(g, 1 + static_cast<int>(g.below(4))));
+  for (uint32_t i = 0; i < vocab; i++)
+    words.push_back(make_word(g, 1 + static_cast<int>(g.below(4))));
   bytes b;
   bool start = true;
   while (b.size() < n) {
@@ -80,9 +81,15 @@ void x86_like(bytes& b, gen& g, size_t n) {
   const size_t end = b.size() + n;
   while (b.size() < end) {
     switch (g.below(10)) {
-      case 0: put(b, {0x55, 0x48, 0x89, 0xE5}); break;
-      case 1: put(b, {0x48, 0x89, static_cast<uint8_t>(0xC0 + g.below(64))}); break;
-      case 2: put(b, {0x48, 0x8B, 0x45, static_cast<uint8_t>(0xF0 - 8 * g.below(4))}); break;
+      case 0:
+        put(b, {0x55, 0x48, 0x89, 0xE5});
+        break;
+      case 1:
+        put(b, {0x48, 0x89, static_cast<uint8_t>(0xC0 + g.below(64))});
+        break;
+      case 2:
+        put(b, {0x48, 0x8B, 0x45, static_cast<uint8_t>(0xF0 - 8 * g.below(4))});
+        break;
       case 3:
         b.push_back(0xE8);
         put32(b, 4096 * (1 + g.skewed(40)) - static_cast<uint32_t>(b.size()));
@@ -91,11 +98,22 @@ void x86_like(bytes& b, gen& g, size_t n) {
         put(b, {0x0F, 0x84});
         put32(b, g.below(300));
         break;
-      case 5: put(b, {0x48, 0x83, 0xEC, static_cast<uint8_t>(8 * g.below(8))}); break;
-      case 6: put(b, {0x0F, 0x1F, 0x44, 0x00, 0x00}); break;
-      case 7: put(b, {0x48, 0x8D, 0x3D}); put32(b, g.below(1 << 20)); break;
-      case 8: put(b, {0xC3}); break;
-      default: put(b, {0x4C, 0x89, static_cast<uint8_t>(0xE0 + g.below(16))}); break;
+      case 5:
+        put(b, {0x48, 0x83, 0xEC, static_cast<uint8_t>(8 * g.below(8))});
+        break;
+      case 6:
+        put(b, {0x0F, 0x1F, 0x44, 0x00, 0x00});
+        break;
+      case 7:
+        put(b, {0x48, 0x8D, 0x3D});
+        put32(b, g.below(1 << 20));
+        break;
+      case 8:
+        put(b, {0xC3});
+        break;
+      default:
+        put(b, {0x4C, 0x89, static_cast<uint8_t>(0xE0 + g.below(16))});
+        break;
     }
   }
 }
@@ -110,7 +128,9 @@ bytes pin_mixed(size_t n, uint64_t seed) {
   for (int piece = 0; b.size() < n; piece++) {
     const size_t len = 24000;
     switch (piece % 6) {
-      case 0: x86_like(b, g, len); break;
+      case 0:
+        x86_like(b, g, len);
+        break;
       case 1:  // records of 16 bytes: a counter, a slow value, flags
         for (uint32_t r = 0; r < len / 16; r++) {
           put32(b, r);

@@ -10,7 +10,6 @@ namespace {
 class ByteModel : public testing::Test {
  protected:
   void SetUp() override { init_runtime(); }
-  void TearDown() override { table_set_limits(0, 0); }
 };
 
 bytes machine_binary(size_t n) {
@@ -52,20 +51,16 @@ TEST_F(ByteModel, EveryTableRepresentationCodesTheSame) {
   const std::vector<bytes> streams = {text_sample(60000, 3), machine_binary(60000),
                                       random_bytes(20000, 4)};
   for (const bytes& s : streams) {
-    table_set_limits(0, 0);  // automatic: compact, growing
-    bytes automatic = model_encode(byte_model, s);
-    table_set_limits(1024, 1);  // direct from the start
-    bytes direct = model_encode(byte_model, s);
-    table_set_limits(1024, 4096);  // a small map that moves to direct midway
-    bytes moved = model_encode(byte_model, s);
-    table_set_limits(1 << 22, 1 << 22);  // one big map, never grows
-    bytes big_map = model_encode(byte_model, s);
+    bytes automatic = model_encode(byte_model, s);  // a map sized from the stream
+    bytes direct = model_encode(byte_model, s, {0, true});
+    bytes grown = model_encode(byte_model, s, {1024});       // a small index that doubles often
+    bytes big_map = model_encode(byte_model, s, {1 << 22});  // one big index, never grows
     EXPECT_EQ(automatic, direct);
-    EXPECT_EQ(automatic, moved);
+    EXPECT_EQ(automatic, grown);
     EXPECT_EQ(automatic, big_map);
     // Decoding through another representation restores the stream too.
-    table_set_limits(1024, 4096);
-    EXPECT_EQ(model_decode(byte_model, automatic, s.size()), s);
+    EXPECT_EQ(model_decode(byte_model, automatic, s.size(), nullptr, {1024}), s);
+    EXPECT_EQ(model_decode(byte_model, automatic, s.size(), nullptr, {0, true}), s);
   }
 }
 

@@ -12,7 +12,6 @@ namespace {
 class MixedModels : public testing::Test {
  protected:
   void SetUp() override { init_runtime(); }
-  void TearDown() override { table_set_limits(0, 0); }
 };
 
 bytes exe(size_t n) {
@@ -88,8 +87,8 @@ struct record_case {
     mixed_release(s);
   }
   model_call model() {
-    return [this](uint8_t* b, int32_t n, coder& k, int dir) {
-      record_model(b, n, k, dir, mismatch.data(), period.data());
+    return [this](uint8_t* b, int32_t n, coder& k, int dir, const table_limits& l) {
+      record_model(b, n, k, dir, mismatch.data(), period.data(), l);
     };
   }
 };
@@ -114,10 +113,8 @@ TEST_F(MixedModels, GrowingMapsCodeTheSame) {
   const std::pair<model_call, const bytes*> cases[] = {
       {x86_model, &e}, {block_model, &e}, {disp_model, &d}};
   for (const auto& [m, s] : cases) {
-    table_set_limits(0, 0);
     bytes automatic = model_encode(m, *s);
-    table_set_limits(1 << 13, 1 << 25);  // starts small and grows many times
-    bytes grown = model_encode(m, *s);
+    bytes grown = model_encode(m, *s, {1024});  // starts small and grows many times
     EXPECT_EQ(automatic, grown);
     EXPECT_EQ(model_decode(m, automatic, s->size()), *s);
   }

@@ -17,17 +17,10 @@ TEST(WordModelBig, DirectTableCodesLikeTheMap) {
   for (uint32_t i = 0; i < 24; i++) idx.push_back((i * 7919u) % 300 + (i % 3 == 0 ? 200 : 0));
   bytes s(4 * idx.size());
   for (size_t i = 0; i < idx.size(); i++) put_u32(&s[4 * i], code_slot(idx[i]));
-  table_set_limits(0, 0);
   bytes map = model_encode(wordcode_model, s);
-  table_set_limits(1024, 1);  // direct from the start
-  bytes direct = model_encode(wordcode_model, s);
-  table_set_limits(1024, 1024);  // a map that moves to the direct table midway
-  bytes moved = model_encode(wordcode_model, s);
+  bytes direct = model_encode(wordcode_model, s, {0, true});
   EXPECT_EQ(map, direct);
-  EXPECT_EQ(map, moved);
-  table_set_limits(1024, 1);
-  EXPECT_EQ(model_decode(wordcode_model, map, s.size()), s);
-  table_set_limits(0, 0);
+  EXPECT_EQ(model_decode(wordcode_model, map, s.size(), nullptr, {0, true}), s);
 }
 
 }  // namespace

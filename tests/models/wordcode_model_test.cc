@@ -14,7 +14,6 @@ namespace {
 class WordModel : public testing::Test {
  protected:
   void SetUp() override { init_runtime(); }
-  void TearDown() override { table_set_limits(0, 0); }
 };
 
 bytes slots_of(const std::vector<uint32_t>& indices) {
@@ -74,16 +73,12 @@ TEST_F(WordModel, OnlyCodeBytesAreCoded) {
 
 TEST_F(WordModel, GrowingMapsCodeTheSame) {
   bytes s = codes_of(text_sample(150000, 6));
-  table_set_limits(0, 0);
   bytes automatic = model_encode(wordcode_model, s);
-  table_set_limits(1 << 13, 1 << 24);  // starts small and grows many times
-  bytes grown = model_encode(wordcode_model, s);
-  table_set_limits(1 << 21, 1 << 24);  // one map that never grows
-  bytes map = model_encode(wordcode_model, s);
+  bytes grown = model_encode(wordcode_model, s, {1024});   // starts small and grows many times
+  bytes map = model_encode(wordcode_model, s, {1 << 21});  // one index that never grows
   EXPECT_EQ(automatic, grown);
   EXPECT_EQ(automatic, map);
-  table_set_limits(1 << 13, 1 << 24);
-  EXPECT_EQ(model_decode(wordcode_model, automatic, s.size()), s);
+  EXPECT_EQ(model_decode(wordcode_model, automatic, s.size(), nullptr, {1024}), s);
 }
 
 TEST_F(WordModel, GoldenCodedStream) {
