@@ -18,6 +18,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/tasks.h"
 
 namespace vesk {
 
@@ -53,18 +54,31 @@ void text_compress(const char* in, const char* out) {
   put_u32(packed + 8, static_cast<uint32_t>(l1));
   put_u32(packed + 12, static_cast<uint32_t>(l2));
 
-  coder k;
-  coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
-  wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
-  if (k.overrun) fail("The coded word stream exceeds its buffer\n");
-  const int64_t k1 = static_cast<int64_t>(coder_length(k));
+  // The two streams are coded side by side, the dictionary into a region
+  // of its own that is then moved up behind the word stream.
+  uint8_t* region2 = packed + 24 + cap1;
+  uint64_t overrun1 = 0, overrun2 = 0;
+  int64_t k1 = 0, k2 = 0;
+  const int order[2] = {0, 1};
+  run_tasks(order, 2, [&](int w) {
+    coder k;
+    if (w == 0) {
+      coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
+      wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
+      overrun1 = k.overrun;
+      k1 = static_cast<int64_t>(coder_length(k));
+    } else {
+      coder_init_encode(k, region2, static_cast<size_t>(cap2));
+      byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
+      overrun2 = k.overrun;
+      k2 = static_cast<int64_t>(coder_length(k));
+    }
+  });
+  if (overrun1) fail("The coded word stream exceeds its buffer\n");
+  if (overrun2) fail("The coded dictionary stream exceeds its buffer\n");
   put_u32(packed + 16, static_cast<uint32_t>(k1));
-
-  coder_init_encode(k, packed + 24 + k1, static_cast<size_t>(cap2));
-  byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
-  if (k.overrun) fail("The coded dictionary stream exceeds its buffer\n");
-  const int64_t k2 = static_cast<int64_t>(coder_length(k));
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
+  std::memmove(packed + 24 + k1, region2, static_cast<size_t>(k2));
 
   write_file(out, packed, static_cast<uint64_t>(header_bytes + k1 + k2));
   arena_free(packed);
@@ -97,15 +111,23 @@ void text_decompress(const char* in, const char* out) {
   uint8_t* list = list_block + list_history;
 
   // Each coded stream must be consumed exactly: the decoder reads every
-  // word the encoder wrote and not one more.
-  coder k;
-  coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
-  wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
-  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k1) refuse_damaged(in, "word stream");
-  coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
-  byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
-  if (k.overrun || static_cast<int64_t>(coder_length(k)) != k2)
-    refuse_damaged(in, "dictionary stream");
+  // word the encoder wrote and not one more. The two decode side by side.
+  bool good1 = false, good2 = false;
+  const int order[2] = {0, 1};
+  run_tasks(order, 2, [&](int w) {
+    coder k;
+    if (w == 0) {
+      coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
+      wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
+      good1 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k1;
+    } else {
+      coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
+      byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
+      good2 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k2;
+    }
+  });
+  if (!good1) refuse_damaged(in, "word stream");
+  if (!good2) refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
   const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);

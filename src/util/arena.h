@@ -12,9 +12,20 @@ constexpr int64_t arena_size = 15'000'000'000;
 constexpr int64_t arena_page = 4096;
 constexpr uint64_t arena_guard_word = 0x3840384338403841;
 
+// Worker threads that code streams beside the main thread each have a
+// region of their own, large enough for one model's table (8 GiB and its
+// index) at a time.
+constexpr int arena_workers = 1;
+constexpr int64_t arena_worker_size = 11'000'000'000;
+
 // Reserves the region (untouched pages cost no memory) and installs the
 // handler for segmentation faults. Called once, before any allocation.
 void arena_init();
+
+// Makes the calling thread allocate from worker region `worker` (reserved on
+// first use, kept for the process's life). Every other thread allocates from
+// the main region.
+void arena_use_worker(int worker);
 
 // Pushes a block of at least n + 1 usable bytes, page-aligned. Its contents
 // are whatever an earlier block left there.
@@ -42,7 +53,8 @@ void arena_release(T*... blocks) {
   arena_free_n(static_cast<int>(sizeof...(T)), static_cast<void*>(blocks)...);
 }
 
-// Bytes of the region in use and the highest value that has reached.
+// Bytes of the calling thread's region in use and the highest value that
+// has reached.
 int64_t arena_allocated();
 int64_t arena_peak();
 int64_t arena_blocks();

@@ -4,8 +4,10 @@ namespace vesk {
 
 namespace {
 constexpr uint64_t multiplier = 0x106689d45497fdb5;
-uint64_t s[16];
-int p = 0;
+// Each thread draws from its own generator, so streams coded side by side
+// draw the same keys as they would alone.
+thread_local uint64_t s[16];
+thread_local int p = 0;
 }  // namespace
 
 void rng_seed(uint64_t seed) {

@@ -1,0 +1,53 @@
+// Independent pieces of work (the coded streams of one file) run side by
+// side when the machine has a core to spare. The coded bits never depend on
+// it: each stream has its own model, coder and output.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "util/arena.h"
+
+namespace vesk {
+
+// True when a second thread can run beside the main one.
+inline bool tasks_in_parallel() {
+  return std::thread::hardware_concurrency() >= 2;
+}
+
+// Runs fn(t) for each task number t of order[0..count-1] (most costly
+// first), on the calling thread and one worker thread beside it; each takes
+// the next task as it becomes free. Returns when all are done. The worker
+// allocates from its own arena region. fn must not end the process while
+// the other thread runs: it records a failure for the caller to report.
+template <class Fn>
+void run_tasks(const int* order, int count, Fn&& fn) {
+  std::atomic<int> next{0};
+  auto work = [&] {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) fn(order[i]);
+  };
+  if (count < 2 || !tasks_in_parallel()) {
+    work();
+    return;
+  }
+  std::thread worker([&] {
+    arena_use_worker(0);
+    work();
+  });
+  work();
+  worker.join();
+}
+
+// A task's completion, for a task that needs another's result.
+struct task_done {
+  std::atomic<bool> flag{false};
+  void set() {
+    flag.store(true, std::memory_order_release);
+    flag.notify_all();
+  }
+  void wait() {
+    while (!flag.load(std::memory_order_acquire)) flag.wait(false, std::memory_order_acquire);
+  }
+};
+
+}  // namespace vesk
