@@ -85,7 +85,15 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     bp_update(*bp, i);
     return i + 1;
   };
-  model_run(spec, buf, length, k, direction, limits, setup, step);
+  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+    h[0] = order0_hash;
+    h[1] = key[buf[i - 1]] ^ order1_mix;
+    for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], key, buf[i - j]);
+    h[7] = 0;  // depends on the guess
+    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
+    return true;
+  };
+  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk

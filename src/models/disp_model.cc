@@ -65,7 +65,21 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     bp_update(*bp, i);
     return i + 1;
   };
-  model_run(spec, buf, length, k, direction, limits, setup, step);
+  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+    uint32_t zr8 = 0;  // zero flags of the 8 bytes before i
+    for (int m = 8; m >= 1; m--) zr8 = (zr8 << 1) | (buf[i - m] == 0);
+    const uint64_t kk = static_cast<uint64_t>(i & 3), f = zr8;
+    auto w = [&](int m) { return uint64_t{buf[i - m]}; };
+    orders_0_2_4(h, key, buf + i);
+    h[3] = 0;  // depends on the guess
+    h[4] = hash_a((kk << 24) | (f << 16) | (f << 8) | 4);
+    h[5] = hash_a((kk << 24) | (w(4) << 16) | (w(1) << 8) | 5);
+    h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
+    h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
+    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
+    return true;
+  };
+  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "coding/arithmetic.h"
 #include "coding/byte_predictor.h"
@@ -69,6 +70,15 @@ void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, in
                 const table_limits& limits);
 void frame_close(model_frame& f, const model_spec& m, coder& k, int direction);
 
+// Fills h[0..2 NC) with the context hashes of both nibbles of position i
+// as far as the stream alone decides them (a context that depends on the
+// model's state at i, such as the byte predictor's guess, is left 0); returns
+// false when position i codes nothing. Only used when encoding, where the
+// whole stream is known.
+struct no_lookahead {
+  bool operator()(int64_t, uint64_t*) const { return false; }
+};
+
 // Runs one model call over positions 0..n-1 of buf: opens the frame, calls
 // step(table, i) for each position (step codes position i, or skips it,
 // and returns the next position), and closes the frame, flushing the coder
@@ -77,14 +87,24 @@ void frame_close(model_frame& f, const model_spec& m, coder& k, int direction);
 // The loop stops early when decoding runs past the coded bytes (the
 // container reports the damage), and returns to with_table to grow the
 // table when a position might not find room, resuming at that position.
-template <class Setup, class Step>
+//
+// When encoding, a lookahead (AheadCount = 2 NC hashes, for models whose
+// positions advance one at a time) lets the loop start the memory
+// loads of later positions while position i is coded: the index entries of
+// position i + 2, and the buckets of position i + 1, whose index entries
+// were loaded a position before.
+template <int AheadCount = 0, class Setup, class Step, class Ahead = no_lookahead>
 void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int direction,
-               const table_limits& limits, Setup&& setup, Step&& step) {
+               const table_limits& limits, Setup&& setup, Step&& step, Ahead&& ahead = {}) {
+  constexpr int ahead_count = AheadCount;
   const int64_t n = length > 0 ? length : 0;
   model_frame f;
   frame_open(f, m, buf, n, direction, limits);
   setup(f);
   int64_t pos = 0;  // the position to resume at after the table grows
+  // Hashes of positions i + 1 and i + 2, and whether they code anything.
+  uint64_t next1[ahead_count > 0 ? ahead_count : 1], next2[ahead_count > 0 ? ahead_count : 1];
+  bool live1 = false, live2 = false;
   with_table(f.table, direction, m.selections_per_byte, [&]<bool Enc>(auto& table) {
     for (int64_t i = pos; i < n;) {
       if (!table.has_room(m.selections_per_byte)) {
@@ -93,6 +113,21 @@ void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int 
       }
       if constexpr (!Enc) {
         if (k.overrun) return true;
+      }
+      if constexpr (Enc && ahead_count > 0) {
+        if (i == pos) {
+          // (Re)start: position i + 1 has not been looked at yet.
+          live2 = i + 1 < n && ahead(i + 1, next2);
+          if (live2)
+            for (int c = 0; c < ahead_count; c++) table.prefetch_index(next2[c]);
+        }
+        std::swap(next1, next2);
+        live1 = live2;
+        live2 = i + 2 < n && ahead(i + 2, next2);
+        if (live2)
+          for (int c = 0; c < ahead_count; c++) table.prefetch_index(next2[c]);
+        if (live1)
+          for (int c = 0; c < ahead_count; c++) table.prefetch(next1[c]);
       }
       i = step.template operator()<Enc>(table, i);
     }

@@ -53,7 +53,22 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     if constexpr (!Enc) buf[i] = v;
     return i + 1;
   };
-  model_run(spec, buf, length, k, direction, limits, setup, step);
+  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+    if (((mismatch[i >> 3] >> (i & 7)) & 1) == 0) return false;
+    const int64_t l = period[i >> 6];
+    uint32_t zr16 = 0;  // zero flags of the 16 bytes before i
+    for (int m = 16; m >= 1; m--) zr16 = (zr16 << 1) | (buf[i - m] == 0);
+    auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
+    orders_0_2_4(h, key, buf + i);
+    h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
+    h[4] = hash_a((uint64_t{zr16} << 8) | 4);
+    h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
+    h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
+    h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
+    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
+    return true;
+  };
+  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk
