@@ -61,10 +61,102 @@ struct word_history {
   uint32_t b1 = 0, b2 = 0, b3 = 0;  // first bytes of the three slots before this one
 };
 
+// A coded byte: its position, its code's kind s (0 first byte, 1 second of
+// a two-byte code, 2 and 3 second and third of a three-byte code).
+struct word_place {
+  int64_t i;
+  uint32_t s;
+};
+
+// From position i, walks to the next byte that belongs to a code (it may be
+// buf[length], the one byte past the slots), updating the history when it
+// reaches the first byte of a slot.
+inline word_place walk(const uint8_t* buf, int64_t i, word_history& st) {
+  int64_t kk = i & 3;
+  uint32_t s = 0;
+  if (kk != 0) {
+    uint8_t b0 = buf[i - kk];
+    if (b0 < 0x80) {
+      i += 3;
+    } else if ((b0 & 0xC0) == 0x80) {
+      if (kk == 1) {
+        s = 1;
+      } else {
+        i += 2;
+      }
+    } else {
+      if (kk == 1) {
+        s = 2;
+      } else if (kk == 2) {
+        s = 3;
+      } else {
+        i += 1;
+      }
+    }
+  }
+  if ((i & 3) == 0) {
+    uint32_t v = get_u32(buf + i - 4);
+    if (v != 0) {
+      st.w3 = st.w2;
+      st.w2 = st.w1;
+      st.w1 = v;
+    }
+    st.z = v != 0;
+    st.b1 = buf[i - 4];
+    st.b2 = buf[i - 8];
+    st.b3 = buf[i - 12];
+  }
+  return {i, s};
+}
+
 // A key of five 32-bit values: 2k, P and three history values.
 inline uint64_t key_pair(uint32_t lo, uint32_t hi) {
   return uint64_t{lo} | uint64_t{hi} << 32;
 }
+
+// The first nibble's context hashes of the coded byte at w.
+inline void word_hashes(const uint8_t* buf, word_place w, const word_history& st, uint64_t* h) {
+  const int64_t kk = w.i & 3, first = w.i - kk;
+  const uint32_t p = w.s == 0   ? 0xFFFFFFFF
+                     : w.s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8)
+                                : buf[first];
+  const uint64_t zmask = st.z ? 0x85f56287cd2cfc5e : 0;
+  const uint64_t h0 = key_word(key_pair(static_cast<uint32_t>(2 * kk), p), key_m1);
+  h[0] = h0 ^ 0x3498743967918739;
+  h[1] = h0 ^ key_word(key_pair(p, st.w1), key_m2) ^ 0xdf37affc6142a ^ zmask;
+  const uint64_t w12 = key_word(key_pair(st.w1, st.w2), key_m2);
+  h[2] = h0 ^ w12 ^ 0xdf37affc6142a ^ zmask;
+  h[3] = h0 ^ w12 ^ key_word(key_pair(st.w2, st.w3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
+  h[4] = h0 ^ key_word(key_pair(p, st.b1), key_m2) ^ 0xdf37affc6142a ^ zmask;
+  const uint64_t b12 = key_word(key_pair(st.b1, st.b2), key_m2);
+  h[5] = h0 ^ b12 ^ 0xdf37affc6142a ^ zmask;
+  h[6] = h0 ^ b12 ^ key_word(key_pair(st.b2, st.b3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
+  h[7] = 0x7359872359273491 ^ zmask;
+}
+
+// When encoding, a second walk runs ahead of the coding one and computes
+// the hashes of the next two coded bytes, so that their index entries and
+// buckets are loaded while the current byte is coded.
+struct word_lookahead {
+  word_history st;
+  int64_t next = 0;  // where the walk ahead resumes
+  int live = 0;      // entries of ring[] filled
+  uint64_t ring[2][2 * contexts] = {};
+  int head = 0;  // ring[head] is the next coded byte's hashes
+
+  template <class Table>
+  void fill(const uint8_t* buf, int64_t length, const uint64_t* second, Table& table) {
+    while (live < 2 && next < length) {
+      const word_place w = walk(buf, next, st);
+      next = w.i + 1;
+      uint64_t* h = ring[(head + live) % 2];
+      word_hashes(buf, w, st, h);
+      for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[w.i] >> 4];
+      for (int c = 0; c < 2 * contexts; c++) table.prefetch_index(h[c]);
+      live++;
+    }
+  }
+};
 
 constexpr model_spec spec{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
 
@@ -80,68 +172,34 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     mix.weights = f.weights;
     mix.sq = &f.sq;
   };
-  // Position i: walks to the next byte that belongs to a code (it may be
-  // buf[length], the one byte past the slots), codes it and returns the
-  // position after it.
+  word_lookahead ahead;
+  // Position i: walks to the next byte that belongs to a code, codes it and
+  // returns the position after it.
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
-    int64_t kk = i & 3;
-    uint32_t s = 0;
-    if (kk != 0) {
-      uint8_t b0 = buf[i - kk];
-      if (b0 < 0x80) {
-        i += 3;
-      } else if ((b0 & 0xC0) == 0x80) {
-        if (kk == 1) {
-          s = 1;
-        } else {
-          i += 2;
-        }
-      } else {
-        if (kk == 1) {
-          s = 2;
-        } else if (kk == 2) {
-          s = 3;
-        } else {
-          i += 1;
-        }
+    if constexpr (Enc) {
+      // The walk ahead is one or two coded bytes in front of this one: the
+      // next one's buckets are loaded now, its index entries a byte ago.
+      if (ahead.next <= i) {
+        ahead = word_lookahead{};
+        ahead.st = st;
+        ahead.next = i;
       }
-    }
-    kk = i & 3;
-    if (kk == 0) {
-      uint32_t v = get_u32(buf + i - 4);
-      if (v != 0) {
-        st.w3 = st.w2;
-        st.w2 = st.w1;
-        st.w1 = v;
+      ahead.fill(buf, length, second, table);
+      if (ahead.live > 0) {
+        ahead.head = (ahead.head + 1) % 2;
+        ahead.live--;
       }
-      st.z = v != 0;
-      st.b1 = buf[i - 4];
-      st.b2 = buf[i - 8];
-      st.b3 = buf[i - 12];
+      ahead.fill(buf, length, second, table);
+      if (ahead.live > 0)
+        for (uint64_t h : ahead.ring[ahead.head]) table.prefetch(h);
     }
-    const int64_t first = i - kk;
-    const uint32_t p = s == 0   ? 0xFFFFFFFF
-                       : s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8)
-                                : buf[first];
-
-    const uint64_t zmask = st.z ? 0x85f56287cd2cfc5e : 0;
-    const uint64_t h0 = key_word(key_pair(static_cast<uint32_t>(2 * kk), p), key_m1);
+    const word_place w = walk(buf, i, st);
     uint64_t h[contexts];
-    h[0] = h0 ^ 0x3498743967918739;
-    h[1] = h0 ^ key_word(key_pair(p, st.w1), key_m2) ^ 0xdf37affc6142a ^ zmask;
-    const uint64_t w12 = key_word(key_pair(st.w1, st.w2), key_m2);
-    h[2] = h0 ^ w12 ^ 0xdf37affc6142a ^ zmask;
-    h[3] = h0 ^ w12 ^ key_word(key_pair(st.w2, st.w3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
-    h[4] = h0 ^ key_word(key_pair(p, st.b1), key_m2) ^ 0xdf37affc6142a ^ zmask;
-    const uint64_t b12 = key_word(key_pair(st.b1, st.b2), key_m2);
-    h[5] = h0 ^ b12 ^ 0xdf37affc6142a ^ zmask;
-    h[6] = h0 ^ b12 ^ key_word(key_pair(st.b2, st.b3), key_m3) ^ 0x356dc5796a4561bf ^ zmask;
-    h[7] = 0x7359872359273491 ^ zmask;
-
-    mix.base = 8 * s + 1024 * st.z;
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
-    if constexpr (!Enc) buf[i] = v;
-    return i + 1;
+    word_hashes(buf, w, st, h);
+    mix.base = 8 * w.s + 1024 * st.z;
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i]);
+    if constexpr (!Enc) buf[w.i] = v;
+    return w.i + 1;
   };
   model_run(spec, buf, length, k, direction, limits, setup, step);
 }
