@@ -1,6 +1,9 @@
 // Developer tool: runs one model over a file in both directions and prints
-// the coded size, bits per byte, speed each way and peak memory.
+// the coded size, bits per byte, speed each way, peak memory and what the
+// model's table held (distinct buckets, index entries, bytes touched).
 //   modelrun MODEL FILE
+//   modelrun streams FILE   every model call of the file's method, one line
+//                           each (compress direction, one thread)
 // MODEL: byte, x86, block (the file is the stream); word (the file is a
 // text: its word-code stream); disp, record (the file is cut by the mixed
 // parser: its displacement or record stream).
@@ -71,11 +74,68 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// Codes one stream and prints what its table held.
+void report(const char* name, uint8_t* data, int64_t len,
+            const std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)>& fn) {
+  stream in = wrap(data, len);
+  std::vector<uint8_t> packed(static_cast<size_t>(2 * len + 65536));
+  coder k;
+  coder_init_encode(k, packed.data(), packed.size());
+  table_stats st;
+  const auto t0 = std::chrono::steady_clock::now();
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, table_limits{0, false, &st});
+  const double t = seconds_since(t0);
+  std::printf(
+      "%-10s %12lld bytes -> %11zu  %7.2f s  %10llu buckets  index %10llu  touched %8.1f MB"
+      "  %5.1f B/bucket\n",
+      name, static_cast<long long>(len), coder_length(k), t,
+      static_cast<unsigned long long>(st.buckets),
+      static_cast<unsigned long long>(st.index_entries),
+      static_cast<double>(st.bytes_touched) / 1e6,
+      st.buckets ? static_cast<double>(st.bytes_touched) / static_cast<double>(st.buckets) : 0.0);
+}
+
+// Every model call of the file's method, as the containers make them.
+int streams(const char* path, const std::vector<uint8_t>& file) {
+  const auto n = static_cast<int64_t>(file.size());
+  const std::string p = path;
+  if (p.size() >= 4 && p.compare(p.size() - 4, 4, ".txt") == 0) {
+    std::vector<uint8_t> a(file.size() + 2, ' ');
+    std::memcpy(a.data() + 1, file.data(), file.size());
+    text_state t;
+    text_forward(t, a.data(), n + 1);
+    report("words", t.codes, 4 * t.codesc, wordcode_model);
+    report("dictionary", t.list, t.listc, byte_model);
+    text_release_streams(t);
+    return 0;
+  }
+  std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
+  std::memcpy(in.data() + input_history, file.data(), file.size());
+  mixed_streams m;
+  mixed_parse(in.data() + input_history, n, m);
+  std::vector<uint8_t> mismatch(m.mismatch, m.mismatch + m.mismatchc + 8);
+  std::vector<uint8_t> period(m.period, m.period + m.periodc + 8);
+  auto record = [&](uint8_t* b, int32_t len, coder& k, int dir, const table_limits& l) {
+    record_model(b, len, k, dir, mismatch.data(), period.data(), l);
+  };
+  report("period", m.period, m.periodc, byte_model);
+  report("mismatch", m.mismatch, m.mismatchc, byte_model);
+  report("record", m.record, m.recordc, record);
+  report("blocktype", m.blocktype, m.blocktypec, byte_model);
+  report("binary", m.binary, m.binaryc, block_model);
+  report("x86", m.x86, m.x86c, x86_model);
+  report("disp", m.disp, 4 * m.dispc, disp_model);
+  report("branch", m.branch, m.branchc, byte_model);
+  report("text", m.text, m.textc, block_model);
+  mixed_release(m);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string usage =
-      "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record)\n";
+      "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record streams)\n";
   if (argc != 3) {
     std::fputs(usage.c_str(), stderr);
     return 1;
@@ -90,6 +150,7 @@ int main(int argc, char** argv) {
   stat_init();
   std::vector<uint8_t> file(static_cast<size_t>(n));
   read_file(argv[2], file.data(), static_cast<uint64_t>(n));
+  if (name == "streams") return streams(argv[2], file);
   stream in = prepare(name, file);
 
   std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)> fn;
