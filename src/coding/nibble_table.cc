@@ -57,8 +57,11 @@ void extend_dense(table_storage& s, uint64_t need) {
   s.ready = hi >= s.dirty ? buckets : ready;
 }
 
+// The index ends where the dense buckets begin, so that a small stream's
+// index and buckets share their first pages (a 2 MiB page each, where the
+// system backs the arena with huge pages).
 void place_index(table_storage& s, uint64_t entries) {
-  s.map.index = reinterpret_cast<uint64_t*>(s.block);
+  s.map.index = reinterpret_cast<uint64_t*>(s.block + s.index_bytes - 8 * entries);
   s.map.mask = entries - 1;
   s.map.home_shift = s.map.shift > 0 ? (64 - s.map.shift) - log2_of(entries) : 0;
 }
@@ -70,7 +73,7 @@ void double_index(table_storage& s) {
   const uint64_t old_cap = index_capacity(s);
   std::vector<uint64_t> old(s.map.index, s.map.index + old_cap);
   std::memset(s.map.index, 0, old_cap * 8);
-  prepare(s, old_cap * 8, 2 * old_cap * 8);
+  prepare(s, s.index_bytes - 2 * old_cap * 8, s.index_bytes - old_cap * 8);
   place_index(s, 2 * old_cap);
   compact_table& m = s.map;
   for (uint64_t v : old) {
@@ -108,7 +111,7 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
   if (limits.first_index) entries = limits.first_index;
   entries = std::min(entries, buckets);
   check((entries & (entries - 1)) == 0, "first index a power of two");
-  prepare(s, 0, entries * 8);
+  prepare(s, s.index_bytes - entries * 8, s.index_bytes);
   place_index(s, entries);
   s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
   extend_dense(s, std::min(entries, buckets));

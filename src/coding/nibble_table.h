@@ -131,7 +131,7 @@ struct table_storage {
   uint8_t* block = nullptr;
   uint64_t bytes = 0;        // table size
   uint64_t dirty = 0;        // [0, dirty) of the block may hold what earlier blocks left
-  uint64_t index_bytes = 0;  // room reserved for the index at the block's start
+  uint64_t index_bytes = 0;  // room reserved for the index at the block's start (it ends there)
   uint64_t ready = 0;        // dense slots cleared for use
   bool compact = false;
   table_stats* report = nullptr;

@@ -8,6 +8,7 @@
 //
 // All fields are 32-bit little-endian. period and mismatch come before
 // record, whose model reads them as context.
+#include <algorithm>
 #include <cstring>
 
 #include "driver/container.h"
@@ -102,6 +103,16 @@ int task_order(const stream_ref* r, int* order) {
   return count;
 }
 
+// A second thread pays when the streams beside the longest one are long.
+bool worth_parallel(const stream_ref* r) {
+  int64_t total = 0, longest = 0;
+  for (int w = 0; w < streams; w++) {
+    total += r[w].len;
+    longest = std::max(longest, r[w].len);
+  }
+  return total - longest >= parallel_min_bytes;
+}
+
 }  // namespace
 
 void mixed_compress(const char* in, const char* out) {
@@ -141,13 +152,16 @@ void mixed_compress(const char* in, const char* out) {
     at += 4 + coded_capacity(r[w].len);
   }
   int order[streams];
-  run_tasks(order, task_order(r, order), [&](int w) {
-    coder k;
-    coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
-    run_model(w, s, r[w], k, compress_dir);
-    overrun[w] = k.overrun;
-    coded[w] = static_cast<int64_t>(coder_length(k));
-  });
+  run_tasks(
+      order, task_order(r, order),
+      [&](int w) {
+        coder k;
+        coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
+        run_model(w, s, r[w], k, compress_dir);
+        overrun[w] = k.overrun;
+        coded[w] = static_cast<int64_t>(coder_length(k));
+      },
+      worth_parallel(r));
   at = header_bytes;
   for (int w = 0; w < streams; w++) {
     if (overrun[w]) fail("A coded stream exceeds its buffer\n");
@@ -210,24 +224,27 @@ void mixed_decompress(const char* in, const char* out) {
   bool periods_good = true;
   task_done period_done, mismatch_done;
   int order[streams];
-  run_tasks(order, task_order(r, order), [&](int w) {
-    if (w == s_record) {
-      period_done.wait();
-      mismatch_done.wait();
-      if (!periods_good) return;
-    }
-    coder k;
-    coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
-    run_model(w, s, r[w], k, decompress_dir);
-    good[w] = !k.overrun && static_cast<int64_t>(coder_length(k)) == coded_len[w];
-    if (w == s_period) {
-      // The record model reads back one period: it must be one it knows.
-      for (int64_t i = 0; i < periodc; i++)
-        if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0) periods_good = false;
-      period_done.set();
-    }
-    if (w == s_mismatch) mismatch_done.set();
-  });
+  run_tasks(
+      order, task_order(r, order),
+      [&](int w) {
+        if (w == s_record) {
+          period_done.wait();
+          mismatch_done.wait();
+          if (!periods_good) return;
+        }
+        coder k;
+        coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
+        run_model(w, s, r[w], k, decompress_dir);
+        good[w] = !k.overrun && static_cast<int64_t>(coder_length(k)) == coded_len[w];
+        if (w == s_period) {
+          // The record model reads back one period: it must be one it knows.
+          for (int64_t i = 0; i < periodc; i++)
+            if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0) periods_good = false;
+          period_done.set();
+        }
+        if (w == s_mismatch) mismatch_done.set();
+      },
+      worth_parallel(r));
   for (int w = 0; w < streams; w++) {
     if (w == s_record && !periods_good) refuse_damaged(in, "bad period");
     if (!good[w]) refuse_damaged(in, "a coded stream does not match its length");

@@ -5,6 +5,7 @@
 //   0 method (1)   4 n   8 L1   12 L2   16 K1   20 K1 bytes   20+K1 K2   24+K1 K2 bytes
 //
 // All fields are 32-bit little-endian; the file is exactly 24 + K1 + K2 bytes.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,20 +61,23 @@ void text_compress(const char* in, const char* out) {
   uint64_t overrun1 = 0, overrun2 = 0;
   int64_t k1 = 0, k2 = 0;
   const int order[2] = {0, 1};
-  run_tasks(order, 2, [&](int w) {
-    coder k;
-    if (w == 0) {
-      coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
-      wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
-      overrun1 = k.overrun;
-      k1 = static_cast<int64_t>(coder_length(k));
-    } else {
-      coder_init_encode(k, region2, static_cast<size_t>(cap2));
-      byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
-      overrun2 = k.overrun;
-      k2 = static_cast<int64_t>(coder_length(k));
-    }
-  });
+  run_tasks(
+      order, 2,
+      [&](int w) {
+        coder k;
+        if (w == 0) {
+          coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
+          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
+          overrun1 = k.overrun;
+          k1 = static_cast<int64_t>(coder_length(k));
+        } else {
+          coder_init_encode(k, region2, static_cast<size_t>(cap2));
+          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
+          overrun2 = k.overrun;
+          k2 = static_cast<int64_t>(coder_length(k));
+        }
+      },
+      std::min(l1, l2) >= parallel_min_bytes);
   if (overrun1) fail("The coded word stream exceeds its buffer\n");
   if (overrun2) fail("The coded dictionary stream exceeds its buffer\n");
   put_u32(packed + 16, static_cast<uint32_t>(k1));
@@ -114,18 +118,21 @@ void text_decompress(const char* in, const char* out) {
   // word the encoder wrote and not one more. The two decode side by side.
   bool good1 = false, good2 = false;
   const int order[2] = {0, 1};
-  run_tasks(order, 2, [&](int w) {
-    coder k;
-    if (w == 0) {
-      coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
-      wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
-      good1 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k1;
-    } else {
-      coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
-      byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
-      good2 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k2;
-    }
-  });
+  run_tasks(
+      order, 2,
+      [&](int w) {
+        coder k;
+        if (w == 0) {
+          coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
+          wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
+          good1 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k1;
+        } else {
+          coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
+          byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
+          good2 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k2;
+        }
+      },
+      std::min(l1, l2) >= parallel_min_bytes);
   if (!good1) refuse_damaged(in, "word stream");
   if (!good2) refuse_damaged(in, "dictionary stream");
 

@@ -56,8 +56,8 @@ struct model_spec {
 };
 
 // Everything a model call sets up alike, allocated in this order from the
-// arena and released in reverse: the context table, the weight block, the
-// byte predictor's tables.
+// arena and released in reverse: the weight block, the byte predictor's
+// tables, the context table.
 struct model_frame {
   table_storage table;
   float* weights = nullptr;

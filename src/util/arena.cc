@@ -129,14 +129,10 @@ uint8_t* arena_alloc_dirty(int64_t n, int64_t* dirty) {
 uint8_t* arena_alloc_zeroed(int64_t n) {
   int64_t dirty;
   uint8_t* a = arena_alloc_dirty(n, &dirty);
-  if (dirty <= 0) return a;
-  // Small spans are cheaper to clear by hand than to fault in again.
-  constexpr int64_t clear_by_hand = int64_t{1} << 20;
-  if (dirty <= clear_by_hand) {
-    std::memset(a, 0, static_cast<size_t>(dirty));
-  } else {
-    check(madvise(a, static_cast<size_t>(dirty), MADV_DONTNEED) == 0, "madvise");
-  }
+  // Pages an earlier block touched are resident: clearing them by hand costs
+  // less than handing them back and having the kernel fault them in and
+  // clear them again.
+  if (dirty > 0) std::memset(a, 0, static_cast<size_t>(dirty));
   return a;
 }
 

@@ -10,23 +10,28 @@
 
 namespace vesk {
 
+// Streams shorter than this are not worth a second thread: its own arena
+// region would cost more memory than the thread saves time.
+constexpr int64_t parallel_min_bytes = 65536;
+
 // True when a second thread can run beside the main one.
 inline bool tasks_in_parallel() {
   return std::thread::hardware_concurrency() >= 2;
 }
 
 // Runs fn(t) for each task number t of order[0..count-1] (most costly
-// first), on the calling thread and one worker thread beside it; each takes
-// the next task as it becomes free. Returns when all are done. The worker
+// first), on the calling thread and, when `parallel` and a second core
+// allow, one worker thread beside it; each takes the next task as it
+// becomes free. Returns when all are done. The worker
 // allocates from its own arena region. fn must not end the process while
 // the other thread runs: it records a failure for the caller to report.
 template <class Fn>
-void run_tasks(const int* order, int count, Fn&& fn) {
+void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
   std::atomic<int> next{0};
   auto work = [&] {
     for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) fn(order[i]);
   };
-  if (count < 2 || !tasks_in_parallel()) {
+  if (count < 2 || !parallel || !tasks_in_parallel()) {
     work();
     return;
   }
