@@ -8,6 +8,7 @@
 
 #include "util/arena.h"
 #include "util/fail.h"
+#include "util/prefault.h"
 
 namespace vesk {
 
@@ -42,7 +43,8 @@ void set_room(table_storage& s) {
   const uint64_t buckets = s.bytes / 64, cap = index_capacity(s);
   const uint64_t index_room = cap >= buckets ? all_room : cap / 4 * 3;
   const uint64_t dense_room = s.ready >= buckets ? all_room : s.ready;
-  s.map.room = std::min(index_room, dense_room);
+  const uint64_t fault_room = s.frontier >= buckets ? all_room : s.frontier;
+  s.map.room = std::min({index_room, dense_room, fault_room});
 }
 
 // Clears dense slots up to at least `need`, in steps of a quarter of what
@@ -60,6 +62,24 @@ void extend_dense(table_storage& s, uint64_t need) {
 // The index ends where the dense buckets begin, so that a small stream's
 // index and buckets share their first pages (a 2 MiB page each, where the
 // system backs the arena with huge pages).
+// Keeps the faulting-in of fresh dense pages a step ahead of the stream:
+// the pages of the step after the next are asked for as the stream enters
+// the next, in steps of 32 MiB or an eighth of what is used.
+void post_prefault(table_storage& s, uint64_t need) {
+  const uint64_t buckets = s.bytes / 64;
+  while (s.frontier < need && s.frontier < buckets) {
+    const uint64_t step = std::max<uint64_t>(uint64_t{1} << 19, s.map.used / 8);
+    if (s.posted == s.frontier) s.posted = std::min(buckets, s.frontier + step);
+    s.frontier = s.posted;
+    const uint64_t end = std::min(buckets, s.posted + step);
+    // Dirty pages are resident and cleared by hand; only fresh ones fault.
+    const uint64_t lo = std::max(s.index_bytes + 64 * s.posted, s.dirty);
+    const uint64_t hi = s.index_bytes + 64 * end;
+    if (lo < hi) prefault(s.block + lo, hi - lo);
+    s.posted = end;
+  }
+}
+
 void place_index(table_storage& s, uint64_t entries) {
   s.map.index = reinterpret_cast<uint64_t*>(s.block + s.index_bytes - 8 * entries);
   s.map.mask = entries - 1;
@@ -115,6 +135,7 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
   place_index(s, entries);
   s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
   extend_dense(s, std::min(entries, buckets));
+  post_prefault(s, 1);
   set_room(s);
   return s;
 }
@@ -124,6 +145,7 @@ void table_grow(table_storage& s, uint64_t selections) {
   const uint64_t need = s.map.used + selections, buckets = s.bytes / 64;
   while (index_capacity(s) < buckets && 4 * need > 3 * index_capacity(s)) double_index(s);
   if (s.ready < need && s.ready < buckets) extend_dense(s, need);
+  post_prefault(s, need);
   set_room(s);
   check(s.map.has_room(selections), "s.map.has_room(selections)");
 }
