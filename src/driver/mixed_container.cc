@@ -20,6 +20,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -40,6 +41,10 @@ enum which {
   s_text
 };
 
+// The streams' names on the progress line, in coding order.
+constexpr const char* stream_names[streams] = {
+    "period", "mismatch", "record", "blocktype", "binary", "x86", "disp", "branch", "text"};
+
 struct stream_ref {
   uint8_t* buf;
   int64_t len;
@@ -56,6 +61,12 @@ void coding_order(const mixed_streams& s, stream_ref* out) {
   out[s_disp] = {s.disp, 4 * s.dispc};
   out[s_branch] = {s.branch, s.branchc};
   out[s_text] = {s.text, s.textc};
+}
+
+int64_t total_length(const stream_ref* r) {
+  int64_t t = 0;
+  for (int w = 0; w < streams; w++) t += r[w].len;
+  return t;
 }
 
 void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k, int direction) {
@@ -87,8 +98,10 @@ void mixed_compress(const char* in, const char* out) {
   if (n < 0) fail("%s not found", in);
   if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
   uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
+  progress_phase("reading", n);
   read_file(in, input + input_history, static_cast<uint64_t>(n));
   mixed_streams s;
+  progress_phase("parsing", n);
   mixed_parse(input + input_history, n, s);
 
   stream_ref r[streams];
@@ -109,15 +122,18 @@ void mixed_compress(const char* in, const char* out) {
                               s.dispc};
   for (int f = 0; f < 11; f++) put_u32(packed + 4 * f, static_cast<uint32_t>(header[f]));
   int64_t at = header_bytes;
+  progress_coding(n, total_length(r));
   for (int w = 0; w < streams; w++) {
     coder k;
     coder_init_encode(k, packed + at + 4, static_cast<size_t>(coded_capacity(r[w].len)));
+    progress_stream(stream_names[w], r[w].len);
     run_model(w, s, r[w], k, compress_dir);
     if (k.overrun) fail("A coded stream exceeds its buffer\n");
     const auto l = static_cast<int64_t>(coder_length(k));
     put_u32(packed + at, static_cast<uint32_t>(l));
     at += 4 + l;
   }
+  progress_phase("writing", at);
   write_file(out, packed, static_cast<uint64_t>(at));
   arena_free(packed);
   mixed_release(s);
@@ -128,6 +144,7 @@ void mixed_decompress(const char* in, const char* out) {
   const int64_t m = file_size(in);
   if (m < 0) fail("File %s not found", in);
   uint8_t* packed = arena_alloc(m);
+  progress_phase("reading", m);
   read_file(in, packed, static_cast<uint64_t>(m));
 
   // The header: every length checked against the others and the limits
@@ -166,9 +183,11 @@ void mixed_decompress(const char* in, const char* out) {
   s.dispc = dispc;
   stream_ref r[streams];
   coding_order(s, r);
+  progress_coding(n, total_length(r));
   for (int w = 0; w < streams; w++) {
     coder k;
     coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
+    progress_stream(stream_names[w], r[w].len);
     run_model(w, s, r[w], k, decompress_dir);
     if (k.overrun || static_cast<int64_t>(coder_length(k)) != coded_len[w])
       refuse_damaged(in, "a coded stream does not match its length");
@@ -181,7 +200,9 @@ void mixed_decompress(const char* in, const char* out) {
   }
 
   uint8_t* output = arena_alloc(block_size * blocktypec + 1);
+  progress_phase("merging", n);
   if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
+  progress_phase("writing", n);
   write_file(out, output, static_cast<uint64_t>(n));
   arena_free(output);
   mixed_release(s);

@@ -18,6 +18,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -27,6 +28,8 @@ constexpr int64_t header_bytes = 24;
 constexpr int64_t codes_history = 1024;
 constexpr int64_t list_history = 256;
 constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word model codes one more)
+constexpr const char* word_codes_name = "word codes";
+constexpr const char* dictionary_name = "dictionary";
 
 }  // namespace
 
@@ -35,12 +38,14 @@ void text_compress(const char* in, const char* out) {
   if (s < 0) fail("%s not found", in);
   if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
   uint8_t* text = arena_alloc(s + 2);
+  progress_phase("reading", s);
   read_file(in, text + 1, static_cast<uint64_t>(s));
   text[0] = ' ';
   text[s + 1] = ' ';
   const int64_t n = s + 1;
 
   text_state t;
+  progress_phase("text transform", s);
   text_forward(t, text, n);
   const int64_t l1 = 4 * t.codesc, l2 = t.listc;
   if (l1 > INT32_MAX || l2 > INT32_MAX)
@@ -53,19 +58,23 @@ void text_compress(const char* in, const char* out) {
   put_u32(packed + 8, static_cast<uint32_t>(l1));
   put_u32(packed + 12, static_cast<uint32_t>(l2));
 
+  progress_coding(s, l1 + l2);
   coder k;
   coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
+  progress_stream(word_codes_name, l1);
   wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
   if (k.overrun) fail("The coded word stream exceeds its buffer\n");
   const int64_t k1 = static_cast<int64_t>(coder_length(k));
   put_u32(packed + 16, static_cast<uint32_t>(k1));
 
   coder_init_encode(k, packed + 24 + k1, static_cast<size_t>(cap2));
+  progress_stream(dictionary_name, l2);
   byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
   if (k.overrun) fail("The coded dictionary stream exceeds its buffer\n");
   const int64_t k2 = static_cast<int64_t>(coder_length(k));
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
 
+  progress_phase("writing", header_bytes + k1 + k2);
   write_file(out, packed, static_cast<uint64_t>(header_bytes + k1 + k2));
   arena_free(packed);
   text_release_streams(t);
@@ -76,6 +85,7 @@ void text_decompress(const char* in, const char* out) {
   const int64_t m = file_size(in);
   if (m < 0) fail("File %s not found", in);
   uint8_t* packed = arena_alloc(m);
+  progress_phase("reading", m);
   read_file(in, packed, static_cast<uint64_t>(m));
 
   // The header is checked field by field before anything is decoded.
@@ -98,21 +108,26 @@ void text_decompress(const char* in, const char* out) {
 
   // Each coded stream must be consumed exactly: the decoder reads every
   // word the encoder wrote and not one more.
+  progress_coding(n - 1, l1 + l2);
   coder k;
   coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
+  progress_stream(word_codes_name, l1);
   wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
   if (k.overrun || static_cast<int64_t>(coder_length(k)) != k1) refuse_damaged(in, "word stream");
   coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
+  progress_stream(dictionary_name, l2);
   byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
   if (k.overrun || static_cast<int64_t>(coder_length(k)) != k2)
     refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
+  progress_phase("text inverse", n - 1);
   const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);
   if (len != n) {
     std::free(text);
     refuse_damaged(in, "the restored text has the wrong length");
   }
+  progress_phase("writing", n - 1);
   write_file(out, text + 1, static_cast<uint64_t>(n - 1));
   std::free(text);
   arena_release(packed, codes_block, list_block);

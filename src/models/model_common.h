@@ -43,6 +43,7 @@ inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) {
 #include "coding/arithmetic.h"
 #include "coding/logistic.h"
 #include "coding/nibble_table.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -61,13 +62,15 @@ void frame_open(model_frame& f, table_shape shape, uint64_t selections, int weig
                 float fresh_weight, uint8_t* buf, int64_t n, int direction);
 void frame_close(model_frame& f, coder& k, int direction);
 
-// The check at the top of a model's per-byte loop. Returns false when the
-// loop must stop: the table needs room (pos records the byte to resume at,
-// and the caller grows the table and runs the loop again), or decoding has
-// run past the coded bytes (the stream is damaged; the container reports it).
+// The check at the top of a model's per-byte loop, which also notes the
+// position for the progress display. Returns false when the loop must stop:
+// the table needs room (pos records the byte to resume at, and the caller
+// grows the table and runs the loop again), or decoding has run past the
+// coded bytes (the stream is damaged; the container reports it).
 template <bool Enc, class Table>
 inline bool byte_step_ready(const Table& table, const coder& k, uint64_t selections, int64_t i,
                             int64_t& pos, int64_t length, bool& done) {
+  progress_note(i);
   if (!table.has_room(selections)) {
     pos = i;
     done = false;
