@@ -59,26 +59,6 @@ run_result run_on_terminal(const std::vector<std::string>& args) {
   return r;
 }
 
-// Runs vesk without a terminal, standard output and error apart.
-struct split_result {
-  int status = -1;
-  std::string out, err;
-};
-split_result run_split(const scratch_dir& d, const std::vector<std::string>& args) {
-  std::string cmd = "'" VESK_BIN "'";
-  for (const auto& a : args) cmd += " '" + a + "'";
-  cmd += " >'" + d.path("stdout") + "' 2>'" + d.path("stderr") + "' </dev/null";
-  const int st = std::system(cmd.c_str());
-  split_result r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  const bytes o = read_bytes(d.path("stdout")), e = read_bytes(d.path("stderr"));
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  std::remove(d.path("stdout").c_str());
-  std::remove(d.path("stderr").c_str());
-  return r;
-}
-
 // What a terminal received after the run's first message: progress lines,
 // each drawn from the line's start ("\r") and padded over the one before,
 // then the line blanked and the cursor back at its start.
@@ -157,12 +137,12 @@ TEST(Progress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
   EXPECT_TRUE(read_bytes(d.path("restored")) == data);
 
   // Without a terminal: the same archive, nothing on standard error.
-  split_result p = run_split(d, {"-c", d.path("noise.dat"), d.path("plain")});
+  split_result p = run_split(vesk_command({"-c", d.path("noise.dat"), d.path("plain")}));
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.out, "Compressing mixed\n");
   EXPECT_EQ(p.err, "");
   EXPECT_TRUE(read_bytes(d.path("plain")) == read_bytes(d.path("on-terminal")));
-  split_result q = run_split(d, {"-d", d.path("plain"), d.path("restored-plain")});
+  split_result q = run_split(vesk_command({"-d", d.path("plain"), d.path("restored-plain")}));
   EXPECT_EQ(q.status, 0);
   EXPECT_EQ(q.out, "Decompressing mixed\n");
   EXPECT_EQ(q.err, "");
