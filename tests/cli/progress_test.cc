@@ -112,7 +112,7 @@ int check_lines(const terminal_tail& t) {
   return most;
 }
 
-TEST(Progress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
+TEST(TerminalProgress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
   scratch_dir d;
   const bytes data = random_bytes(noise_bytes, 77);
   write_bytes(d.path("noise.dat"), data);
@@ -149,7 +149,7 @@ TEST(Progress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
   EXPECT_TRUE(read_bytes(d.path("restored-plain")) == data);
 }
 
-TEST(Progress, AFailureMessageStartsOnACleanLine) {
+TEST(TerminalProgress, AFailureMessageStartsOnACleanLine) {
   scratch_dir d;
   write_bytes(d.path("noise.dat"), random_bytes(noise_bytes, 78));
   // The output's folder does not exist: the run fails when it writes, after
@@ -164,7 +164,7 @@ TEST(Progress, AFailureMessageStartsOnACleanLine) {
   EXPECT_EQ(t.after, "Cannot write " + d.path("missing/out") + "\r\n");
 }
 
-TEST(Progress, ShortRunOnATerminalShowsNothing) {
+TEST(TerminalProgress, ShortRunOnATerminalShowsNothing) {
   scratch_dir d;
   write_bytes(d.path("small.txt"), text_sample(2000, 5));
   run_result c = run_on_terminal({"-c", d.path("small.txt"), d.path("packed")});
