@@ -23,8 +23,8 @@ using steady = std::chrono::steady_clock;
 constexpr auto redraw_interval = std::chrono::milliseconds(250);
 constexpr auto quiet_start = std::chrono::seconds(1);  // a shorter run shows nothing
 
-// What the display thread draws. Everything but `running` is guarded by m;
-// `running` belongs to the main thread, which makes every announcement.
+// What the display thread draws, guarded by m; `thread` and `running`
+// belong to the main thread, which makes every announcement.
 struct display {
   std::mutex m;
   std::condition_variable wake;
