@@ -1,35 +1,168 @@
 #!/usr/bin/env bash
-# Builds the default benchmark corpus from what this machine has, into
-# bench/corpus (or the folder given). Texts are named .txt and binary data
-# .dat, so that vesk picks its text and mixed methods.
-#   text:  Debian changelogs, licence files, C headers (source code), rendered
-#          manual pages, and a 1 KB text for the small-file round trip
-#   mixed: x86-64 executables and libraries, a tar of a source tree, an
-#          uncompressed image, synthesised speech, and a 1 KB file
-set -eu  # no pipefail: head closes the pipes it has read enough of
-out=${1:-$(dirname "$0")/corpus}
+# Builds the benchmark corpus into bench/corpus (or the folder given) from
+# named Debian packages, so that the same Debian release gives the same
+# files on any machine: each package's .deb is fetched with `apt-get
+# download` and unpacked apart; nothing is installed for the pieces except
+# espeak-ng, which speaks the speech sample, and man-db, which renders the
+# manual pages. Texts are named .txt and binary data .dat, so that vesk picks
+# its text and mixed methods.
+#
+#   piece             made from
+#   changelogs.txt    the changelogs in /usr/share/doc of CHANGELOGS (list order), 20,000,000 bytes
+#   licences.txt      the licences in /usr/share/common-licenses (base-files), then the copyright
+#                     files of every package named here (sorted), 10,000,000 bytes at most
+#   headers.txt       every *.h under /usr/include of HEADERS (sorted by path), 10,000,000 bytes
+#   manpages.txt      the section-1 manual pages of MANPAGES rendered 80 columns wide (sorted)
+#   small1k.txt       the first 1,000 bytes of changelogs.txt
+#   executables.dat   /usr/bin/gdb (gdb) and /usr/bin/cmake (cmake), 20,000,000 bytes
+#   libraries.dat     the shared libraries of LIBRARIES (list order), 20,000,000 bytes
+#   source-tree.dat   a tar (sorted names, fixed owner and times) of /usr/include of HEADERS,
+#                     20,000,000 bytes at most
+#   image.dat         astronaut.png of python3-skimage (a 512x512 photograph) as PPM
+#   speech.dat        espeak-ng reading the first 2,500 bytes of GPL-3 (base-files), WAV
+#   small1k.dat       the first 1,000 bytes of executables.dat
+#
+# Writes manifest.tsv beside the pieces: name, bytes, sha256, and the
+# packages (name=version) each piece was made from. A package that cannot
+# be fetched or a piece that cannot be made is reported at the end, the
+# manifest marks it, and the script exits with status 1; nothing is dropped
+# silently.
+set -u
+CHANGELOGS=(strace git libharfbuzz0b linux-libc-dev libgnutls30 libmpfr6 gnupg libgmp10 fontconfig
+  wget findutils tar)
+HEADERS=(linux-libc-dev libc6-dev libglib2.0-dev libgtk-3-dev libx11-dev libssl-dev libxml2-dev
+  libsqlite3-dev zlib1g-dev libncurses-dev libgnutls28-dev libgmp-dev libcurl4-openssl-dev
+  libpython3.11-dev)
+MANPAGES=(git-man coreutils findutils tar gdb cmake strace wget gpg)
+EXECUTABLES=(gdb cmake)
+LIBRARIES=(libstdc++6 libssl3 libpython3.11 libgnutls30 libc6 libapt-pkg6.0 libxml2 libglib2.0-0)
+LICENCE_EXTRA=(libboost-regex1.74.0 perl-base manpages)
+
+here=$(cd "$(dirname "$0")" && pwd)
+out=${1:-$here/corpus}
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 cd "$out"
+
+declare -A version       # package -> version fetched
+declare -A unavailable   # package -> why it could not be fetched
+problems=()
+manifest=()
+
+. "$here/../scripts/deps.sh"
+install_missing espeak-ng=espeak-ng man=man-db col=bsdextrautils ||
+  problems+=("tools: espeak-ng, man-db or bsdextrautils missing")
+
+# Fetches and unpacks each package into $work/root/PACKAGE.
+fetch() {
+  local p deb
+  for p in "$@"; do
+    [ -n "${version[$p]:-}" ] || [ -n "${unavailable[$p]:-}" ] && continue
+    mkdir -p "$work/debs/$p"
+    if ! (cd "$work/debs/$p" && apt-get download -q -o APT::Sandbox::User=root "$p") \
+      >"$work/log" 2>&1; then
+      unavailable[$p]=$(tail -1 "$work/log")
+      echo "cannot fetch $p: ${unavailable[$p]}" >&2
+      continue
+    fi
+    deb=$(ls "$work/debs/$p"/*.deb)
+    mkdir -p "$work/root/$p"
+    dpkg-deb -x "$deb" "$work/root/$p"
+    version[$p]=$(dpkg-deb -f "$deb" Version)
+  done
+}
+
+# Files of the packages' trees under a path, matching a find expression.
+files_of() {
+  local path=$1 p
+  shift 1
+  local pkgs=() expr=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do pkgs+=("$1"); shift; done
+  shift
+  expr=("$@")
+  for p in "${pkgs[@]}"; do
+    [ -d "$work/root/$p$path" ] && find "$work/root/$p$path" "${expr[@]}" -print0 |
+      sort -z | while IFS= read -r -d '' f; do printf '%s\t%s\n' "${f#"$work/root/$p"}" "$f"; done
+  done
+}
+
 take() { head -c "$1" || true; }
 
-find /usr/share/doc -name 'changelog*.gz' | sort | xargs zcat 2>/dev/null | take 20000000 > changelogs.txt
-find /usr/share/doc -name copyright -type f | sort | xargs cat 2>/dev/null | take 10000000 > licences.txt
-find /usr/include -name '*.h' -type f | sort | xargs cat 2>/dev/null | take 10000000 > headers.txt
-if command -v man >/dev/null; then
-  ls /usr/share/man/man1/*.gz 2>/dev/null | head -300 | while read -r f; do
-    MANWIDTH=80 man -l "$f" 2>/dev/null | col -bx
-  done > manpages.txt || true
-fi
-take 1000 < changelogs.txt > small1k.txt
+# Records a piece in the manifest; a missing or empty piece is reported.
+finish() {
+  local name=$1 why=$2
+  shift 2
+  local p sources=() lacking=()
+  for p in "$@"; do
+    if [ -n "${version[$p]:-}" ]; then sources+=("$p=${version[$p]}"); else lacking+=("$p"); fi
+  done
+  local src=${sources[*]:-none}
+  if [ ! -s "$name" ]; then
+    rm -f "$name"
+    problems+=("$name: MISSING ($why${lacking[*]:+; not fetched: ${lacking[*]}})")
+    manifest+=("$name"$'\t-\t-\tMISSING\t'"$src")
+    return
+  fi
+  local state=ok
+  if [ ${#lacking[@]} -gt 0 ]; then
+    state=INCOMPLETE
+    problems+=("$name: INCOMPLETE (not fetched: ${lacking[*]})")
+  fi
+  local t=$'\t'
+  manifest+=("$name$t$(stat -c %s "$name")$t$(sha256sum "$name" | cut -d' ' -f1)$t$state$t$src")
+}
+
+rm -f ./*.txt ./*.dat manifest.tsv
+
+# Texts.
+fetch "${CHANGELOGS[@]}"
+for p in "${CHANGELOGS[@]}"; do
+  [ -d "$work/root/$p/usr/share/doc/$p" ] || continue
+  find "$work/root/$p/usr/share/doc/$p" -maxdepth 1 -type f -name 'changelog*.gz' | sort |
+    xargs -r zcat 2>/dev/null
+done | take 20000000 >changelogs.txt
+finish changelogs.txt "no changelog found" "${CHANGELOGS[@]}"
+
+fetch "${HEADERS[@]}"
+files_of /usr/include "${HEADERS[@]}" -- -type f -name '*.h' | sort | cut -f2 |
+  tr "\n" "\0" | xargs -0 -r cat 2>/dev/null | take 10000000 >headers.txt
+finish headers.txt "no header found" "${HEADERS[@]}"
+
+fetch "${MANPAGES[@]}"
+files_of /usr/share/man/man1 "${MANPAGES[@]}" -- -type f -name '*.1*' | sort | cut -f2 |
+  while IFS= read -r f; do MANWIDTH=80 man -l "$f" 2>/dev/null | col -bx; done >manpages.txt
+finish manpages.txt "no manual page rendered" "${MANPAGES[@]}"
+
+take 1000 <changelogs.txt >small1k.txt
+finish small1k.txt "changelogs.txt is missing" "${CHANGELOGS[@]}"
 
 # Binary data for the mixed method.
-cat /usr/bin/gdb /usr/bin/cmake 2>/dev/null | take 20000000 > executables.dat || true
-ls -S /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null | head -40 | xargs cat 2>/dev/null | take 20000000 > libraries.dat || true
-tar -cf - -C /usr/include . 2>/dev/null | take 20000000 > source-tree.dat || true
-find /usr/share /usr/lib /opt "$HOME" -xdev -name '*.png' -size +20k 2>/dev/null > pngs.list || true
-python3 - <<'PY' || true
-# An uncompressed image: the largest PNG on the machine decoded to PPM.
-import os, struct, zlib
+fetch "${EXECUTABLES[@]}"
+cat "$work/root/gdb/usr/bin/gdb" "$work/root/cmake/usr/bin/cmake" 2>/dev/null |
+  take 20000000 >executables.dat
+finish executables.dat "no executable found" "${EXECUTABLES[@]}"
+
+fetch "${LIBRARIES[@]}"
+for p in "${LIBRARIES[@]}"; do
+  files_of /usr/lib/x86_64-linux-gnu "$p" -- -maxdepth 1 -type f -name '*.so*' | cut -f2
+done | tr "\n" "\0" | xargs -0 -r cat 2>/dev/null | take 20000000 >libraries.dat
+finish libraries.dat "no library found" "${LIBRARIES[@]}"
+
+mkdir -p "$work/include"
+for p in "${HEADERS[@]}"; do
+  [ -d "$work/root/$p/usr/include" ] && cp -a "$work/root/$p/usr/include/." "$work/include/"
+done
+tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --format=gnu -cf - \
+  -C "$work/include" . 2>/dev/null | take 20000000 >source-tree.dat
+finish source-tree.dat "no header found" "${HEADERS[@]}"
+
+fetch python3-skimage
+python3 - "$work/root/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png" \
+  image.dat <<'PY' || true
+# An uncompressed photograph: a PNG decoded to PPM (8-bit RGB or RGBA, not interlaced).
+import struct, sys, zlib
 def png_to_ppm(path):
     data = open(path, 'rb').read()
     if data[:8] != b'\x89PNG\r\n\x1a\n': return None
@@ -56,37 +189,45 @@ def png_to_ppm(path):
         for x in range(w): out += line[x * bpp:x * bpp + 3]
         prev = line
     return b'P6\n%d %d\n255\n' % (w, h) + bytes(out)
-# Prefer a photograph: of the PNGs of 200,000 to 2,000,000 pixels, the one that
-# PNG packs worst (most bytes per pixel); icons and screenshots pack far
-# better than photos and would make an unusually easy image.
-def pixels(path):
-    head = open(path, 'rb').read(33)
-    if head[:8] != b'\x89PNG\r\n\x1a\n': return 0
-    w, h = struct.unpack('>II', head[16:24])
-    return w * h
-pngs = open('pngs.list').read().split('\n')
-scored = []
-for p in pngs:
-    try:
-        n = pixels(p) if p else 0
-        if 200000 <= n <= 2000000: scored.append((os.path.getsize(p) / n, p))
-    except OSError:
-        pass
-for _, p in sorted(scored, reverse=True)[:20]:
-    try:
-        img = png_to_ppm(p)
-    except Exception:
-        img = None
-    if img:
-        open('image.dat', 'wb').write(img); break
+img = png_to_ppm(sys.argv[1])
+if img: open(sys.argv[2], 'wb').write(img)
 PY
-rm -f pngs.list
-if ! command -v espeak-ng >/dev/null && [ "$(id -u)" = 0 ]; then
-  (apt-get install -y -qq espeak-ng >/dev/null 2>&1 || true)
+finish image.dat "astronaut.png not found or not decodable" python3-skimage
+
+fetch base-files
+gpl="$work/root/base-files/usr/share/common-licenses/GPL-3"
+if command -v espeak-ng >/dev/null && [ -f "$gpl" ]; then
+  take 2500 <"$gpl" | espeak-ng -w speech.dat --stdin 2>/dev/null || true
 fi
-if command -v espeak-ng >/dev/null; then
-  take 2500 < licences.txt | espeak-ng -w speech.dat --stdin 2>/dev/null || true
-fi
-take 1000 < executables.dat > small1k.dat
-find . -size 0 -delete
+finish speech.dat "espeak-ng or GPL-3 missing" base-files
+
+take 1000 <executables.dat >small1k.dat 2>/dev/null
+finish small1k.dat "executables.dat is missing" "${EXECUTABLES[@]}"
+
+# The licences last: the copyright file of every package named above.
+all=(base-files "${CHANGELOGS[@]}" "${HEADERS[@]}" "${MANPAGES[@]}" "${EXECUTABLES[@]}"
+  "${LIBRARIES[@]}" python3-skimage "${LICENCE_EXTRA[@]}")
+mapfile -t all < <(printf '%s\n' "${all[@]}" | sort -u)
+fetch "${all[@]}"
+{
+  find "$work/root/base-files/usr/share/common-licenses" -type f 2>/dev/null | sort | xargs -r cat
+  for p in "${all[@]}"; do
+    [ -f "$work/root/$p/usr/share/doc/$p/copyright" ] && cat "$work/root/$p/usr/share/doc/$p/copyright"
+  done
+} | take 10000000 >licences.txt
+finish licences.txt "no licence found" "${all[@]}"
+
+{
+  printf '# vesk benchmark corpus, made by bench/make_corpus.sh on Debian %s\n' \
+    "$(cat /etc/debian_version 2>/dev/null || echo '?')"
+  printf 'name\tbytes\tsha256\tstate\tsources\n'
+  printf '%s\n' "${manifest[@]}"
+} >manifest.tsv
+
 ls -l
+if [ ${#problems[@]} -gt 0 ]; then
+  echo "The corpus in $out is not complete:" >&2
+  printf '  %s\n' "${problems[@]}" >&2
+  exit 1
+fi
+echo "corpus complete: $out (manifest.tsv)"

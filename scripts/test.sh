@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release preset from scratch-safe state and runs the whole test
-# suite. Installs the build tools first when the machine lacks them.
+# suite. Installs the build tools, GoogleTest and the manual-page tools (the
+# install test renders the manual page) first when the machine lacks them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/deps.sh
+install_missing "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
+  man=man-db groff=groff-base
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v ninja >/dev/null || need+=(ninja-build)
-command -v g++ >/dev/null || need+=(g++)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
-
-cmake --preset release >/dev/null
+cmake --preset release -DVESK_TESTS=ON >/dev/null
 cmake --build --preset release
 ctest --preset release

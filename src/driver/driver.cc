@@ -12,6 +12,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -83,11 +84,13 @@ int run(int argc, const char* const* argv) {
   if (size >= input_limit) fail("File %s must be less than 1.001GB", in);
   arena_init();
   stat_init();
+  progress_begin();
   if (argv[1][1] == 'c') {
     compress(in, out);
   } else {
     decompress(in, out);
   }
+  progress_end();
   std::fflush(stdout);
   return 0;
 }

@@ -21,6 +21,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 #include "util/tasks.h"
 
 namespace vesk {
@@ -46,6 +47,16 @@ struct stream_ref {
   uint8_t* buf;
   int64_t len;
 };
+
+// The streams' names on the progress line, in coding order.
+constexpr const char* stream_names[streams] = {
+    "period", "mismatch", "record", "blocktype", "binary", "x86", "disp", "branch", "text"};
+
+int64_t total_length(const stream_ref* r) {
+  int64_t t = 0;
+  for (int w = 0; w < streams; w++) t += r[w].len;
+  return t;
+}
 
 // The nine streams in coding order.
 void coding_order(const mixed_streams& s, stream_ref* out) {
@@ -120,8 +131,10 @@ void mixed_compress(const char* in, const char* out) {
   if (n < 0) fail("%s not found", in);
   if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
   uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
+  progress_phase("reading", n);
   read_file(in, input + input_history, static_cast<uint64_t>(n));
   mixed_streams s;
+  progress_phase("parsing", n);
   mixed_parse(input + input_history, n, s);
 
   stream_ref r[streams];
@@ -152,14 +165,17 @@ void mixed_compress(const char* in, const char* out) {
     at += 4 + coded_capacity(r[w].len);
   }
   int order[streams];
+  progress_coding(n, total_length(r));
   run_tasks(
       order, task_order(r, order),
       [&](int w) {
+        progress_stream(stream_names[w], r[w].len);
         coder k;
         coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
         run_model(w, s, r[w], k, compress_dir);
         overrun[w] = k.overrun;
         coded[w] = static_cast<int64_t>(coder_length(k));
+        progress_stream_done();
       },
       worth_parallel(r));
   at = header_bytes;
@@ -169,6 +185,7 @@ void mixed_compress(const char* in, const char* out) {
     std::memmove(packed + at + 4, packed + region[w], static_cast<size_t>(coded[w]));
     at += 4 + coded[w];
   }
+  progress_phase("writing", at);
   write_file(out, packed, static_cast<uint64_t>(at));
   arena_free(packed);
   mixed_release(s);
@@ -179,6 +196,7 @@ void mixed_decompress(const char* in, const char* out) {
   const int64_t m = file_size(in);
   if (m < 0) fail("File %s not found", in);
   uint8_t* packed = arena_alloc(m);
+  progress_phase("reading", m);
   read_file(in, packed, static_cast<uint64_t>(m));
 
   // The header: every length checked against the others and the limits
@@ -224,6 +242,7 @@ void mixed_decompress(const char* in, const char* out) {
   bool periods_good = true;
   task_done period_done, mismatch_done;
   int order[streams];
+  progress_coding(n, total_length(r));
   run_tasks(
       order, task_order(r, order),
       [&](int w) {
@@ -232,9 +251,11 @@ void mixed_decompress(const char* in, const char* out) {
           mismatch_done.wait();
           if (!periods_good) return;
         }
+        progress_stream(stream_names[w], r[w].len);
         coder k;
         coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
         run_model(w, s, r[w], k, decompress_dir);
+        progress_stream_done();
         good[w] = !k.overrun && static_cast<int64_t>(coder_length(k)) == coded_len[w];
         if (w == s_period) {
           // The record model reads back one period: it must be one it knows.
@@ -251,7 +272,9 @@ void mixed_decompress(const char* in, const char* out) {
   }
 
   uint8_t* output = arena_alloc(block_size * blocktypec + 1);
+  progress_phase("merging", n);
   if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
+  progress_phase("writing", n);
   write_file(out, output, static_cast<uint64_t>(n));
   arena_free(output);
   mixed_release(s);

@@ -7,6 +7,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -28,8 +29,10 @@ void stored_compress(const char* in, const char* out) {
   if (size < 0) fail("%s not found", in);
   if (size >= input_limit) fail("File %s must be less than 1.001GB", in);
   system_buffer buf = system_alloc(size + 4);
+  progress_phase("reading", size);
   uint64_t n = read_file(in, buf.get() + 4, static_cast<uint64_t>(size));
   put_u32(buf.get(), 0);
+  progress_phase("writing", size + 4);
   write_file(out, buf.get(), n + 4);
 }
 
@@ -39,7 +42,9 @@ void stored_decompress(const char* in, const char* out) {
   check(size < input_limit - 1, "length<1001000000");
   check(size >= 4, "length>=4");
   system_buffer buf = system_alloc(size);
+  progress_phase("reading", size);
   uint64_t m = read_file(in, buf.get(), static_cast<uint64_t>(size));
+  progress_phase("writing", size - 4);
   write_file(out, buf.get() + 4, m - 4);
 }
 

@@ -19,6 +19,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/progress.h"
 #include "util/tasks.h"
 
 namespace vesk {
@@ -29,6 +30,8 @@ constexpr int64_t header_bytes = 24;
 constexpr int64_t codes_history = 1024;
 constexpr int64_t list_history = 256;
 constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word model codes one more)
+constexpr const char* word_codes_name = "word codes";
+constexpr const char* dictionary_name = "dictionary";
 
 }  // namespace
 
@@ -37,12 +40,14 @@ void text_compress(const char* in, const char* out) {
   if (s < 0) fail("%s not found", in);
   if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
   uint8_t* text = arena_alloc(s + 2);
+  progress_phase("reading", s);
   read_file(in, text + 1, static_cast<uint64_t>(s));
   text[0] = ' ';
   text[s + 1] = ' ';
   const int64_t n = s + 1;
 
   text_state t;
+  progress_phase("text transform", s);
   text_forward(t, text, n);
   const int64_t l1 = 4 * t.codesc, l2 = t.listc;
   if (l1 > INT32_MAX || l2 > INT32_MAX)
@@ -61,21 +66,25 @@ void text_compress(const char* in, const char* out) {
   uint64_t overrun1 = 0, overrun2 = 0;
   int64_t k1 = 0, k2 = 0;
   const int order[2] = {0, 1};
+  progress_coding(s, l1 + l2);
   run_tasks(
       order, 2,
       [&](int w) {
         coder k;
         if (w == 0) {
           coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
+          progress_stream(word_codes_name, l1);
           wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
           overrun1 = k.overrun;
           k1 = static_cast<int64_t>(coder_length(k));
         } else {
           coder_init_encode(k, region2, static_cast<size_t>(cap2));
+          progress_stream(dictionary_name, l2);
           byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
           overrun2 = k.overrun;
           k2 = static_cast<int64_t>(coder_length(k));
         }
+        progress_stream_done();
       },
       std::min(l1, l2) >= parallel_min_bytes);
   if (overrun1) fail("The coded word stream exceeds its buffer\n");
@@ -84,6 +93,7 @@ void text_compress(const char* in, const char* out) {
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
   std::memmove(packed + 24 + k1, region2, static_cast<size_t>(k2));
 
+  progress_phase("writing", header_bytes + k1 + k2);
   write_file(out, packed, static_cast<uint64_t>(header_bytes + k1 + k2));
   arena_free(packed);
   text_release_streams(t);
@@ -94,6 +104,7 @@ void text_decompress(const char* in, const char* out) {
   const int64_t m = file_size(in);
   if (m < 0) fail("File %s not found", in);
   uint8_t* packed = arena_alloc(m);
+  progress_phase("reading", m);
   read_file(in, packed, static_cast<uint64_t>(m));
 
   // The header is checked field by field before anything is decoded.
@@ -118,30 +129,36 @@ void text_decompress(const char* in, const char* out) {
   // word the encoder wrote and not one more. The two decode side by side.
   bool good1 = false, good2 = false;
   const int order[2] = {0, 1};
+  progress_coding(n - 1, l1 + l2);
   run_tasks(
       order, 2,
       [&](int w) {
         coder k;
         if (w == 0) {
           coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
+          progress_stream(word_codes_name, l1);
           wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
           good1 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k1;
         } else {
           coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
+          progress_stream(dictionary_name, l2);
           byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
           good2 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k2;
         }
+        progress_stream_done();
       },
       std::min(l1, l2) >= parallel_min_bytes);
   if (!good1) refuse_damaged(in, "word stream");
   if (!good2) refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
+  progress_phase("text inverse", n - 1);
   const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);
   if (len != n) {
     std::free(text);
     refuse_damaged(in, "the restored text has the wrong length");
   }
+  progress_phase("writing", n - 1);
   write_file(out, text + 1, static_cast<uint64_t>(n - 1));
   std::free(text);
   arena_release(packed, codes_block, list_block);

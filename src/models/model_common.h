@@ -10,6 +10,7 @@
 #include "coding/byte_predictor.h"
 #include "coding/logistic.h"
 #include "coding/nibble_table.h"
+#include "util/progress.h"
 #include "util/rng.h"
 
 namespace vesk {
@@ -114,6 +115,7 @@ void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int 
       if constexpr (!Enc) {
         if (k.overrun) return true;
       }
+      progress_note(i);
       if constexpr (Enc && ahead_count > 0) {
         if (i == pos) {
           // (Re)start: position i + 1 has not been looked at yet.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "util/fail.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -41,6 +42,7 @@ void fill_guard(uint8_t* zone) {
 }
 
 void on_segfault(int) {
+  progress_abandon_in_signal();
   static const char msg[] = "Segmentation fault\n";
   ssize_t r = write(STDOUT_FILENO, msg, sizeof msg - 1);
   (void)r;

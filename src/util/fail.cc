@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/progress.h"
+
 namespace vesk {
 
 namespace {
@@ -25,6 +27,7 @@ void remove_pending_output() {
 }
 
 void fail(const char* fmt, ...) {
+  progress_abandon();
   va_list args;
   va_start(args, fmt);
   std::vfprintf(stdout, fmt, args);

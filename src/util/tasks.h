@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "util/arena.h"
+#include "util/progress.h"
 
 namespace vesk {
 
@@ -37,6 +38,7 @@ void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
   }
   std::thread worker([&] {
     arena_use_worker(0);
+    progress_lane = 1;
     work();
   });
   work();

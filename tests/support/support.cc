@@ -59,10 +59,27 @@ std::vector<std::string> list_dir(const std::string& dir) {
   return names;
 }
 
-run_result run_vesk(const std::vector<std::string>& args) {
+std::string vesk_command(const std::vector<std::string>& args) {
   std::string cmd = "'" VESK_BIN "'";
   for (const auto& a : args) cmd += " '" + a + "'";
-  cmd += " 2>&1";
+  return cmd;
+}
+
+split_result run_split(const std::string& command) {
+  scratch_dir d;
+  const std::string cmd =
+      command + " >'" + d.path("stdout") + "' 2>'" + d.path("stderr") + "' </dev/null";
+  const int st = std::system(cmd.c_str());
+  split_result r;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  const bytes o = read_bytes(d.path("stdout")), e = read_bytes(d.path("stderr"));
+  r.out.assign(o.begin(), o.end());
+  r.err.assign(e.begin(), e.end());
+  return r;
+}
+
+run_result run_vesk(const std::vector<std::string>& args) {
+  std::string cmd = vesk_command(args) + " 2>&1";
   run_result r;
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) throw std::runtime_error("popen");

@@ -33,6 +33,17 @@ struct run_result {
 // Runs the built vesk binary with the given arguments.
 run_result run_vesk(const std::vector<std::string>& args);
 
+// A shell command line that runs the built vesk binary (arguments quoted).
+std::string vesk_command(const std::vector<std::string>& args);
+
+// Runs a shell command with no standard input and its standard output and
+// standard error kept apart.
+struct split_result {
+  int status = -1;  // exit status, or -1 if the process did not exit normally
+  std::string out, err;
+};
+split_result run_split(const std::string& command);
+
 // Compresses data as a file called `name` and restores it through the
 // binary; checks the progress messages ("Compressing <word>") and the
 // restored bytes; returns the compressed file.

@@ -1,0 +1,273 @@
+#include "util/progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace vesk {
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+constexpr auto redraw_interval = std::chrono::milliseconds(250);
+constexpr auto quiet_start = std::chrono::seconds(1);  // a shorter run shows nothing
+
+// What the display thread draws, guarded by m; `thread` and `running`
+// belong to the main thread, which starts and stops the display. Streams
+// are announced by the thread that codes them.
+struct display {
+  std::mutex m;
+  std::condition_variable wake;
+  std::thread thread;
+  bool running = false;
+  bool stop = false;
+  steady::time_point run_start, step_start, coding_start;
+  const char* name = nullptr;  // null until the first announcement
+  int64_t size = 0;
+  bool coding = false;     // the current step is a stream
+  int64_t file_bytes = 0;  // bytes of the file the coding part stands for
+  int64_t total = 0;       // bytes of all the coding part's streams
+  int64_t before = 0;      // bytes of the streams already done
+  // The stream each lane codes now (null: none).
+  const char* lane_name[progress_lanes] = {};
+  int64_t lane_size[progress_lanes] = {};
+};
+
+// Never destroyed: the process may end (through a failure) while the
+// thread still runs.
+display& the_display() {
+  static display* d = new display;
+  return *d;
+}
+
+// Width of the line on the terminal now, 0 when none is shown.
+std::atomic<int> shown{0};
+
+double seconds_between(steady::time_point a, steady::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+void write_all(const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(STDERR_FILENO, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// Overwrites the shown line with spaces and returns to its start;
+// async-signal-safe.
+void clear_line() {
+  static constexpr char blanks[] =
+      "                                                                ";
+  int w = shown.exchange(0);
+  if (w == 0) return;
+  write_all("\r", 1);
+  while (w > 0) {
+    const int n = std::min<int>(w, sizeof blanks - 1);
+    write_all(blanks, static_cast<size_t>(n));
+    w -= n;
+  }
+  write_all("\r", 1);
+}
+
+int terminal_width() {
+  winsize ws{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) return ws.ws_col;
+  return 80;
+}
+
+void draw(display& d) {
+  const steady::time_point now = steady::now();
+  if (d.name == nullptr || now - d.run_start < quiet_start) return;
+  // A run sent to the background keeps quiet rather than write over the shell.
+  if (tcgetpgrp(STDERR_FILENO) != getpgrp()) return;
+  progress_view v;
+  v.name = d.name;
+  v.size = d.size;
+  v.coding = d.coding;
+  std::string both;  // two streams side by side: "x86 4.2 MB + binary"
+  if (d.coding) {
+    int64_t at = d.before;
+    int active = 0;
+    for (int l = 0; l < progress_lanes; l++) {
+      if (d.lane_name[l] == nullptr) continue;
+      at += std::clamp<int64_t>(progress_position[l].load(std::memory_order_relaxed), 0,
+                                d.lane_size[l]);
+      if (active++ == 0) {
+        v.name = d.lane_name[l];
+      } else {
+        both = std::string(v.name) + " " + size_text(v.size) + " + " + d.lane_name[l];
+        v.name = both.c_str();
+      }
+      v.size = d.lane_size[l];
+    }
+    v.fraction = d.total > 0 ? static_cast<double>(at) / static_cast<double>(d.total) : 0.0;
+    v.seconds = seconds_between(d.coding_start, now);
+    v.file_bytes = d.file_bytes;
+  } else {
+    v.seconds = seconds_between(d.step_start, now);
+  }
+  std::string line = progress_line(v);
+  const size_t width = static_cast<size_t>(terminal_width() - 1);
+  if (line.size() > width) line.resize(width);
+  const int old = shown.load();
+  std::string out = "\r" + line;
+  if (static_cast<size_t>(old) > line.size())
+    out.append(static_cast<size_t>(old) - line.size(), ' ');
+  write_all(out.data(), out.size());
+  shown.store(std::max(old, static_cast<int>(line.size())));
+}
+
+void display_loop(display& d) {
+  std::unique_lock lock(d.m);
+  while (!d.stop) {
+    d.wake.wait_for(lock, redraw_interval);
+    if (!d.stop) draw(d);
+  }
+}
+
+}  // namespace
+
+void progress_begin() {
+  display& d = the_display();
+  if (d.running || isatty(STDERR_FILENO) == 0) return;
+  d.run_start = d.step_start = d.coding_start = steady::now();
+  d.name = nullptr;
+  d.stop = false;
+  try {
+    d.thread = std::thread(display_loop, std::ref(d));
+  } catch (const std::system_error&) {
+    return;  // no thread to spare: the run goes on without a display
+  }
+  d.running = true;
+}
+
+void progress_phase(const char* name, int64_t size) {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  d.name = name;
+  d.size = size;
+  d.coding = false;
+  d.step_start = steady::now();
+}
+
+void progress_coding(int64_t file_bytes, int64_t total) {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  d.file_bytes = file_bytes;
+  d.total = total;
+  d.before = 0;
+  for (int l = 0; l < progress_lanes; l++) d.lane_name[l] = nullptr;
+  d.coding_start = steady::now();
+}
+
+void progress_stream(const char* name, int64_t size) {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  progress_position[progress_lane].store(0, std::memory_order_relaxed);
+  d.lane_name[progress_lane] = name;
+  d.lane_size[progress_lane] = size;
+  d.name = name;
+  d.size = size;
+  d.coding = true;
+}
+
+void progress_stream_done() {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  d.before += d.lane_size[progress_lane];
+  d.lane_name[progress_lane] = nullptr;
+  d.lane_size[progress_lane] = 0;
+  progress_position[progress_lane].store(0, std::memory_order_relaxed);
+}
+
+void progress_end() {
+  display& d = the_display();
+  if (!d.running) return;
+  {
+    std::lock_guard lock(d.m);
+    d.stop = true;
+  }
+  d.wake.notify_one();
+  d.thread.join();
+  d.running = false;
+  clear_line();
+}
+
+void progress_abandon() {
+  display& d = the_display();
+  if (!d.running) return;
+  // Held until the process ends: the thread draws no more.
+  d.m.lock();
+  clear_line();
+}
+
+void progress_abandon_in_signal() {
+  clear_line();
+}
+
+std::string size_text(int64_t bytes) {
+  char buf[32];
+  const double b = static_cast<double>(bytes);
+  if (bytes < 1000) {
+    std::snprintf(buf, sizeof buf, "%lld B", static_cast<long long>(bytes));
+  } else if (bytes < 999'950) {  // below what rounds to 1000.0 KB
+    std::snprintf(buf, sizeof buf, "%.1f KB", b / 1e3);
+  } else if (bytes < 999'950'000) {
+    std::snprintf(buf, sizeof buf, "%.1f MB", b / 1e6);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.2f GB", b / 1e9);
+  }
+  return buf;
+}
+
+std::string duration_text(double seconds) {
+  const long long s = std::llround(std::max(seconds, 0.0));
+  char buf[32];
+  if (s < 60) {
+    std::snprintf(buf, sizeof buf, "%llds", s);
+  } else if (s < 3600) {
+    std::snprintf(buf, sizeof buf, "%lldm%02llds", s / 60, s % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%lldh%02lldm", s / 3600, s / 60 % 60);
+  }
+  return buf;
+}
+
+std::string progress_line(const progress_view& v) {
+  std::string s = std::string(v.name) + " " + size_text(v.size) + "  ";
+  if (!v.coding) return s + duration_text(v.seconds);
+  const double f = std::clamp(v.fraction, 0.0, 1.0);
+  s += std::to_string(static_cast<int>(f * 100)) + "%";
+  if (f > 0 && v.seconds > 0) {
+    const double rate = static_cast<double>(v.file_bytes) * f / v.seconds / 1e6;
+    char buf[32];
+    if (rate < 0.1) {
+      std::snprintf(buf, sizeof buf, "%.0f KB/s", rate * 1e3);
+    } else {
+      std::snprintf(buf, sizeof buf, "%.1f MB/s", rate);
+    }
+    s += std::string("  ") + buf + "  " + duration_text(v.seconds * (1 - f) / f) + " left";
+  }
+  return s;
+}
+
+}  // namespace vesk

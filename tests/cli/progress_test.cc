@@ -1,0 +1,180 @@
+// Progress on a terminal: the built binary runs under a pseudo-terminal on a
+// file that takes several seconds, draws its progress line, clears it at
+// the end, and codes exactly what it codes without a terminal, where
+// standard error stays empty.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <stdexcept>
+
+#include "support/support.h"
+
+namespace vesk::test {
+namespace {
+
+// Random bytes take the mixed method several seconds each way.
+constexpr size_t noise_bytes = 3'000'000;
+
+// Runs vesk with a pseudo-terminal of 80 columns as its standard output
+// and error; `out` is everything the terminal received.
+run_result run_on_terminal(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {VESK_BIN};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  winsize ws{};
+  ws.ws_row = 24;
+  ws.ws_col = 80;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+  if (pid < 0) throw std::runtime_error("forkpty");
+  if (pid == 0) {
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  run_result r;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) {
+      r.out.append(buf, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO: the child has closed the terminal
+    }
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  close(master);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// What a terminal received after the run's first message: progress lines,
+// each drawn from the line's start ("\r") and padded over the one before,
+// then the line blanked and the cursor back at its start.
+struct terminal_tail {
+  std::vector<std::string> lines;  // the progress lines, padding removed
+  bool cleared = false;            // the last one was blanked in full
+  std::string after;               // what follows the blanking
+};
+
+terminal_tail parse_tail(const std::string& s) {
+  terminal_tail t;
+  size_t widest = 0;
+  size_t at = 0;
+  while (at < s.size() && s[at] == '\r') {
+    const size_t end = s.find('\r', at + 1);
+    const std::string piece = s.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    if (piece.find_first_not_of(' ') == std::string::npos) {
+      t.cleared = end != std::string::npos && !t.lines.empty() && piece.size() >= widest;
+      t.after = t.cleared ? s.substr(end + 1) : "";
+      return t;
+    }
+    widest = std::max(widest, piece.size());
+    t.lines.push_back(piece.substr(0, piece.find_last_not_of(' ') + 1));
+    at = end == std::string::npos ? s.size() : end;
+  }
+  t.after = s.substr(at);
+  return t;
+}
+
+const std::regex stream_line(
+    R"(([a-z0-9 ]+) [0-9.]+ (B|KB|MB)  ([0-9]+)%(  [0-9.]+ (KB|MB)/s  [0-9hms]+ left)?)");
+
+// Checks the progress lines; returns the highest percent shown.
+int check_lines(const terminal_tail& t) {
+  EXPECT_GE(t.lines.size(), 2u) << "a run of several seconds redraws its line";
+  int most = -1;
+  bool rate_shown = false;
+  for (const auto& line : t.lines) {
+    std::smatch m;
+    const bool phase = std::regex_match(line, std::regex(R"([a-z ]+ [0-9.]+ (B|KB|MB)  [0-9]+s)"));
+    if (!phase) {
+      EXPECT_TRUE(std::regex_match(line, m, stream_line)) << "'" << line << "'";
+      if (m.size() > 4) {
+        most = std::max(most, std::atoi(m[3].str().c_str()));
+        rate_shown |= m[4].matched;
+      }
+    }
+    EXPECT_LT(line.size(), 80u);
+  }
+  EXPECT_TRUE(rate_shown);
+  return most;
+}
+
+TEST(TerminalProgress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
+  scratch_dir d;
+  const bytes data = random_bytes(noise_bytes, 77);
+  write_bytes(d.path("noise.dat"), data);
+
+  run_result c = run_on_terminal({"-c", d.path("noise.dat"), d.path("on-terminal")});
+  ASSERT_EQ(c.status, 0) << c.out;
+  const std::string first = "Compressing mixed\r\n";
+  ASSERT_EQ(c.out.substr(0, first.size()), first) << c.out;
+  terminal_tail t = parse_tail(c.out.substr(first.size()));
+  EXPECT_GT(check_lines(t), 0);
+  EXPECT_TRUE(t.cleared) << c.out;
+  EXPECT_EQ(t.after, "");
+
+  run_result x = run_on_terminal({"-d", d.path("on-terminal"), d.path("restored")});
+  ASSERT_EQ(x.status, 0) << x.out;
+  const std::string dfirst = "Decompressing mixed\r\n";
+  ASSERT_EQ(x.out.substr(0, dfirst.size()), dfirst) << x.out;
+  t = parse_tail(x.out.substr(dfirst.size()));
+  EXPECT_GT(check_lines(t), 0);
+  EXPECT_TRUE(t.cleared) << x.out;
+  EXPECT_EQ(t.after, "");
+  EXPECT_TRUE(read_bytes(d.path("restored")) == data);
+
+  // Without a terminal: the same archive, nothing on standard error.
+  split_result p = run_split(vesk_command({"-c", d.path("noise.dat"), d.path("plain")}));
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "Compressing mixed\n");
+  EXPECT_EQ(p.err, "");
+  EXPECT_TRUE(read_bytes(d.path("plain")) == read_bytes(d.path("on-terminal")));
+  split_result q = run_split(vesk_command({"-d", d.path("plain"), d.path("restored-plain")}));
+  EXPECT_EQ(q.status, 0);
+  EXPECT_EQ(q.out, "Decompressing mixed\n");
+  EXPECT_EQ(q.err, "");
+  EXPECT_TRUE(read_bytes(d.path("restored-plain")) == data);
+}
+
+TEST(TerminalProgress, AFailureMessageStartsOnACleanLine) {
+  scratch_dir d;
+  write_bytes(d.path("noise.dat"), random_bytes(noise_bytes, 78));
+  // The output's folder does not exist: the run fails when it writes, after
+  // the progress line has been shown.
+  run_result r = run_on_terminal({"-c", d.path("noise.dat"), d.path("missing/out")});
+  EXPECT_EQ(r.status, 1);
+  const std::string first = "Compressing mixed\r\n";
+  ASSERT_EQ(r.out.substr(0, first.size()), first) << r.out;
+  const terminal_tail t = parse_tail(r.out.substr(first.size()));
+  check_lines(t);
+  EXPECT_TRUE(t.cleared) << r.out;
+  EXPECT_EQ(t.after, "Cannot write " + d.path("missing/out") + "\r\n");
+}
+
+TEST(TerminalProgress, ShortRunOnATerminalShowsNothing) {
+  scratch_dir d;
+  write_bytes(d.path("small.txt"), text_sample(2000, 5));
+  run_result c = run_on_terminal({"-c", d.path("small.txt"), d.path("packed")});
+  EXPECT_EQ(c.status, 0);
+  EXPECT_EQ(c.out, "Compressing text\r\n");
+  run_result x = run_on_terminal({"-d", d.path("packed"), d.path("out")});
+  EXPECT_EQ(x.status, 0);
+  EXPECT_EQ(x.out, "Decompressing text\r\n");
+  EXPECT_TRUE(read_bytes(d.path("out")) == text_sample(2000, 5));
+}
+
+}  // namespace
+}  // namespace vesk::test
