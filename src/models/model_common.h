@@ -132,6 +132,12 @@ void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int 
           for (int c = 0; c < ahead_count; c++) table.prefetch(next1[c]);
       }
       i = step.template operator()<Enc>(table, i);
+      if constexpr (!Enc && ahead_count > 0) {
+        // The byte just decoded fixes most of the next position's contexts:
+        // their index entries load while the model updates and predicts.
+        if (i < n && ahead(i, next1))
+          for (int c = 0; c < ahead_count / 2; c++) table.prefetch_index(next1[c]);
+      }
     }
     return true;
   });
