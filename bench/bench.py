@@ -7,7 +7,8 @@ interleaved (each run measures every tool in turn) and figures are medians,
 since this machine's memory costs drift from run to run. vesk is rebuilt
 (cmake --build of the release preset) before anything is measured.
 
-  bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers] [PATH ...]
+  bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers]
+                 [--reference VESK] [PATH ...]
   bench/bench.py --reuse CSV --plot PNG
 
 PATH is a file or a folder of files; the default is bench/corpus, built by
@@ -20,6 +21,10 @@ when possible, else skipped with a note.
 original bytes over total packed bytes; total bytes over total seconds),
 compress and decompress speed on a log axis, one point per tool.
 --reuse draws from the CSV of an earlier run instead of measuring.
+--reference VESK names an earlier vesk binary: its archive of each file must
+hold exactly the coded bytes of today's (today's may add the 12-byte
+checksum trailer), else the bench stops; it is measured once per file, as
+"vesk before", for the before-and-after figures.
 """
 import argparse, csv, filecmp, hashlib, os, shutil, statistics, subprocess, sys, tempfile, time
 
@@ -131,6 +136,18 @@ def fill(args, **names):
     return [a.format(**names) for a in args] if args else args
 
 
+TRAILER_BYTES = 12  # "XXH3" and the 64-bit hash of the original
+
+
+def same_coded_bytes(today, before):
+    """True when today's archive holds exactly the earlier archive's bytes,
+    with or without the checksum trailer behind them."""
+    if today == before:
+        return True
+    return (len(today) == len(before) + TRAILER_BYTES and today.startswith(before)
+            and today[len(before):len(before) + 4] == b'XXH3')
+
+
 def measure(path, tools, runs, work):
     size = os.path.getsize(path)
     base = os.path.basename(path)
@@ -138,8 +155,11 @@ def measure(path, tools, runs, work):
     shutil.copyfile(path, src)
     samples = {t.name: {'c': [], 'd': [], 'rss': []} for t in tools}
     packed_size = {}
-    for _ in range(runs):
+    archives = {}
+    for run_index in range(runs):
         for t in tools:
+            if t.name == 'vesk before' and run_index > 0:
+                continue  # measured once: it only gives the before figures
             packed = os.path.join(work, t.packed_name)
             restored = os.path.join(work, 'restored')
             outdir = os.path.join(work, 'out')
@@ -150,6 +170,9 @@ def measure(path, tools, runs, work):
             if not filecmp.cmp(src, got, shallow=False):
                 raise RuntimeError(f'{t.name}: round trip of {base} FAILED')
             packed_size[t.name] = os.path.getsize(packed)
+            if t.name in ('vesk', 'vesk before') and run_index == 0:
+                with open(packed, 'rb') as f:
+                    archives[t.name] = f.read()
             s = samples[t.name]
             s['c'].append(tc); s['d'].append(td); s['rss'].append(max(mc, md))
             os.remove(packed)
@@ -157,6 +180,11 @@ def measure(path, tools, runs, work):
                 os.remove(restored)
             shutil.rmtree(outdir, ignore_errors=True)
     os.remove(src)
+    if 'vesk before' in archives:
+        if not same_coded_bytes(archives['vesk'], archives['vesk before']):
+            raise RuntimeError(f'{base}: the coded bytes differ from the reference vesk')
+        print(f'{base}: coded bytes identical to the reference '
+              f'(sha256 {hashlib.sha256(archives["vesk before"]).hexdigest()[:16]})')
     rows = {}
     for name, s in samples.items():
         tc, td = statistics.median(s['c']), statistics.median(s['d'])
@@ -209,7 +237,7 @@ def plot(rows, path, title):
     matplotlib.use('Agg')
     import matplotlib.pyplot as plt
     from matplotlib.ticker import FuncFormatter
-    t = totals(rows)
+    t = totals([r for r in rows if r['tool'] != 'vesk before'])
     names = sorted(t, key=lambda n: (n != 'vesk', n))
     fig, axes = plt.subplots(1, 2, figsize=(11, 5.2), sharey=True)
     colors = plt.rcParams['axes.prop_cycle'].by_key()['color']
@@ -255,6 +283,7 @@ def main():
     ap.add_argument('--peers', default=','.join(t.name for t in PEERS),
                     help='comma-separated peers to measure (default: all)')
     ap.add_argument('--no-peers', action='store_true')
+    ap.add_argument('--reference', metavar='VESK', help='an earlier vesk binary whose coded bytes must match')
     args = ap.parse_args()
     if args.reuse:
         if not args.plot:
@@ -283,6 +312,10 @@ def main():
     for n in notes:
         print('note:', n)
     tools = [VESK_TOOL] + peers
+    if args.reference:
+        ref = os.path.abspath(args.reference)
+        tools.append(Tool('vesk before', None, None, 'before.vsk', [ref, '-c', '{src}', '{packed}'], None,
+                          [ref, '-d', '{packed}', '{restored}'], None))
     all_rows = []
     hdr = (f"{'file':<20} {'bytes':>11} {'tool':<16} {'packed':>11} {'vs xz':>7} {'bpb':>6} "
            f"{'c MB/s':>7} {'d MB/s':>7} {'c s':>7} {'d s':>7} {'RSS MB':>7}")

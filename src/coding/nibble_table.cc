@@ -64,11 +64,15 @@ void extend_dense(table_storage& s, uint64_t need) {
 // system backs the arena with huge pages).
 // Keeps the faulting-in of fresh dense pages a step ahead of the stream:
 // the pages of the step after the next are asked for as the stream enters
-// the next, in steps of 32 MiB or an eighth of what is used.
+// the next, in steps of an eighth of what is used (at least 4 MiB). The
+// first 4 MiB fault in as they come: a short stream asks for nothing.
+constexpr uint64_t prefault_min_slots = uint64_t{1} << 16;
+
 void post_prefault(table_storage& s, uint64_t need) {
   const uint64_t buckets = s.bytes / 64;
+  if (s.frontier == 0) s.frontier = s.posted = std::min(buckets, prefault_min_slots);
   while (s.frontier < need && s.frontier < buckets) {
-    const uint64_t step = std::max<uint64_t>(uint64_t{1} << 19, s.map.used / 8);
+    const uint64_t step = std::max(prefault_min_slots, s.map.used / 8);
     if (s.posted == s.frontier) s.posted = std::min(buckets, s.frontier + step);
     s.frontier = s.posted;
     const uint64_t end = std::min(buckets, s.posted + step);
