@@ -59,9 +59,6 @@ void extend_dense(table_storage& s, uint64_t need) {
   s.ready = hi >= s.dirty ? buckets : ready;
 }
 
-// The index ends where the dense buckets begin, so that a small stream's
-// index and buckets share their first pages (a 2 MiB page each, where the
-// system backs the arena with huge pages).
 // Keeps the faulting-in of fresh dense pages a step ahead of the stream:
 // the pages of the step after the next are asked for as the stream enters
 // the next, in steps of an eighth of what is used (at least 4 MiB). The
@@ -84,6 +81,9 @@ void post_prefault(table_storage& s, uint64_t need) {
   }
 }
 
+// The index ends where the dense buckets begin, so that a small stream's
+// index and buckets share their first pages (a 2 MiB page each, where the
+// system backs the arena with huge pages).
 void place_index(table_storage& s, uint64_t entries) {
   s.map.index = reinterpret_cast<uint64_t*>(s.block + s.index_bytes - 8 * entries);
   s.map.mask = entries - 1;
