@@ -70,26 +70,28 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     key = f.key;
     bp = &f.bp;
   };
+  // The contexts of position i, given the guess there.
+  auto hashes = [&](int64_t i, uint8_t guess, uint64_t* h) {
+    h[0] = order0_hash;
+    h[1] = key[buf[i - 1]] ^ order1_mix;
+    for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], key, buf[i - j]);
+    h[7] = hash_a((uint64_t{guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
+  };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     bp_predict(*bp, i);
     if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
       mix.misses = 0;
       uint64_t h[contexts];
-      h[0] = order0_hash;
-      h[1] = key[buf[i - 1]] ^ order1_mix;
-      for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], key, buf[i - j]);
-      h[7] = hash_a((uint64_t{bp->guess} << 16) | (uint64_t{buf[i - 1]} << 8) | 7);
+      hashes(i, bp->guess, h);
       const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);
     return i + 1;
   };
+  // Ahead of time the guess is not known (its context loads in vain).
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    h[0] = order0_hash;
-    h[1] = key[buf[i - 1]] ^ order1_mix;
-    for (int j = 2; j <= 6; j++) h[j] = order_next(h[j - 1], key, buf[i - j]);
-    h[7] = 0;  // depends on the guess
+    hashes(i, 0, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };

@@ -39,6 +39,18 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     key = f.key;
     bp = &f.bp;
   };
+  // The contexts of position i, given the zero flags of its last 8 bytes
+  // and the guess there.
+  auto hashes = [&](int64_t i, uint64_t f, uint8_t guess, uint64_t* h) {
+    const uint64_t kk = static_cast<uint64_t>(i & 3);
+    auto w = [&](int m) { return uint64_t{buf[i - m]}; };
+    orders_0_2_4(h, key, buf + i);
+    h[3] = hash_a((uint64_t{guess} << 24) | (kk << 16) | (w(4) << 8) | 3);
+    h[4] = hash_a((kk << 24) | (f << 16) | (f << 8) | 4);
+    h[5] = hash_a((kk << 24) | (w(4) << 16) | (w(1) << 8) | 5);
+    h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
+    h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
+  };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     auto b = [&](int m) { return uint32_t{buf[i - m]}; };
     zr = zero_flags_next(zr, buf[i - 1]);
@@ -49,33 +61,20 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     for (int j = 0; j < 4; j++) vh[j] = bp_value_hash(values[j]);
     bp_predict_hashes(*bp, vh);
     if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
-      const uint64_t kk = static_cast<uint64_t>(i & 3);
-      const uint64_t f = zr & 0xFF;
-      auto w = [&](int m) { return uint64_t{buf[i - m]}; };
       uint64_t h[contexts];
-      orders_0_2_4(h, key, buf + i);
-      h[3] = hash_a((uint64_t{bp->guess} << 24) | (kk << 16) | (w(4) << 8) | 3);
-      h[4] = hash_a((kk << 24) | (f << 16) | (f << 8) | 4);
-      h[5] = hash_a((kk << 24) | (w(4) << 16) | (w(1) << 8) | 5);
-      h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
-      h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
+      hashes(i, zr & 0xFF, bp->guess, h);
       const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);
     return i + 1;
   };
+  // Ahead of time the guess is not known (its context loads in vain); the
+  // zero flags of the 8 bytes before i are counted afresh.
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    uint32_t zr8 = 0;  // zero flags of the 8 bytes before i
+    uint32_t zr8 = 0;
     for (int m = 8; m >= 1; m--) zr8 = (zr8 << 1) | (buf[i - m] == 0);
-    const uint64_t kk = static_cast<uint64_t>(i & 3), f = zr8;
-    auto w = [&](int m) { return uint64_t{buf[i - m]}; };
-    orders_0_2_4(h, key, buf + i);
-    h[3] = 0;  // depends on the guess
-    h[4] = hash_a((kk << 24) | (f << 16) | (f << 8) | 4);
-    h[5] = hash_a((kk << 24) | (w(4) << 16) | (w(1) << 8) | 5);
-    h[6] = hash_a((kk << 24) | (w(8) << 16) | (w(4) << 8) | 6);
-    h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
+    hashes(i, zr8, 0, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };

@@ -34,6 +34,17 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     mix.sq = &f.sq;
     key = f.key;
   };
+  // The contexts of position i, given the zero flags of its last 16 bytes
+  // and its period l.
+  auto hashes = [&](int64_t i, uint32_t zflags, int64_t l, uint64_t* h) {
+    auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
+    orders_0_2_4(h, key, buf + i);
+    h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
+    h[4] = hash_a((uint64_t{zflags} << 8) | 4);
+    h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
+    h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
+    h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
+  };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     zr = zero_flags_next(zr, buf[i - 1]);
     const int64_t l = period[i >> 6];
@@ -41,30 +52,17 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
       if constexpr (!Enc) buf[i] = buf[i - l];
       return i + 1;
     }
-    auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
     uint64_t h[contexts];
-    orders_0_2_4(h, key, buf + i);
-    h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
-    h[4] = hash_a((uint64_t{zr & 0xFFFF} << 8) | 4);
-    h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
-    h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
-    h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
+    hashes(i, zr & 0xFFFF, l, h);
     const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
     if constexpr (!Enc) buf[i] = v;
     return i + 1;
   };
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
     if (((mismatch[i >> 3] >> (i & 7)) & 1) == 0) return false;
-    const int64_t l = period[i >> 6];
-    uint32_t zr16 = 0;  // zero flags of the 16 bytes before i
+    uint32_t zr16 = 0;  // zero flags of the 16 bytes before i, counted afresh
     for (int m = 16; m >= 1; m--) zr16 = (zr16 << 1) | (buf[i - m] == 0);
-    auto w = [&](int64_t m) { return uint64_t{buf[i - m]}; };
-    orders_0_2_4(h, key, buf + i);
-    h[3] = hash_a((w(4) << 16) | (w(1) << 8) | 3);
-    h[4] = hash_a((uint64_t{zr16} << 8) | 4);
-    h[5] = hash_a((w(3 * l) << 24) | (w(2 * l) << 16) | (w(l) << 8) | 5);
-    h[6] = hash_a((w(36) << 24) | (w(24) << 16) | (w(12) << 8) | 6);
-    h[7] = hash_a((w(24) << 24) | (w(16) << 16) | (w(8) << 8) | 7);
+    hashes(i, zr16, period[i >> 6], h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };

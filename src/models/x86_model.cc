@@ -97,49 +97,16 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     key = f.key;
     bp = &f.bp;
   };
-  auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
+  // The contexts of position i, given the zero flags and the guess there.
+  auto hashes = [&](int64_t i, uint32_t zflags, uint8_t guess, uint64_t* h) {
     auto b = [&](int m) { return uint64_t{buf[i - m]}; };
-    zr = zero_flags_next(zr, buf[i - 1]);
-    mix.miss = 0;
-    bp_predict(*bp, i);
-    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
-      uint64_t h[contexts];
-      h[0] = order0_hash;
-      h[1] = key[buf[i - 1]] ^ order1_mix;
-      h[2] = order_next(h[1], key, buf[i - 2]);
-      h[3] = order_next(h[2], key, buf[i - 3]);
-      uint64_t c = order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key,
-                              buf[i - 6]);
-      if constexpr (Block) c = order_next(c, key, buf[i - 7]);
-      h[4] = c;
-      h[5] = hash_a((b(2) << 8) + 5);
-      h[6] = hash_a((b(3) << 16) + (b(1) << 8) + 6);
-      if constexpr (Block) {
-        h[7] = hash_a(((b(4) << 24) | (b(3) << 16) | (b(2) << 8)) + 7);
-      } else {
-        h[7] = hash_a(((b(3) << 16) | (b(2) << 8)) + 7);
-      }
-      h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
-      h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
-      h[10] = hash_a(((uint64_t{bp->guess} << 16) | (b(1) << 8)) + 10);
-      h[11] = hash_a(uint64_t{static_cast<uint32_t>(zr << 8)} + 11);
-      mix.b1 = buf[i - 1];
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
-      if constexpr (!Enc) buf[i] = v;
-    }
-    bp_update(*bp, i);
-    return i + 1;
-  };
-  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    auto b = [&](int m) { return uint64_t{buf[i - m]}; };
-    const uint64_t* kk = key;
     h[0] = order0_hash;
-    h[1] = kk[buf[i - 1]] ^ order1_mix;
-    h[2] = order_next(h[1], kk, buf[i - 2]);
-    h[3] = order_next(h[2], kk, buf[i - 3]);
+    h[1] = key[buf[i - 1]] ^ order1_mix;
+    h[2] = order_next(h[1], key, buf[i - 2]);
+    h[3] = order_next(h[2], key, buf[i - 3]);
     uint64_t c =
-        order_next(order_next(order_next(h[3], kk, buf[i - 4]), kk, buf[i - 5]), kk, buf[i - 6]);
-    if constexpr (Block) c = order_next(c, kk, buf[i - 7]);
+        order_next(order_next(order_next(h[3], key, buf[i - 4]), key, buf[i - 5]), key, buf[i - 6]);
+    if constexpr (Block) c = order_next(c, key, buf[i - 7]);
     h[4] = c;
     h[5] = hash_a((b(2) << 8) + 5);
     h[6] = hash_a((b(3) << 16) + (b(1) << 8) + 6);
@@ -150,11 +117,29 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     }
     h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
     h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
-    h[10] = 0;  // depends on the guess
-    // The zero flags of the 24 bytes before i, as the register holds them.
+    h[10] = hash_a(((uint64_t{guess} << 16) | (b(1) << 8)) + 10);
+    h[11] = hash_a(uint64_t{static_cast<uint32_t>(zflags << 8)} + 11);
+  };
+  auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
+    zr = zero_flags_next(zr, buf[i - 1]);
+    mix.miss = 0;
+    bp_predict(*bp, i);
+    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
+      uint64_t h[contexts];
+      hashes(i, zr, bp->guess, h);
+      mix.b1 = buf[i - 1];
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      if constexpr (!Enc) buf[i] = v;
+    }
+    bp_update(*bp, i);
+    return i + 1;
+  };
+  // Ahead of time the guess is not known (its context loads in vain); the
+  // zero flags of the 24 bytes before i are counted afresh.
+  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
-    h[11] = hash_a(uint64_t{z << 8} + 11);
+    hashes(i, z, 0, h);
     for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[buf[i] >> 4];
     return true;
   };
