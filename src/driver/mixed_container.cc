@@ -5,6 +5,7 @@
 //   24 textc  28 periodc  32 mismatchc  36 branchc  40 dispc (entries)
 //   44 ... period, mismatch, record, blocktype, binary, x86, disp, branch,
 //          text: each a 32-bit length L and L coded bytes
+//   ... the checksum trailer (12 bytes, see trailer.h)
 //
 // All fields are 32-bit little-endian. period and mismatch come before
 // record, whose model reads them as context.
@@ -14,6 +15,7 @@
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
+#include "driver/trailer.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "util/arena.h"
@@ -88,12 +90,13 @@ void mixed_compress(const char* in, const char* out) {
   if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
   uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
   read_file(in, input + input_history, static_cast<uint64_t>(n));
+  const uint64_t hash = content_hash(input + input_history, n);
   mixed_streams s;
   mixed_parse(input + input_history, n, s);
 
   stream_ref r[streams];
   coding_order(s, r);
-  int64_t cap = header_bytes;
+  int64_t cap = header_bytes + trailer_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
   const int64_t header[11] = {static_cast<int64_t>(method::mixed),
@@ -118,6 +121,9 @@ void mixed_compress(const char* in, const char* out) {
     put_u32(packed + at, static_cast<uint32_t>(l));
     at += 4 + l;
   }
+  put_trailer(packed + at, hash);
+  at += trailer_bytes;
+  if (at >= archive_limit) fail("%s cannot be compressed: its archive would exceed 1.5GB\n", in);
   write_file(out, packed, static_cast<uint64_t>(at));
   arena_free(packed);
   mixed_release(s);
@@ -157,7 +163,13 @@ void mixed_decompress(const char* in, const char* out) {
       refuse_damaged(in, "bad coded length");
     at = coded_at[w] + coded_len[w];
   }
-  if (at != m) refuse_damaged(in, "bytes after the last stream");
+  const checksum sum = read_trailer(in, packed, at, m);
+  // Every model but the record model codes at least one bit per byte.
+  const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
+                                     x86c,    4 * dispc, branchc, textc};
+  for (int w = 0; w < streams; w++)
+    if (w != s_record && declared[w] > most_coded_bits(coded_len[w]))
+      refuse_damaged(in, "stream lengths beyond their coded lengths");
 
   mixed_streams s;
   mixed_allocate(s, blocktypec, binaryc, recordc, x86_bytes, textc);
@@ -170,7 +182,7 @@ void mixed_decompress(const char* in, const char* out) {
     coder k;
     coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
     run_model(w, s, r[w], k, decompress_dir);
-    if (k.overrun || static_cast<int64_t>(coder_length(k)) != coded_len[w])
+    if (!decoded_exactly(k, coded_len[w]))
       refuse_damaged(in, "a coded stream does not match its length");
     if (w == s_period) {
       // The record model reads back one period: it must be one it knows.
@@ -182,6 +194,11 @@ void mixed_decompress(const char* in, const char* out) {
 
   uint8_t* output = arena_alloc(block_size * blocktypec + 1);
   if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
+  // The compressor's last block is padded with zeros.
+  for (int64_t i = n; i < block_size * blocktypec; i++)
+    if (output[i] != 0) refuse_damaged(in, "bad length");
+  if (!checksum_matches(sum, output, n))
+    refuse_damaged(in, "the restored file does not match its checksum");
   write_file(out, output, static_cast<uint64_t>(n));
   arena_free(output);
   mixed_release(s);

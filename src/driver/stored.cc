@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "driver/container.h"
 #include "driver/limits.h"
 #include "util/bytes.h"
 #include "util/fail.h"
@@ -11,6 +12,9 @@
 namespace vesk {
 
 namespace {
+constexpr int64_t stored_overhead = 4;  // the method word
+static_assert(input_limit - 1 + stored_overhead < archive_limit);
+
 struct free_deleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -27,20 +31,22 @@ void stored_compress(const char* in, const char* out) {
   int64_t size = file_size(in);
   if (size < 0) fail("%s not found", in);
   if (size >= input_limit) fail("File %s must be less than 1.001GB", in);
-  system_buffer buf = system_alloc(size + 4);
-  uint64_t n = read_file(in, buf.get() + 4, static_cast<uint64_t>(size));
+  system_buffer buf = system_alloc(size + stored_overhead);
+  uint64_t n = read_file(in, buf.get() + stored_overhead, static_cast<uint64_t>(size));
   put_u32(buf.get(), 0);
-  write_file(out, buf.get(), n + 4);
+  write_file(out, buf.get(), n + stored_overhead);
 }
 
 void stored_decompress(const char* in, const char* out) {
   int64_t size = file_size(in);
   if (size < 0) fail("File %s not found", in);
-  check(size < input_limit - 1, "length<1001000000");
-  check(size >= 4, "length>=4");
+  // Whatever stored_compress wrote: the method word and a file the input
+  // limit accepts.
+  if (size >= input_limit + stored_overhead) refuse_damaged(in, "longer than any stored file");
+  if (size < stored_overhead) refuse_damaged(in, "shorter than its header");
   system_buffer buf = system_alloc(size);
   uint64_t m = read_file(in, buf.get(), static_cast<uint64_t>(size));
-  write_file(out, buf.get() + 4, m - 4);
+  write_file(out, buf.get() + stored_overhead, m - stored_overhead);
 }
 
 }  // namespace vesk
