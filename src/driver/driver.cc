@@ -78,6 +78,7 @@ int run(int argc, const char* const* argv) {
   }
   const char* in = argv[2];
   const char* out = argv[3];
+  install_stop_signals();
   int64_t size = file_size(in);
   if (size < 0) fail("%s not found", in);
   const bool compressing = argv[1][1] == 'c';

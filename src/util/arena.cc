@@ -30,12 +30,15 @@ void fill_guard(uint8_t* zone) {
   for (int64_t i = 0; i < guard_words; i++) w[i] = arena_guard_word;
 }
 
-void on_segfault(int) {
+// A fault is a crash, never a clean refusal: the partial output goes, and
+// the process ends by the same signal so that the caller sees a crash.
+void on_segfault(int sig) {
   static const char msg[] = "Segmentation fault\n";
   ssize_t r = write(STDOUT_FILENO, msg, sizeof msg - 1);
   (void)r;
   remove_pending_output();
-  _exit(exit_failure);
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered when the handler returns, or the faulting access repeats
 }
 
 void install_segfault_handler() {

@@ -124,12 +124,14 @@ TEST(Cli, UnwritableOutputFailsCleanly) {
   EXPECT_NE(r.out.find("Cannot write"), std::string::npos) << r.out;
 }
 
-TEST(Cli, DirectoryInputIsNotFound) {
+TEST(Cli, DirectoryInputIsNotARegularFile) {
   scratch_dir d;
-  run_result r = run_vesk({"-c", d.dir, d.path("out")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("not found"), std::string::npos);
-  EXPECT_FALSE(exists(d.path("out")));
+  for (const char* flag : {"-c", "-d"}) {
+    run_result r = run_vesk({flag, d.dir, d.path("out")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, d.dir + " is not a regular file\n");
+    EXPECT_FALSE(exists(d.path("out")));
+  }
 }
 
 }  // namespace

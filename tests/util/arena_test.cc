@@ -118,8 +118,21 @@ TEST_F(Arena, RequestsBeyondTheRegionStop) {
   EXPECT_STOPS(arena_alloc(-1), "assertion \"n>=0\" failed");
 }
 
-TEST_F(Arena, SegmentationFaultsEndWithAMessageAndStatusOne) {
-  EXPECT_STOPS(raise(SIGSEGV), "Segmentation fault");
+// A fault is a crash, not a refusal: the process ends by the signal, so a
+// caller can tell the two apart.
+TEST_F(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        raise(SIGSEGV);
+      },
+      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        *static_cast<volatile int*>(nullptr) = 1;
+      },
+      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
 }
 
 }  // namespace
