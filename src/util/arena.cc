@@ -145,6 +145,10 @@ void arena_free_n(int count, ...) {
   for (int i = count - 1; i >= 0; i--) arena_free(a[i]);
 }
 
+void arena_unwind(int64_t blocks) {
+  while (alloctablec > blocks) arena_free(allocstore + alloctable[alloctablec - 1]);
+}
+
 int64_t arena_allocated() {
   return allocated;
 }

@@ -42,6 +42,10 @@ void arena_release(T*... blocks) {
   arena_free_n(static_cast<int>(sizeof...(T)), static_cast<void*>(blocks)...);
 }
 
+// Releases the most recent blocks until `blocks` remain, last first; for
+// in-process harnesses that resume after a stop unwound past the owners.
+void arena_unwind(int64_t blocks);
+
 // Bytes of the region in use and the highest value that has reached.
 int64_t arena_allocated();
 int64_t arena_peak();
