@@ -45,30 +45,33 @@ int open_regular(const char* path) {
   return fd;
 }
 
-// Reads up to n bytes; returns the count (short only at the end of the file).
-uint64_t read_fully(int fd, const char* path, uint8_t* dst, uint64_t n) {
-  uint64_t got = 0;
-  while (got < n) {
-    const uint64_t want = n - got < io_chunk ? n - got : io_chunk;
-    const ssize_t r = read(fd, dst + got, want);
+// Moves up to n bytes with io(offset, count), which returns what read()
+// or write() does, chunk by chunk and retrying interrupted calls. Returns
+// the count moved: short only when io returns 0. Errors end the run.
+template <class Io>
+uint64_t move_bytes(uint64_t n, const char* path, void (*error)(const char*, int), Io io) {
+  uint64_t done = 0;
+  while (done < n) {
+    const ssize_t r = io(done, n - done < io_chunk ? n - done : io_chunk);
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0) cannot_read(path, errno);
-    if (r == 0) break;
-    got += static_cast<uint64_t>(r);
+    if (r < 0) error(path, errno);
+    if (r <= 0) break;
+    done += static_cast<uint64_t>(r);
   }
-  return got;
+  return done;
+}
+
+uint64_t read_fully(int fd, const char* path, uint8_t* dst, uint64_t n) {
+  return move_bytes(n, path, cannot_read, [&](uint64_t at, uint64_t count) {
+    return read(fd, dst + at, count);
+  });
 }
 
 void write_fully(int fd, const char* path, const uint8_t* src, uint64_t n) {
-  uint64_t put = 0;
-  while (put < n) {
-    const uint64_t want = n - put < io_chunk ? n - put : io_chunk;
-    const ssize_t w = write(fd, src + put, want);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) cannot_write(path, errno);
-    if (w == 0) cannot_write(path, ENOSPC);
-    put += static_cast<uint64_t>(w);
-  }
+  const uint64_t put = move_bytes(n, path, cannot_write, [&](uint64_t at, uint64_t count) {
+    return write(fd, src + at, count);
+  });
+  if (put < n) cannot_write(path, ENOSPC);  // write() took nothing
 }
 
 struct split_path {

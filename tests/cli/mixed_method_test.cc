@@ -127,12 +127,8 @@ TEST(MixedMethod, DamagedContainersFailCleanly) {
   const bytes good = mixed_round_trip(data);
   for (size_t len :
        {size_t{4}, size_t{43}, size_t{44}, size_t{60}, good.size() / 2, good.size() - 1}) {
-    bytes b(good.begin(), good.begin() + static_cast<long>(len));
-    scratch_dir d;
-    write_bytes(d.path("p"), b);
-    run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
-    EXPECT_TRUE(is_refusal(r)) << "truncated to " << len << ": " << r.out;
-    EXPECT_FALSE(exists(d.path("o")));
+    const bytes b(good.begin(), good.begin() + static_cast<long>(len));
+    expect_clean_failure(b, "truncated to " + std::to_string(len));
   }
   for (size_t field = 1; field <= 10; field++) {
     for (uint32_t v : {0u, 1u, 99u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
@@ -170,10 +166,7 @@ TEST(MixedMethod, StreamLengthsBeyondTheirCodedLengthsAreRefused) {
   put_u32(b.data() + 4, n);
   put_u32(b.data() + 8, binary);
   put_u32(b.data() + 16, blocks);
-  scratch_dir d;
-  write_bytes(d.path("p"), b);
-  run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
-  EXPECT_TRUE(is_refusal(r)) << r.out;
+  run_result r = expect_clean_failure(b, "n = 900 MB");
   EXPECT_NE(r.out.find("stream lengths beyond their coded lengths"), std::string::npos) << r.out;
 }
 

@@ -102,7 +102,7 @@ bool is_refusal(const run_result& r) {
          r.out.find("Segmentation fault") == std::string::npos;
 }
 
-void expect_clean_failure(const bytes& archive, const std::string& what) {
+run_result expect_clean_failure(const bytes& archive, const std::string& what) {
   scratch_dir d;
   write_bytes(d.path("packed"), archive);
   write_bytes(d.path("kept"), {1, 2, 3});
@@ -110,6 +110,7 @@ void expect_clean_failure(const bytes& archive, const std::string& what) {
   EXPECT_TRUE(is_refusal(r)) << what << ": status " << r.status << ": " << r.out;
   EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
   EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;  // no temporary left
+  return r;
 }
 
 void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed) {

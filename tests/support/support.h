@@ -51,8 +51,9 @@ bytes cli_round_trip(const std::string& name, const std::string& method_word, co
 bool is_refusal(const run_result& r);
 
 // Decompresses a damaged archive over an existing file and expects a clean
-// refusal, the existing file untouched and no temporary left.
-void expect_clean_failure(const bytes& archive, const std::string& what);
+// refusal, the existing file untouched and no temporary left; returns the
+// run, for its message.
+run_result expect_clean_failure(const bytes& archive, const std::string& what);
 
 // Flips one random byte at or after `from`, `trials` times over, and expects
 // each damaged copy to be refused cleanly.
