@@ -119,6 +119,8 @@ void text_decompress(const char* in, const char* out) {
   if (k2 < 4 || k2 % 2 != 0 || end > m) refuse_damaged(in, "bad coded length");
   if (l1 > most_coded_bits(k1) || l2 > most_coded_bits(k2))
     refuse_damaged(in, "stream lengths beyond their coded lengths");
+  if (l1 > 4 * most_tokens(n) || l2 > most_dictionary_bytes(n))
+    refuse_damaged(in, "stream lengths beyond what the file can have");
   const checksum sum = read_trailer(in, packed, end, m);
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);

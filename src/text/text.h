@@ -22,6 +22,20 @@ constexpr int64_t word_limit = 4'000'000;
 constexpr int64_t distinct_token_limit = 3'355'443;  // of the tokens' hash table
 constexpr int64_t expanded_text_limit = 1'500'000'000;
 
+// What the streams of a text can hold, for decoders (n = the file's length
+// + 1, as in text_forward). escape_spaces at most doubles the bytes;
+// split_tokens puts at most one " \s " (two tokens, four bytes) before a
+// byte, whose own space may end a third token; encode_case at most doubles
+// the tokens, adding four bytes for each marker. So there are at most
+// 2 x (3 x 2n + 2) tokens, and the dictionary holds at most the final
+// text's bytes (5 x 2n + 4 after the split, 3 more per token) and a space.
+constexpr int64_t most_tokens(int64_t n) {
+  return 12 * n + 16;
+}
+constexpr int64_t most_dictionary_bytes(int64_t n) {
+  return 10 * n + 3 * most_tokens(n) + 64;
+}
+
 struct text_state {
   uint8_t* codes = nullptr;  // slots, 4 bytes each; 1024 zero bytes in front
   int64_t codesc = 0;        // number of slots

@@ -131,6 +131,20 @@ TEST(TextMethod, StreamLengthsBeyondTheirCodedLengthsAreRefused) {
   }
 }
 
+// The empty file's archive (n = 1) with longer streams than any one-byte
+// file can have, which its coded lengths could still hold.
+TEST(TextMethod, StreamLengthsBeyondTheFileAreRefused) {
+  const bytes good = text_round_trip({});
+  for (const auto& [l1, l2] : {std::pair{4000u, 5u}, std::pair{8u, 4000u}}) {
+    bytes b = good;
+    put_u32(b.data() + 8, l1);
+    put_u32(b.data() + 12, l2);
+    run_result r = expect_clean_failure(b, "L1 = " + std::to_string(l1));
+    EXPECT_NE(r.out.find("stream lengths beyond what the file can have"), std::string::npos)
+        << r.out;
+  }
+}
+
 TEST(TextMethod, ExtraBytesAfterTheStreamsAreRefused) {
   bytes b = text_round_trip(as_bytes("some words here"));
   b.push_back(0);

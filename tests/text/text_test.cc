@@ -438,3 +438,27 @@ TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
 
 }  // namespace
 }  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// The streams of the texts that make the most tokens and the largest
+// dictionary per byte stay within what decoders allow.
+TEST(TextLimits, StreamsStayWithinTheirBounds) {
+  test::init_runtime();
+  std::string worst;
+  for (int i = 0; i < 2000; i++) worst += i % 3 == 0 ? "A." : i % 3 == 1 ? "\\ " : "  ";
+  for (const std::string& f : {std::string(), std::string("A"), std::string("A.A.A.A"),
+                               std::string(5000, ' '), std::string(5000, '\\'), worst}) {
+    std::string a = " " + f + " ";
+    const auto n = static_cast<int64_t>(f.size()) + 1;
+    text_state t;
+    ASSERT_EQ(text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), n), nullptr);
+    EXPECT_LE(t.codesc, most_tokens(n)) << f.size();
+    EXPECT_LE(t.listc, most_dictionary_bytes(n)) << f.size();
+    text_release_streams(t);
+  }
+}
+
+}  // namespace
+}  // namespace vesk
