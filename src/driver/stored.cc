@@ -22,7 +22,7 @@ using system_buffer = std::unique_ptr<uint8_t, free_deleter>;
 
 system_buffer system_alloc(int64_t n) {
   auto* a = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(n)));
-  check(a != nullptr, "a");
+  if (a == nullptr) fail("Not enough memory for a file of %lld bytes\n", static_cast<long long>(n));
   return system_buffer(a);
 }
 }  // namespace
