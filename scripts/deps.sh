@@ -7,8 +7,8 @@
 # through sudo otherwise; without either it names the missing packages and
 # returns 1.
 
-# What every build needs.
-build_tools=(cmake=cmake ninja=ninja-build g++=g++)
+# What every build needs (xxHash gives the archives' checksum).
+build_tools=(cmake=cmake ninja=ninja-build g++=g++ /usr/include/xxhash.h=libxxhash-dev)
 
 install_missing() {
   local need=() item what

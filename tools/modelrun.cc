@@ -51,7 +51,10 @@ stream prepare(const std::string& model, const std::vector<uint8_t>& file) {
     std::vector<uint8_t> a(file.size() + 2, ' ');
     std::memcpy(a.data() + 1, file.data(), file.size());
     text_state t;
-    text_forward(t, a.data(), n + 1);
+    if (const char* why = text_forward(t, a.data(), n + 1)) {
+      std::fprintf(stderr, "the text method cannot code this file: %s\n", why);
+      std::exit(1);
+    }
     stream s = wrap(t.codes, 4 * t.codesc);
     text_release_streams(t);
     return s;

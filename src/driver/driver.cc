@@ -79,13 +79,16 @@ int run(int argc, const char* const* argv) {
   }
   const char* in = argv[2];
   const char* out = argv[3];
+  install_stop_signals();
   int64_t size = file_size(in);
   if (size < 0) fail("%s not found", in);
-  if (size >= input_limit) fail("File %s must be less than 1.001GB", in);
+  const bool compressing = argv[1][1] == 'c';
+  if (compressing && size >= input_limit) fail("File %s must be less than 1.001GB", in);
+  if (!compressing && size >= archive_limit) fail("File %s must be less than 1.5GB", in);
   arena_init();
   stat_init();
   progress_begin();
-  if (argv[1][1] == 'c') {
+  if (compressing) {
     compress(in, out);
   } else {
     decompress(in, out);

@@ -5,6 +5,7 @@
 //   24 textc  28 periodc  32 mismatchc  36 branchc  40 dispc (entries)
 //   44 ... period, mismatch, record, blocktype, binary, x86, disp, branch,
 //          text: each a 32-bit length L and L coded bytes
+//   ... the checksum trailer (12 bytes, see trailer.h)
 //
 // All fields are 32-bit little-endian. period and mismatch come before
 // record, whose model reads them as context.
@@ -15,6 +16,7 @@
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
+#include "driver/trailer.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "util/arena.h"
@@ -133,13 +135,14 @@ void mixed_compress(const char* in, const char* out) {
   uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
   progress_phase("reading", n);
   read_file(in, input + input_history, static_cast<uint64_t>(n));
+  const uint64_t hash = content_hash(input + input_history, n);
   mixed_streams s;
   progress_phase("parsing", n);
   mixed_parse(input + input_history, n, s);
 
   stream_ref r[streams];
   coding_order(s, r);
-  int64_t cap = header_bytes;
+  int64_t cap = header_bytes + trailer_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
   const int64_t header[11] = {static_cast<int64_t>(method::mixed),
@@ -185,6 +188,9 @@ void mixed_compress(const char* in, const char* out) {
     std::memmove(packed + at + 4, packed + region[w], static_cast<size_t>(coded[w]));
     at += 4 + coded[w];
   }
+  put_trailer(packed + at, hash);
+  at += trailer_bytes;
+  if (at >= archive_limit) fail("%s cannot be compressed: its archive would exceed 1.5GB\n", in);
   progress_phase("writing", at);
   write_file(out, packed, static_cast<uint64_t>(at));
   arena_free(packed);
@@ -226,7 +232,13 @@ void mixed_decompress(const char* in, const char* out) {
       refuse_damaged(in, "bad coded length");
     at = coded_at[w] + coded_len[w];
   }
-  if (at != m) refuse_damaged(in, "bytes after the last stream");
+  const checksum sum = read_trailer(in, packed, at, m);
+  // Every model but the record model codes at least one bit per byte.
+  const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
+                                     x86c,    4 * dispc, branchc, textc};
+  for (int w = 0; w < streams; w++)
+    if (w != s_record && declared[w] > most_coded_bits(coded_len[w]))
+      refuse_damaged(in, "stream lengths beyond their coded lengths");
 
   mixed_streams s;
   mixed_allocate(s, blocktypec, binaryc, recordc, x86_bytes, textc);
@@ -256,7 +268,7 @@ void mixed_decompress(const char* in, const char* out) {
         coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
         run_model(w, s, r[w], k, decompress_dir);
         progress_stream_done();
-        good[w] = !k.overrun && static_cast<int64_t>(coder_length(k)) == coded_len[w];
+        good[w] = decoded_exactly(k, coded_len[w]);
         if (w == s_period) {
           // The record model reads back one period: it must be one it knows.
           for (int64_t i = 0; i < periodc; i++)
@@ -274,6 +286,11 @@ void mixed_decompress(const char* in, const char* out) {
   uint8_t* output = arena_alloc(block_size * blocktypec + 1);
   progress_phase("merging", n);
   if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
+  // The compressor's last block is padded with zeros.
+  for (int64_t i = n; i < block_size * blocktypec; i++)
+    if (output[i] != 0) refuse_damaged(in, "bad length");
+  if (!checksum_matches(sum, output, n))
+    refuse_damaged(in, "the restored file does not match its checksum");
   progress_phase("writing", n);
   write_file(out, output, static_cast<uint64_t>(n));
   arena_free(output);

@@ -4,8 +4,10 @@
 //
 //   0 method (1)   4 n   8 L1   12 L2   16 K1   20 K1 bytes   20+K1 K2   24+K1 K2 bytes
 //
-// All fields are 32-bit little-endian; the file is exactly 24 + K1 + K2 bytes.
+// then the checksum trailer (12 bytes, see trailer.h). All fields are
+// 32-bit little-endian.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +15,7 @@
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
+#include "driver/trailer.h"
 #include "models/model.h"
 #include "text/text.h"
 #include "util/arena.h"
@@ -33,9 +36,9 @@ constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word mo
 constexpr const char* word_codes_name = "word codes";
 constexpr const char* dictionary_name = "dictionary";
 
-}  // namespace
-
-void text_compress(const char* in, const char* out) {
+// Codes the file with the text method, or returns why the method cannot
+// represent it (having released everything and written nothing).
+const char* text_encode(const char* in, const char* out) {
   const int64_t s = file_size(in);
   if (s < 0) fail("%s not found", in);
   if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
@@ -45,16 +48,17 @@ void text_compress(const char* in, const char* out) {
   text[0] = ' ';
   text[s + 1] = ' ';
   const int64_t n = s + 1;
+  const uint64_t hash = content_hash(text + 1, s);
 
   text_state t;
   progress_phase("text transform", s);
-  text_forward(t, text, n);
+  if (const char* why = text_forward(t, text, n)) {
+    arena_free(text);
+    return why;
+  }
   const int64_t l1 = 4 * t.codesc, l2 = t.listc;
-  if (l1 > INT32_MAX || l2 > INT32_MAX)
-    fail("This file cannot be coded by the text method: its streams exceed 2 GB\n");
-
   const int64_t cap1 = coded_capacity(l1), cap2 = coded_capacity(l2);
-  uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2);
+  uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2 + trailer_bytes);
   put_u32(packed, static_cast<uint32_t>(method::text));
   put_u32(packed + 4, static_cast<uint32_t>(n));
   put_u32(packed + 8, static_cast<uint32_t>(l1));
@@ -63,7 +67,7 @@ void text_compress(const char* in, const char* out) {
   // The two streams are coded side by side, the dictionary into a region
   // of its own that is then moved up behind the word stream.
   uint8_t* region2 = packed + 24 + cap1;
-  uint64_t overrun1 = 0, overrun2 = 0;
+  bool fits1 = false, fits2 = false;
   int64_t k1 = 0, k2 = 0;
   const int order[2] = {0, 1};
   progress_coding(s, l1 + l2);
@@ -75,29 +79,48 @@ void text_compress(const char* in, const char* out) {
           coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
           progress_stream(word_codes_name, l1);
           wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
-          overrun1 = k.overrun;
+          fits1 = k.overrun == 0;
           k1 = static_cast<int64_t>(coder_length(k));
         } else {
           coder_init_encode(k, region2, static_cast<size_t>(cap2));
           progress_stream(dictionary_name, l2);
           byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
-          overrun2 = k.overrun;
+          fits2 = k.overrun == 0;
           k2 = static_cast<int64_t>(coder_length(k));
         }
         progress_stream_done();
       },
       std::min(l1, l2) >= parallel_min_bytes);
-  if (overrun1) fail("The coded word stream exceeds its buffer\n");
-  if (overrun2) fail("The coded dictionary stream exceeds its buffer\n");
   put_u32(packed + 16, static_cast<uint32_t>(k1));
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
   std::memmove(packed + 24 + k1, region2, static_cast<size_t>(k2));
 
-  progress_phase("writing", header_bytes + k1 + k2);
-  write_file(out, packed, static_cast<uint64_t>(header_bytes + k1 + k2));
+  const int64_t size = header_bytes + k1 + k2 + trailer_bytes;
+  const char* why = !fits1 || !fits2        ? "its coded streams exceed their buffers"
+                    : size >= archive_limit ? "its archive would exceed 1.5GB"
+                                            : nullptr;
+  if (why == nullptr) {
+    put_trailer(packed + header_bytes + k1 + k2, hash);
+    progress_phase("writing", size);
+    write_file(out, packed, static_cast<uint64_t>(size));
+  }
   arena_free(packed);
   text_release_streams(t);
   arena_free(text);
+  return why;
+}
+
+}  // namespace
+
+void text_compress(const char* in, const char* out) {
+  if (const char* why = text_encode(in, out)) {
+    std::fflush(stdout);
+    progress_clear();
+    std::fprintf(stderr,
+                 "Note: the text method cannot code %s (%s); it is coded with the mixed method\n",
+                 in, why);
+    mixed_compress(in, out);
+  }
 }
 
 void text_decompress(const char* in, const char* out) {
@@ -107,7 +130,9 @@ void text_decompress(const char* in, const char* out) {
   progress_phase("reading", m);
   read_file(in, packed, static_cast<uint64_t>(m));
 
-  // The header is checked field by field before anything is decoded.
+  // The header is checked field by field before anything is decoded; the
+  // declared lengths must fit what their coded lengths can hold before
+  // anything is allocated for them.
   if (m < header_bytes) refuse_damaged(in, "shorter than its header");
   const int64_t n = get_u32(packed + 4);
   const int64_t l1 = get_u32(packed + 8);
@@ -115,10 +140,16 @@ void text_decompress(const char* in, const char* out) {
   const int64_t k1 = get_u32(packed + 16);
   if (n < 1 || n > input_limit) refuse_damaged(in, "bad length");
   if (l1 > INT32_MAX || l1 % 4 != 0) refuse_damaged(in, "bad word stream length");
-  if (l2 > INT32_MAX || l2 < 1) refuse_damaged(in, "bad dictionary length");
+  if (l2 > dictionary_byte_limit || l2 < 1) refuse_damaged(in, "bad dictionary length");
   if (k1 < 4 || k1 % 2 != 0 || k1 > m - header_bytes) refuse_damaged(in, "bad coded length");
   const int64_t k2 = get_u32(packed + 20 + k1);
-  if (k2 < 4 || k2 % 2 != 0 || header_bytes + k1 + k2 != m) refuse_damaged(in, "bad coded length");
+  const int64_t end = header_bytes + k1 + k2;
+  if (k2 < 4 || k2 % 2 != 0 || end > m) refuse_damaged(in, "bad coded length");
+  if (l1 > most_coded_bits(k1) || l2 > most_coded_bits(k2))
+    refuse_damaged(in, "stream lengths beyond their coded lengths");
+  if (l1 > 4 * most_tokens(n) || l2 > most_dictionary_bytes(n))
+    refuse_damaged(in, "stream lengths beyond what the file can have");
+  const checksum sum = read_trailer(in, packed, end, m);
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);
@@ -138,12 +169,12 @@ void text_decompress(const char* in, const char* out) {
           coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
           progress_stream(word_codes_name, l1);
           wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
-          good1 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k1;
+          good1 = decoded_exactly(k, k1);
         } else {
           coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
           progress_stream(dictionary_name, l2);
           byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
-          good2 = !k.overrun && static_cast<int64_t>(coder_length(k)) == k2;
+          good2 = decoded_exactly(k, k2);
         }
         progress_stream_done();
       },
@@ -152,11 +183,15 @@ void text_decompress(const char* in, const char* out) {
   if (!good2) refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
+  const char* why = nullptr;
   progress_phase("text inverse", n - 1);
-  const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text);
-  if (len != n) {
+  const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text, &why);
+  if (why == nullptr && len != n) why = "the restored text has the wrong length";
+  if (why == nullptr && !checksum_matches(sum, text + 1, n - 1))
+    why = "the restored file does not match its checksum";
+  if (why != nullptr) {
     std::free(text);
-    refuse_damaged(in, "the restored text has the wrong length");
+    refuse_damaged(in, why);
   }
   progress_phase("writing", n - 1);
   write_file(out, text + 1, static_cast<uint64_t>(n - 1));

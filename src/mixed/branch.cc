@@ -79,7 +79,9 @@ void branch_encode(mixed_streams& s) {
         e[3] = static_cast<uint8_t>(d);
       }
     }
-    hash_insert(ht, key, 4, static_cast<int32_t>(i));
+    // A full table takes no new targets: their branches stay literals,
+    // which the decoder reads alike.
+    if (!hash_full(ht)) hash_insert(ht, key, 4, static_cast<int32_t>(i));
     targets.push_back(t);
     work[static_cast<size_t>(o++)] = c;
     i++;

@@ -14,4 +14,7 @@ void stat_init();
 
 double log2_fact(int32_t a);
 
+// ln a for a > 0, correctly rounded, computed alike on every x86-64 CPU.
+double log_int(int32_t a);
+
 }  // namespace vesk

@@ -20,10 +20,6 @@ constexpr int64_t codes_prefix = 1024;
 constexpr int64_t list_prefix = 256;
 constexpr int32_t largest_token_table = 4194304;
 
-[[noreturn]] void refuse(const char* why) {
-  fail("This file cannot be coded by the text method: %s\n", why);
-}
-
 int32_t token_table_size(int64_t tokens) {
   int32_t l = 1024;
   while (l < largest_token_table && l < 2 * tokens) l *= 2;
@@ -79,7 +75,7 @@ void apply_order(uint32_t* codes, int64_t codesc, const uint32_t* perm, uint32_t
     if (codes[k] >= lo && codes[k] < hi) codes[k] = lo + inverse[codes[k] - lo];
 }
 
-void text_forward(text_state& t, const uint8_t* a, int64_t n) {
+const char* text_forward(text_state& t, const uint8_t* a, int64_t n) {
   // The three passes, each into a buffer of exactly its size.
   text_buf p1 = escape_spaces(a, n);
   text_buf p2 = split_tokens(p1.a, p1.n);
@@ -90,7 +86,10 @@ void text_forward(text_state& t, const uint8_t* a, int64_t n) {
   // Every token is followed by one space.
   int64_t tokens = 0;
   for (int64_t i = 1; i <= tok.n; i++) tokens += tok.a[i] == ' ';
-  if (4 * tokens >= (int64_t{1} << 31)) refuse("too many words for 32-bit stream lengths");
+  if (4 * tokens >= (int64_t{1} << 31)) {
+    text_release(tok);
+    return "too many words for 32-bit stream lengths";
+  }
 
   const int64_t words_cap = std::min(tokens, word_limit) + 2;
   const int64_t list_cap = std::min(tok.n + 2, dictionary_byte_limit) + 8;
@@ -106,24 +105,34 @@ void text_forward(text_state& t, const uint8_t* a, int64_t n) {
 
   // Number the distinct tokens in order of first appearance. The table
   // knows tokens only by their 64-bit hashes: a hit is checked against the
-  // stored word, so two words with one hash cannot silently merge.
+  // stored word, so two words with one hash cannot silently merge. The
+  // limits are the method's: after a new word, listc < 50000000 and
+  // list2c < 4000000, and the tokens' table holds fewer than 3355443 words.
   hash_table ht;
   hash_create(ht, token_table_size(tokens));
   int64_t listc = 0, list2c = 0, codesc = 0;
   int64_t prev = 0;
+  const char* why = nullptr;
   for (int64_t i = 1; i <= tok.n; i++) {
     if (tok.a[i] != ' ') continue;
     const uint8_t* word = tok.a + prev + 1;
     const int64_t len = i - prev - 1;
-    // The table holds fewer than 3355443 words; refuse a new one past that.
-    if (ht.count + 1 >= distinct_token_limit && hash_find(ht, word, static_cast<size_t>(len)) < 0)
-      refuse("more than 3355442 distinct words");
+    if (ht.count + 1 >= distinct_token_limit && hash_find(ht, word, static_cast<size_t>(len)) < 0) {
+      why = "more than 3355442 distinct words";
+      break;
+    }
     int32_t r = hash_insert(ht, word, static_cast<size_t>(len), ht.count);
     uint32_t w;
     if (r >= 0) {
       w = static_cast<uint32_t>(r);
-      if (listc + len + 2 >= dictionary_byte_limit) refuse("its dictionary exceeds 50000000 bytes");
-      if (list2c + 2 >= word_limit) refuse("more than 4000000 distinct words");
+      if (listc + len + 1 >= dictionary_byte_limit) {
+        why = "a dictionary of 50000000 bytes or more";
+        break;
+      }
+      if (list2c + 1 >= word_limit) {
+        why = "4000000 distinct words or more";
+        break;
+      }
       list2[list2c++] = listc;
       std::memcpy(list + listc, tok.a + prev, static_cast<size_t>(len + 1));
       listc += len + 1;
@@ -131,18 +140,24 @@ void text_forward(text_state& t, const uint8_t* a, int64_t n) {
       w = static_cast<uint32_t>(~r);
       const int64_t start = list2[w] + 1;
       const int64_t end = w + 1 < list2c ? list2[w + 1] : listc;
-      if (end - start != len || std::memcmp(list + start, word, static_cast<size_t>(len)) != 0)
-        fail("Two different words share a 64-bit hash; the text method cannot code this file\n");
+      if (end - start != len || std::memcmp(list + start, word, static_cast<size_t>(len)) != 0) {
+        why = "two different words share a 64-bit hash";
+        break;
+      }
     }
     codes[codesc++] = w;
     counts[w]++;
     prev = i;
   }
-  list2[list2c] = listc;
-  list[listc++] = ' ';
   hash_free(ht);
   text_release(tok);
-  if (list2c >= tier2_end + tier_word_limit) refuse("more than 1016511 distinct words");
+  if (why == nullptr && list2c >= tier2_end + tier_word_limit) why = "more than 1016511 distinct words";
+  if (why != nullptr) {
+    arena_release(codes_block, list_block, list2, counts);
+    return why;
+  }
+  list2[list2c] = listc;
+  list[listc++] = ' ';
 
   // Rank by descending count; ties keep the order of first appearance.
   auto* records = reinterpret_cast<uint32_t*>(arena_alloc(8 * list2c));
@@ -195,6 +210,7 @@ void text_forward(text_state& t, const uint8_t* a, int64_t n) {
   t.list = list;
   t.listc = listc;
   t.list2c = list2c;
+  return nullptr;
 }
 
 void text_release_streams(text_state& t) {
@@ -203,7 +219,9 @@ void text_release_streams(text_state& t) {
 }
 
 int64_t text_inverse(const uint8_t* codes, int64_t codesc, const uint8_t* list, int64_t listc,
-                     uint8_t** out) {
+                     uint8_t** out, const char** why) {
+  *out = nullptr;
+  *why = nullptr;
   // Word k spans list[list2[k]] .. list[list2[k+1]] exclusive, its leading
   // space included; the last space closes the last word.
   std::vector<int64_t> list2;
@@ -215,13 +233,20 @@ int64_t text_inverse(const uint8_t* codes, int64_t codesc, const uint8_t* list, 
   int64_t expanded = 0;
   for (int64_t k = 0; k < codesc; k++) {
     uint32_t c;
-    if (!slot_code(get_u32(codes + 4 * k), &c) || c >= code_limit)
-      fail("Corrupt text stream: a malformed word code\n");
-    if (static_cast<int64_t>(c) >= list2c)
-      fail("Corrupt text stream: a word code beyond the dictionary\n");
+    if (!slot_code(get_u32(codes + 4 * k), &c) || c >= code_limit) {
+      *why = "a malformed word code";
+      return -1;
+    }
+    if (static_cast<int64_t>(c) >= list2c) {
+      *why = "a word code beyond the dictionary";
+      return -1;
+    }
     index[static_cast<size_t>(k)] = c;
     expanded += list2[c + 1] - list2[c];
-    if (expanded >= expanded_text_limit) fail("Corrupt text stream: the text grows too large\n");
+    if (expanded >= expanded_text_limit) {
+      *why = "the text grows too large";
+      return -1;
+    }
   }
 
   text_buf t = text_alloc(expanded);

@@ -41,13 +41,16 @@ void fill_guard(uint8_t* zone) {
   for (int64_t i = 0; i < guard_words; i++) w[i] = arena_guard_word;
 }
 
-void on_segfault(int) {
+// A fault is a crash, never a clean refusal: the partial output goes, and
+// the process ends by the same signal so that the caller sees a crash.
+void on_segfault(int sig) {
   progress_abandon_in_signal();
   static const char msg[] = "Segmentation fault\n";
   ssize_t r = write(STDOUT_FILENO, msg, sizeof msg - 1);
   (void)r;
   remove_pending_output();
-  _exit(exit_failure);
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered when the handler returns, or the faulting access repeats
 }
 
 void install_segfault_handler() {
@@ -163,6 +166,11 @@ void arena_free_n(int count, ...) {
   va_end(args);
   for (int i = 0; i < count; i++) check(a[i] != nullptr, "a[i]");
   for (int i = count - 1; i >= 0; i--) arena_free(a[i]);
+}
+
+void arena_unwind(int64_t blocks) {
+  arena_region& r = *current;
+  while (r.alloctablec > blocks) arena_free(r.allocstore + r.alloctable[r.alloctablec - 1]);
 }
 
 int64_t arena_allocated() {

@@ -53,6 +53,11 @@ void arena_release(T*... blocks) {
   arena_free_n(static_cast<int>(sizeof...(T)), static_cast<void*>(blocks)...);
 }
 
+// Releases the calling thread's most recent blocks until `blocks` remain,
+// last first; for in-process harnesses that resume after a stop unwound
+// past the owners.
+void arena_unwind(int64_t blocks);
+
 // Bytes of the calling thread's region in use and the highest value that
 // has reached.
 int64_t arena_allocated();

@@ -1,63 +1,222 @@
 #include "util/files.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
 
 #include "util/fail.h"
 
 namespace vesk {
 
-int64_t file_size(const char* path) {
-  FILE* fp = std::fopen(path, "rb");
-  if (fp == nullptr) return -1;
+namespace {
+
+// One read() or write() moves at most this much (Linux moves at most
+// 0x7ffff000 bytes per call anyway).
+constexpr uint64_t io_chunk = uint64_t{1} << 30;
+constexpr int most_link_hops = 40;  // the kernel's own limit
+constexpr const char* partial_tag = ".vesk-partial-";
+constexpr int random_chars = 6;
+
+[[noreturn]] void cannot_read(const char* path, int err) {
+  fail("Cannot read %s: %s\n", path, std::strerror(err));
+}
+
+[[noreturn]] void cannot_write(const char* path, int err) {
+  fail("Cannot write %s: %s\n", path, std::strerror(err));
+}
+
+// Opens a regular file for reading without blocking on a FIFO that took
+// its place since it was looked at.
+int open_regular(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) cannot_read(path, errno);
   struct stat st;
-  int64_t size = -1;
-  if (fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
-  std::fclose(fp);
-  return size;
+  if (fstat(fd, &st) != 0) cannot_read(path, errno);
+  if (!S_ISREG(st.st_mode)) fail("%s is not a regular file\n", path);
+  return fd;
+}
+
+// Moves up to n bytes with io(offset, count), which returns what read()
+// or write() does, chunk by chunk and retrying interrupted calls. Returns
+// the count moved: short only when io returns 0. Errors end the run.
+template <class Io>
+uint64_t move_bytes(uint64_t n, const char* path, void (*error)(const char*, int), Io io) {
+  uint64_t done = 0;
+  while (done < n) {
+    const ssize_t r = io(done, n - done < io_chunk ? n - done : io_chunk);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) error(path, errno);
+    if (r <= 0) break;
+    done += static_cast<uint64_t>(r);
+  }
+  return done;
+}
+
+uint64_t read_fully(int fd, const char* path, uint8_t* dst, uint64_t n) {
+  return move_bytes(n, path, cannot_read, [&](uint64_t at, uint64_t count) {
+    return read(fd, dst + at, count);
+  });
+}
+
+void write_fully(int fd, const char* path, const uint8_t* src, uint64_t n) {
+  const uint64_t put = move_bytes(n, path, cannot_write, [&](uint64_t at, uint64_t count) {
+    return write(fd, src + at, count);
+  });
+  if (put < n) cannot_write(path, ENOSPC);  // write() took nothing
+}
+
+struct split_path {
+  std::string dir, base;
+};
+
+split_path split(const std::string& p) {
+  const size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return {".", p};
+  return {slash == 0 ? "/" : p.substr(0, slash), p.substr(slash + 1)};
+}
+
+// Follows a chain of symlinks to the name it ends at (which need not exist).
+std::string final_name(const char* path) {
+  std::string p = path;
+  for (int hops = 0;; hops++) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    if (hops == most_link_hops) cannot_write(path, ELOOP);
+    std::string target(static_cast<size_t>(PATH_MAX), '\0');
+    const ssize_t len = readlink(p.c_str(), target.data(), target.size());
+    if (len < 0) cannot_write(path, errno);
+    target.resize(static_cast<size_t>(len));
+    p = target[0] == '/' ? target : split(p).dir + "/" + target;
+  }
+}
+
+// "<base>.vesk-partial-XXXXXX", base shortened so that the whole fits in
+// name_max bytes.
+std::string partial_name(const std::string& base, long name_max) {
+  const size_t tail = std::strlen(partial_tag) + random_chars;
+  const size_t keep = name_max > static_cast<long>(tail) ? static_cast<size_t>(name_max) - tail : 0;
+  std::string name = base.substr(0, keep) + partial_tag;
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  uint8_t r[random_chars] = {};
+  if (getrandom(r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) {
+    const auto v = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15 ^ static_cast<uint64_t>(clock());
+    for (int i = 0; i < random_chars; i++) r[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  for (uint8_t c : r) name += alphabet[c % (sizeof alphabet - 1)];
+  return name;
+}
+
+// Writes straight into an existing output that is not a regular file.
+void write_in_place(const char* path, const uint8_t* src, uint64_t n) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) cannot_write(path, errno);
+  write_fully(fd, path, src, n);
+  if (close(fd) != 0) cannot_write(path, errno);
+}
+
+}  // namespace
+
+int64_t file_size(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return -1;
+    cannot_read(path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) fail("%s is not a regular file\n", path);
+  return st.st_size;
 }
 
 uint64_t read_file(const char* path, uint8_t* dst, uint64_t n) {
-  FILE* fp = std::fopen(path, "rb");
-  check(fp != nullptr, "fp!=NULL");
-  uint64_t length = n == 0 ? 0 : std::fread(dst, 1, n, fp);
-  check(length == n, "length==n");
-  // The buffer was sized from an earlier file_size: a file that grew since
-  // would be stored truncated without a word, so refuse it.
-  check(std::fgetc(fp) == EOF, "file unchanged while read");
-  std::fclose(fp);
+  const int fd = open_regular(path);
+  const uint64_t length = read_fully(fd, path, dst, n);
+  // The buffer was sized from an earlier file_size: a file that shrank or
+  // grew since would be coded wrongly, so refuse it.
+  uint8_t more;
+  if (length != n || read_fully(fd, path, &more, 1) != 0)
+    fail("Cannot read %s: it changed while it was read\n", path);
+  close(fd);
   return n;
 }
 
 uint64_t read_file_prefix(const char* path, uint8_t* dst, uint64_t n) {
-  FILE* fp = std::fopen(path, "rb");
-  check(fp != nullptr, "fp!=NULL");
-  uint64_t length = n == 0 ? 0 : std::fread(dst, 1, n, fp);
-  std::fclose(fp);
+  const int fd = open_regular(path);
+  const uint64_t length = read_fully(fd, path, dst, n);
+  close(fd);
   return length;
 }
 
+bool is_device_directory(const char* dir) {
+  char* real = realpath(dir, nullptr);
+  if (real == nullptr) return false;
+  const std::string r = real;
+  std::free(real);
+  const auto under = [&](const std::string& top) {
+    return r == top || r.compare(0, top.size() + 1, top + "/") == 0;
+  };
+  return under("/dev") && !under("/dev/shm");
+}
+
 uint64_t write_file(const char* path, const uint8_t* src, uint64_t n) {
-  std::string tmp = std::string(path) + ".vesk-XXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) fail("Cannot write %s\n", path);
-  set_pending_output(tmp.c_str());
-  // mkstemp creates the file 0600; give it the mode a plain create would.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  FILE* fp = fdopen(fd, "wb");
-  check(fp != nullptr, "fp!=NULL");
-  uint64_t length = n == 0 ? 0 : std::fwrite(src, 1, n, fp);
-  check(length == n, "length==n");
-  check(std::fflush(fp) == 0 && fsync(fd) == 0, "output flushed");
-  check(std::fclose(fp) == 0, "output closed");
-  if (std::rename(tmp.c_str(), path) != 0) fail("Cannot write %s\n", path);
-  set_pending_output(nullptr);
+  // Messages printed so far come before anything written to a terminal or
+  // a pipe.
+  std::fflush(stdout);
+  struct stat st;
+  const bool present = stat(path, &st) == 0;
+  if (present && S_ISDIR(st.st_mode)) cannot_write(path, EISDIR);
+  if (present && !S_ISREG(st.st_mode)) {
+    write_in_place(path, src, n);
+    return n;
+  }
+  const std::string target = final_name(path);
+  struct stat tst;
+  if (present && lstat(target.c_str(), &tst) != 0) {
+    // A regular file reached through a link that names no path (a file
+    // already deleted, seen through /proc/self/fd): only in place works.
+    write_in_place(path, src, n);
+    return n;
+  }
+  const split_path where = split(target);
+  if (where.base.empty()) cannot_write(path, EISDIR);
+  if (is_device_directory(where.dir.c_str()))
+    fail("Cannot write %s: vesk creates no files in /dev\n", path);
+  const int dir = open(where.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) cannot_write(path, errno);
+  long name_max = fpathconf(dir, _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+
+  int fd = -1;
+  std::string name;
+  {
+    stop_signals_blocked blocked;
+    for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
+      name = partial_name(where.base, name_max);
+      fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) cannot_write(path, errno);
+    set_pending_output(dir, name.c_str());
+  }
+  // Replacing a file keeps its permission bits; a new one gets what a plain
+  // create gives (0666 less the umask).
+  if (present) fchmod(fd, st.st_mode & 07777);
+  write_fully(fd, path, src, n);
+  if (fsync(fd) != 0) cannot_write(path, errno);
+  if (close(fd) != 0) cannot_write(path, errno);
+  {
+    stop_signals_blocked blocked;
+    if (renameat(dir, name.c_str(), dir, where.base.c_str()) != 0) cannot_write(path, errno);
+    clear_pending_output();
+  }
+  close(dir);
   return n;
 }
 

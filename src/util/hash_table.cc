@@ -1,6 +1,9 @@
 #include "util/hash_table.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "util/fail.h"
 #include "util/fasthash.h"
@@ -15,7 +18,7 @@ void hash_create(hash_table& ht, int32_t l) {
   ht.size = static_cast<int32_t>(1.3 * l);
   ht.mask = l - 1;
   ht.a = static_cast<hash_entry*>(std::calloc(static_cast<size_t>(ht.size), sizeof(hash_entry)));
-  check(ht.a != nullptr, "ht->a!=NULL");
+  if (ht.a == nullptr) fail("Not enough memory for a hash table\n");
   ht.allocated = 1;
 }
 
@@ -24,6 +27,26 @@ void hash_free(hash_table& ht) {
   std::free(ht.a);
   ht = hash_table{};
 }
+
+namespace {
+
+// The overflow area is full (keys crafted to share their primary entries
+// can fill it long before the table holds its most keys): double it.
+// Entries keep their indices, so every chain stays as it is. Returns the
+// first new entry.
+int32_t grow_overflow(hash_table& ht) {
+  const int64_t old_size = ht.size;
+  const int64_t size = std::min<int64_t>(old_size + (old_size - ht.l) + 1024, INT32_MAX);
+  check(size > old_size, "ht->size<INT32_MAX");
+  auto* a = static_cast<hash_entry*>(std::realloc(ht.a, static_cast<size_t>(size) * sizeof(hash_entry)));
+  if (a == nullptr) fail("Not enough memory for a hash table\n");
+  std::memset(a + old_size, 0, static_cast<size_t>(size - old_size) * sizeof(hash_entry));
+  ht.a = a;
+  ht.size = static_cast<int32_t>(size);
+  return static_cast<int32_t>(old_size);
+}
+
+}  // namespace
 
 int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value) {
   const uint64_t h = fasthash64(bytes, len);
@@ -42,7 +65,7 @@ int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value
         if (k == ht.size) {
           k = ht.l;
           while (k < s && ht.a[k].key != 0) k++;
-          check(k < s, "flag2");  // the overflow area is full
+          if (k == s) k = grow_overflow(ht);
         }
         ht.lc = k;
         break;
@@ -59,6 +82,10 @@ int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value
   ht.count++;
   check(ht.count < static_cast<int32_t>(0.8 * ht.l), "ht->count<(int)(.8*ht->l)");
   return value;
+}
+
+bool hash_full(const hash_table& ht) {
+  return ht.count + 1 >= static_cast<int32_t>(0.8 * ht.l);
 }
 
 int32_t hash_find(const hash_table& ht, const void* bytes, size_t len) {

@@ -212,6 +212,13 @@ void progress_end() {
   clear_line();
 }
 
+void progress_clear() {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  clear_line();
+}
+
 void progress_abandon() {
   display& d = the_display();
   if (!d.running) return;

@@ -49,6 +49,10 @@ void progress_stream_done();
 // Stops the display and clears its line.
 void progress_end();
 
+// Clears the line before a message on standard error; the display draws
+// it again at its next turn.
+void progress_clear();
+
 // Clears the line before a failure message and keeps the display off; the
 // process is about to end. progress_abandon_in_signal is async-signal-safe.
 void progress_abandon();

@@ -106,7 +106,9 @@ TEST(MixedMethod, ContainerLayout) {
     EXPECT_EQ(l % 2, 0u);
     at += 4 + l;
   }
-  EXPECT_EQ(at, packed.size());
+  EXPECT_EQ(at + 12, packed.size());  // the checksum trailer follows
+  EXPECT_EQ(std::string(packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(at) + 4),
+            "XXH3");
 }
 
 TEST(MixedMethod, EmptyFile) {
@@ -115,7 +117,7 @@ TEST(MixedMethod, EmptyFile) {
     uint32_t v = get_u32(packed.data() + 4 * f);
     EXPECT_EQ(v, f == 8 ? 1u : 0u) << "field " << f;  // only mismatchc is 1
   }
-  EXPECT_EQ(packed.size(), 44u + 9 * (4 + 4));
+  EXPECT_EQ(packed.size(), 44u + 9 * (4 + 4) + 12);
 }
 
 TEST(MixedMethod, DamagedContainersFailCleanly) {
@@ -125,21 +127,60 @@ TEST(MixedMethod, DamagedContainersFailCleanly) {
   const bytes good = mixed_round_trip(data);
   for (size_t len :
        {size_t{4}, size_t{43}, size_t{44}, size_t{60}, good.size() / 2, good.size() - 1}) {
-    bytes b(good.begin(), good.begin() + static_cast<long>(len));
-    scratch_dir d;
-    write_bytes(d.path("p"), b);
-    run_result r = run_vesk({"-d", d.path("p"), d.path("o")});
-    EXPECT_EQ(r.status, 1) << "truncated to " << len << ": " << r.out;
-    EXPECT_FALSE(exists(d.path("o")));
+    const bytes b(good.begin(), good.begin() + static_cast<long>(len));
+    expect_clean_failure(b, "truncated to " + std::to_string(len));
   }
   for (size_t field = 1; field <= 10; field++) {
     for (uint32_t v : {0u, 1u, 99u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
       bytes b = good;
+      if (get_u32(b.data() + 4 * field) == v) continue;  // no change
       put_u32(b.data() + 4 * field, v);
       expect_clean_failure(b, "field " + std::to_string(field) + " = " + std::to_string(v));
     }
   }
   expect_flips_fail_cleanly(good, 44, 30, 3);  // bytes flipped in the coded streams
+}
+
+// Every cut and two flips of every byte of a small archive whose file has a
+// text, a binary and an x86 block (with calls, so the branch streams are
+// not empty).
+TEST(MixedMethod, EveryDamageOfASmallArchiveIsRefused) {
+  bytes original = text_sample(100, 8);
+  const bytes noise = random_bytes(100, 9);
+  original.insert(original.end(), noise.begin(), noise.end());
+  for (int i = 0; i < 10; i++) {
+    const uint8_t code[] = {0x48, 0x89, 0xE5, 0xE8, static_cast<uint8_t>(i * 16), 0x10, 0, 0, 0x90, 0x90};
+    original.insert(original.end(), std::begin(code), std::end(code));
+  }
+  const bytes packed = mixed_round_trip(original);
+  EXPECT_EQ(get_u32(packed.data() + 16), 3u);  // three blocks
+  EXPECT_GT(get_u32(packed.data() + 36), 0u);  // branch codes
+  expect_all_damage_refused(packed, original);
+}
+
+// A tiny archive whose header claims a file of 900 MB, with consistent
+// stream lengths, is refused before anything is allocated for them.
+TEST(MixedMethod, StreamLengthsBeyondTheirCodedLengthsAreRefused) {
+  bytes b = mixed_round_trip({});
+  const uint32_t n = 900'000'000, blocks = n / 100, binary = n;
+  put_u32(b.data() + 4, n);
+  put_u32(b.data() + 8, binary);
+  put_u32(b.data() + 16, blocks);
+  run_result r = expect_clean_failure(b, "n = 900 MB");
+  EXPECT_NE(r.out.find("stream lengths beyond their coded lengths"), std::string::npos) << r.out;
+}
+
+// A lowered n made the last block's tail vanish unnoticed; the checksum,
+// and the last block's zero padding, catch it.
+TEST(MixedMethod, LoweredLengthIsRefused) {
+  const bytes good = mixed_round_trip(random_bytes(250, 10));
+  for (uint32_t less : {1u, 2u, 49u}) {
+    bytes b = good;
+    put_u32(b.data() + 4, 250 - less);
+    expect_clean_failure(b, "n lowered by " + std::to_string(less));
+    b.resize(b.size() - 12);  // without the checksum the padding still tells
+    expect_clean_failure(b, "n lowered by " + std::to_string(less) + ", no trailer");
+  }
 }
 
 }  // namespace

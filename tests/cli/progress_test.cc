@@ -161,7 +161,7 @@ TEST(TerminalProgress, AFailureMessageStartsOnACleanLine) {
   const terminal_tail t = parse_tail(r.out.substr(first.size()));
   check_lines(t);
   EXPECT_TRUE(t.cleared) << r.out;
-  EXPECT_EQ(t.after, "Cannot write " + d.path("missing/out") + "\r\n");
+  EXPECT_EQ(t.after, "Cannot write " + d.path("missing/out") + ": No such file or directory\r\n");
 }
 
 TEST(TerminalProgress, ShortRunOnATerminalShowsNothing) {

@@ -7,6 +7,7 @@
 
 #include "support/support.h"
 #include "util/arena.h"
+#include "util/fasthash.h"
 
 namespace vesk::test {
 namespace {
@@ -254,6 +255,33 @@ TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
   parsed p(c.block);
   EXPECT_EQ(p.s.branchc, 3);
   EXPECT_EQ(p.restored(), c.block);
+}
+
+// 450 branch targets whose hashes share the low bits of the target table
+// (1024 entries for a stream this short, whose overflow area starts with
+// 307): the overflow area grows.
+TEST(BranchTransform, CraftedTargetCollisionsAreAccepted) {
+  std::vector<uint32_t> targets;
+  const uint64_t want = fasthash_u32(1000) & 1023;
+  for (uint32_t t = 1000; targets.size() < 450; t++)
+    if ((fasthash_u32(t) & 1023) == want) targets.push_back(t);
+  // Blocks of two x86 pairs, 19 calls and a pad byte.
+  bytes data;
+  for (size_t i = 0; i < targets.size(); i++) {
+    if (i % 19 == 0) {
+      if (i > 0) data.push_back(0x90);
+      for (int c : {0x48, 0x89, 0x48, 0x89}) data.push_back(static_cast<uint8_t>(c));
+    }
+    const uint32_t d = targets[i] - static_cast<uint32_t>(data.size()) - 1;
+    data.push_back(0xE8);
+    for (int b = 0; b < 4; b++) data.push_back(static_cast<uint8_t>(d >> (8 * b)));
+  }
+  data.resize((data.size() + 99) / 100 * 100, 0x90);
+  parsed p(data);
+  for (uint8_t t : p.types()) ASSERT_EQ(t, block_x86);
+  EXPECT_EQ(p.s.branchc, 450);
+  EXPECT_EQ(p.s.dispc, 450);
+  EXPECT_EQ(p.restored(), data);
 }
 
 TEST(MixedInverse, RoundTripsEverything) {

@@ -27,7 +27,7 @@ bytes codes_of(const bytes& text) {
   bytes a(text.size() + 2, ' ');
   std::copy(text.begin(), text.end(), a.begin() + 1);
   text_state t;
-  text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1);
+  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
   bytes codes(t.codes, t.codes + 4 * t.codesc);
   text_release_streams(t);
   return codes;

@@ -33,8 +33,12 @@ struct run_result {
 // Runs the built vesk binary with the given arguments.
 run_result run_vesk(const std::vector<std::string>& args);
 
-// A shell command line that runs the built vesk binary (arguments quoted).
+// A shell command line that runs the built vesk binary (arguments quoted),
+// for tests that add redirections or a time limit.
 std::string vesk_command(const std::vector<std::string>& args);
+
+// Runs a shell command; standard output and standard error are collected.
+run_result run_shell(const std::string& command);
 
 // Runs a shell command with no standard input and its standard output and
 // standard error kept apart.
@@ -49,14 +53,26 @@ split_result run_split(const std::string& command);
 // restored bytes; returns the compressed file.
 bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data);
 
-// Decompresses a damaged archive over an existing file: the run either
-// fails cleanly (status 1, the existing file untouched, no temporary left)
-// or, for damage the format cannot see, finishes.
-void expect_clean_failure(const bytes& archive, const std::string& what);
+// A clean refusal of a damaged or foreign compressed file: status 1 and
+// one of the refusal messages; a crash, a signal, an internal check or any
+// other message is not one.
+bool is_refusal(const run_result& r);
+
+// Decompresses a damaged archive over an existing file and expects a clean
+// refusal, the existing file untouched and no temporary left; returns the
+// run, for its message.
+run_result expect_clean_failure(const bytes& archive, const std::string& what);
 
 // Flips one random byte at or after `from`, `trials` times over, and expects
-// each damaged copy to fail cleanly or finish.
+// each damaged copy to be refused cleanly.
 void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed);
+
+// Every truncation of a text or mixed archive (of `original`) and two flips
+// of every byte (one bit, and all eight) are refused with no output left,
+// except what is not damage: the archive cut to just before its 12-byte
+// checksum trailer is an archive without one and restores `original`; a
+// text archive whose method word 1 becomes 0 is a valid stored file.
+void expect_all_damage_refused(const bytes& archive, const bytes& original);
 
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();

@@ -13,7 +13,9 @@
 #include "text/partition.h"
 #include "text/passes.h"
 #include "text/sort.h"
+#include "util/arena.h"
 #include "util/bytes.h"
+#include "util/fasthash.h"
 #include "util/hash_table.h"
 
 namespace vesk {
@@ -96,8 +98,11 @@ streams forward(const std::string& file) {
   test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
-  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
-               static_cast<int64_t>(file.size()) + 1);
+  if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
+                                     static_cast<int64_t>(file.size()) + 1)) {
+    ADD_FAILURE() << why;
+    return {};
+  }
   streams s;
   s.listc = t.listc;
   std::string word;
@@ -127,10 +132,15 @@ std::string round_trip(const std::string& file) {
   test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
-  text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
-               static_cast<int64_t>(file.size()) + 1);
+  if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
+                                     static_cast<int64_t>(file.size()) + 1)) {
+    ADD_FAILURE() << why;
+    return {};
+  }
   uint8_t* out = nullptr;
-  int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out);
+  const char* why = nullptr;
+  int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out, &why);
+  EXPECT_EQ(why, nullptr);
   std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
   EXPECT_EQ(out[0], ' ');
   EXPECT_EQ(out[n], ' ');
@@ -280,33 +290,28 @@ TEST(TextTransform, TiersAndCodes) {
 TEST(TextTransform, InverseRejectsBadStreams) {
   test::init_runtime();
   const uint8_t list[] = {' ', '\\', 's', ' ', 'a', ' ', 'b', ' '};  // \s, a, b
-  auto inverse = [&](std::vector<uint32_t> slots) {
+  auto inverse = [&](std::vector<uint32_t> slots, std::string* why) {
     std::vector<uint8_t> c(4 * slots.size() + 4);
     for (size_t i = 0; i < slots.size(); i++) put_u32(&c[4 * i], slots[i]);
     uint8_t* out = nullptr;
-    int64_t n = text_inverse(c.data(), static_cast<int64_t>(slots.size()), list, 8, &out);
+    const char* reason = nullptr;
+    int64_t n = text_inverse(c.data(), static_cast<int64_t>(slots.size()), list, 8, &out, &reason);
+    *why = reason == nullptr ? "" : reason;
+    if (reason != nullptr) {
+      EXPECT_EQ(out, nullptr);
+    }
     std::free(out);
     return n;
   };
-  EXPECT_EQ(inverse({0, 1, 2, 1}), 6);  // " a b a"
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        inverse({0, 3});
-      },
-      testing::ExitedWithCode(1), "beyond the dictionary");
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        inverse({0x100});
-      },
-      testing::ExitedWithCode(1), "malformed");
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        inverse({0x80});
-      },
-      testing::ExitedWithCode(1), "beyond the dictionary");
+  std::string why;
+  EXPECT_EQ(inverse({0, 1, 2, 1}, &why), 6);  // " a b a"
+  EXPECT_EQ(why, "");
+  EXPECT_EQ(inverse({0, 3}, &why), -1);
+  EXPECT_EQ(why, "a word code beyond the dictionary");
+  EXPECT_EQ(inverse({0x100}, &why), -1);
+  EXPECT_EQ(why, "a malformed word code");
+  EXPECT_EQ(inverse({0x80}, &why), -1);
+  EXPECT_EQ(why, "a word code beyond the dictionary");
 }
 
 TEST(HashTable, InsertAndChains) {
@@ -327,29 +332,132 @@ TEST(HashTable, InsertAndChains) {
   hash_free(ht);
 }
 
+// Keys whose hashes share their low bits all land in the overflow area; it
+// grows instead of running out.
+std::vector<std::string> colliding_words(int count, uint64_t mask) {
+  std::vector<std::string> words;
+  uint64_t want = 0;
+  for (int i = 0; static_cast<int>(words.size()) < count; i++) {
+    std::string w;  // letters only: one token each
+    for (int v = i;; v /= 26) {
+      w += static_cast<char>('a' + v % 26);
+      if (v < 26) break;
+    }
+    const uint64_t low = fasthash64(w.data(), w.size()) & mask;
+    if (i == 0) want = low;
+    if (low == want) words.push_back(w);
+  }
+  return words;
+}
+
+TEST(HashTable, CollidingKeysGrowTheOverflowArea) {
+  hash_table ht;
+  hash_create(ht, 1024);
+  const int32_t size = ht.size;  // 1331: room for 307 keys beyond the primary entries
+  // (int)(0.8 x 1024) - 1 = 818 keys, the most the table holds.
+  const std::vector<std::string> words = colliding_words(818, 1023);
+  for (int i = 0; i < 818; i++)
+    ASSERT_EQ(hash_insert(ht, words[i].data(), words[i].size(), i), i) << i;
+  EXPECT_GT(ht.size, size);
+  for (int i = 0; i < 818; i++) {
+    EXPECT_EQ(hash_find(ht, words[i].data(), words[i].size()), i);
+    EXPECT_EQ(hash_insert(ht, words[i].data(), words[i].size(), 5), ~i);
+  }
+  EXPECT_TRUE(hash_full(ht));
+  hash_free(ht);
+}
+
+// A text of 400 distinct words whose hashes share the low bits of the
+// tokens' table (1024 entries for a text this short).
+TEST(TextTransform, CraftedHashCollisionsAreAccepted) {
+  std::string s;
+  for (const std::string& w : colliding_words(400, 1023)) s += w + " ";
+  EXPECT_EQ(round_trip(s), s);
+}
+
 }  // namespace
 }  // namespace vesk
 
 namespace vesk {
 namespace {
 
-TEST(TextLimits, DictionaryOverFiftyMillionBytesIsRefused) {
-  test::init_runtime();
-  // 520,000 distinct words of 100 letters: a dictionary of 52.5 MB.
+// n distinct words of `len` letters (plus the empty word the text's end
+// makes), as a text a[0] .. a[n] for text_forward.
+std::string distinct_words(int64_t count, int len) {
   std::string a = " ";
-  a.reserve(53'000'000);
+  a.reserve(static_cast<size_t>(count * (len + 1) + 2));
   std::mt19937_64 g(1);
-  for (int w = 0; w < 520'000; w++) {
-    for (int i = 0; i < 100; i++) a += static_cast<char>('a' + g() % 26);
+  for (int64_t w = 0; w < count; w++) {
+    for (int i = 0; i < len; i++) a += static_cast<char>('a' + g() % 26);
     a += ' ';
   }
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        text_state t;
-        text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(a.size()) - 1);
-      },
-      testing::ExitedWithCode(1), "cannot be coded by the text method: its dictionary exceeds");
+  return a;
+}
+
+const char* forward_of(const std::string& a) {
+  text_state t;
+  const char* why =
+      text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(a.size()) - 1);
+  if (why == nullptr) text_release_streams(t);
+  return why;
+}
+
+TEST(TextLimits, DictionaryOverFiftyMillionBytesIsReported) {
+  test::init_runtime();
+  // 520,000 distinct words of 100 letters: a dictionary of 52.5 MB.
+  const int64_t before = arena_blocks();
+  const char* why = forward_of(distinct_words(520'000, 100));
+  ASSERT_NE(why, nullptr);
+  EXPECT_STREQ(why, "a dictionary of 50000000 bytes or more");
+  EXPECT_EQ(arena_blocks(), before);  // everything released
+}
+
+// The dictionary stream is listc bytes: each word with a space in front,
+// then one closing space. A text whose last new word leaves listc at
+// 49,999,999 is accepted (50,000,000 with the closing space); one byte more
+// is refused.
+TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
+  test::init_runtime();
+  const std::string a = distinct_words(499'999, 99);
+  auto listc_of = [](const std::string& text) {
+    text_state t;
+    const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(text.data()),
+                                   static_cast<int64_t>(text.size()) - 1);
+    EXPECT_EQ(why, nullptr);
+    const int64_t listc = t.listc;
+    if (why == nullptr) text_release_streams(t);
+    return listc;
+  };
+  // The dictionary before a last word " z" and the closing space.
+  const int64_t before_last = listc_of(a + "z ") - 3;
+  const auto len = static_cast<size_t>(49'999'999 - before_last - 1);
+  EXPECT_EQ(listc_of(a + std::string(len, 'z') + " "), 50'000'000);
+  EXPECT_STREQ(forward_of(a + std::string(len + 1, 'z') + " "),
+               "a dictionary of 50000000 bytes or more");
+}
+
+}  // namespace
+}  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// The streams of the texts that make the most tokens and the largest
+// dictionary per byte stay within what decoders allow.
+TEST(TextLimits, StreamsStayWithinTheirBounds) {
+  test::init_runtime();
+  std::string worst;
+  for (int i = 0; i < 2000; i++) worst += i % 3 == 0 ? "A." : i % 3 == 1 ? "\\ " : "  ";
+  for (const std::string& f : {std::string(), std::string("A"), std::string("A.A.A.A"),
+                               std::string(5000, ' '), std::string(5000, '\\'), worst}) {
+    std::string a = " " + f + " ";
+    const auto n = static_cast<int64_t>(f.size()) + 1;
+    text_state t;
+    ASSERT_EQ(text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), n), nullptr);
+    EXPECT_LE(t.codesc, most_tokens(n)) << f.size();
+    EXPECT_LE(t.listc, most_dictionary_bytes(n)) << f.size();
+    text_release_streams(t);
+  }
 }
 
 }  // namespace

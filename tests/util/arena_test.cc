@@ -1,6 +1,7 @@
 #include "util/arena.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -118,8 +119,23 @@ TEST_F(Arena, RequestsBeyondTheRegionStop) {
   EXPECT_STOPS(arena_alloc(-1), "assertion \"n>=0\" failed");
 }
 
-TEST_F(Arena, SegmentationFaultsEndWithAMessageAndStatusOne) {
-  EXPECT_STOPS(raise(SIGSEGV), "Segmentation fault");
+// A fault is a crash, not a refusal: the process ends by the signal, so a
+// caller can tell the two apart.
+TEST_F(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        raise(SIGSEGV);
+      },
+      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        // A real fault (not a null pointer, which the sanitizers catch first).
+        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
+      },
+      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+// The mixed inverse on arbitrary streams whose lengths pass the checks the
+// container makes before it: input = a header (block count, binary, record
+// and text block counts, x86c, branchc and dispc as bytes or 16-bit
+// values; a block count of 128 or more keeps the block types as they
+// come, else they are taken mod 4), then the streams' bytes, taken in turn (zeros once the input is
+// used up).
+#include <cstring>
+
+#include "harness.h"
+#include "mixed/mixed.h"
+#include "util/arena.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  vesk::fuzz::init();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vesk;
+  constexpr size_t header = 10;
+  if (size < header) return 0;
+  const int64_t blocks = data[0] % 40;
+  const bool raw_types = data[0] & 0x80;  // else every block type is valid
+  const int64_t nb = data[1], nr = data[2], nt = data[3];
+  if (nb + nr + nt > blocks) return 0;
+  const int64_t x86_bytes = block_size * (blocks - nb - nr - nt);
+  const int64_t x86c = data[4] | data[5] << 8;
+  const int64_t branchc = data[6] | data[7] << 8;
+  const int64_t dispc = data[8] | data[9] << 8;
+  if (x86c > x86_bytes || branchc > branch_capacity(x86_bytes) || dispc > disp_capacity(x86_bytes))
+    return 0;
+  mixed_streams s;
+  mixed_allocate(s, blocks, block_size * nb, block_size * nr, x86_bytes, block_size * nt);
+  s.blocktypec = blocks;
+  s.binaryc = block_size * nb;
+  s.recordc = block_size * nr;
+  s.textc = block_size * nt;
+  s.x86c = x86c;
+  s.branchc = branchc;
+  s.dispc = dispc;
+  s.periodc = (s.recordc + period_chunk - 1) / period_chunk;
+  s.mismatchc = s.recordc / 8 + 1;
+  size_t at = header;
+  auto fill = [&](uint8_t* p, int64_t n) {
+    for (int64_t i = 0; i < n; i++) p[i] = at < size ? data[at++] : 0;
+  };
+  fill(s.blocktype, s.blocktypec);
+  if (!raw_types)
+    for (int64_t b = 0; b < blocks; b++) s.blocktype[b] &= 3;
+  fill(s.x86, s.x86c);
+  fill(s.branch, s.branchc);
+  fill(s.disp, 4 * s.dispc);
+  fill(s.binary, s.binaryc);
+  fill(s.record, s.recordc);
+  fill(s.text, s.textc);
+  uint8_t* out = arena_alloc(block_size * blocks + 1);
+  fuzz::guarded([&] { mixed_inverse(out, s); });
+  arena_free(out);
+  mixed_release(s);
+  return 0;
+}

@@ -1,0 +1,38 @@
+#include "driver/trailer.h"
+
+#include <xxhash.h>
+
+#include <cstring>
+
+#include "driver/container.h"
+#include "util/bytes.h"
+
+namespace vesk {
+
+namespace {
+constexpr uint8_t marker[4] = {'X', 'X', 'H', '3'};
+}
+
+uint64_t content_hash(const uint8_t* data, int64_t n) {
+  return XXH3_64bits(data, static_cast<size_t>(n));
+}
+
+void put_trailer(uint8_t* at, uint64_t hash) {
+  std::memcpy(at, marker, sizeof marker);
+  put_u32(at + 4, static_cast<uint32_t>(hash));
+  put_u32(at + 8, static_cast<uint32_t>(hash >> 32));
+}
+
+checksum read_trailer(const char* in, const uint8_t* packed, int64_t end, int64_t m) {
+  if (m == end) return {};
+  if (m != end + trailer_bytes) refuse_damaged(in, "bytes after the last stream");
+  const uint8_t* t = packed + end;
+  if (std::memcmp(t, marker, sizeof marker) != 0) refuse_damaged(in, "bad checksum trailer");
+  return {true, uint64_t{get_u32(t + 4)} | uint64_t{get_u32(t + 8)} << 32};
+}
+
+bool checksum_matches(const checksum& c, const uint8_t* restored, int64_t n) {
+  return !c.present || content_hash(restored, n) == c.hash;
+}
+
+}  // namespace vesk
