@@ -8,7 +8,6 @@
 
 #include "util/arena.h"
 #include "util/fail.h"
-#include "util/prefault.h"
 
 namespace vesk {
 
@@ -43,8 +42,7 @@ void set_room(table_storage& s) {
   const uint64_t buckets = s.bytes / 64, cap = index_capacity(s);
   const uint64_t index_room = cap >= buckets ? all_room : cap / 4 * 3;
   const uint64_t dense_room = s.ready >= buckets ? all_room : s.ready;
-  const uint64_t fault_room = s.frontier >= buckets ? all_room : s.frontier;
-  s.map.room = std::min({index_room, dense_room, fault_room});
+  s.map.room = std::min(index_room, dense_room);
 }
 
 // Clears dense slots up to at least `need`, in steps of a quarter of what
@@ -57,28 +55,6 @@ void extend_dense(table_storage& s, uint64_t need) {
   prepare(s, lo, hi);
   // Beyond the dirty pages the rest of the block is zero already.
   s.ready = hi >= s.dirty ? buckets : ready;
-}
-
-// Keeps the faulting-in of fresh dense pages a step ahead of the stream:
-// the pages of the step after the next are asked for as the stream enters
-// the next, in steps of an eighth of what is used (at least 4 MiB). The
-// first 4 MiB fault in as they come: a short stream asks for nothing.
-constexpr uint64_t prefault_min_slots = uint64_t{1} << 16;
-
-void post_prefault(table_storage& s, uint64_t need) {
-  const uint64_t buckets = s.bytes / 64;
-  if (s.frontier == 0) s.frontier = s.posted = std::min(buckets, prefault_min_slots);
-  while (s.frontier < need && s.frontier < buckets) {
-    const uint64_t step = std::max(prefault_min_slots, s.map.used / 8);
-    if (s.posted == s.frontier) s.posted = std::min(buckets, s.frontier + step);
-    s.frontier = s.posted;
-    const uint64_t end = std::min(buckets, s.posted + step);
-    // Dirty pages are resident and cleared by hand; only fresh ones fault.
-    const uint64_t lo = std::max(s.index_bytes + 64 * s.posted, s.dirty);
-    const uint64_t hi = s.index_bytes + 64 * end;
-    if (lo < hi) prefault(s.block + lo, hi - lo);
-    s.posted = end;
-  }
 }
 
 // The index ends where the dense buckets begin, so that a small stream's
@@ -139,7 +115,6 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
   place_index(s, entries);
   s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
   extend_dense(s, std::min(entries, buckets));
-  post_prefault(s, 1);
   set_room(s);
   return s;
 }
@@ -149,7 +124,6 @@ void table_grow(table_storage& s, uint64_t selections) {
   const uint64_t need = s.map.used + selections, buckets = s.bytes / 64;
   while (index_capacity(s) < buckets && 4 * need > 3 * index_capacity(s)) double_index(s);
   if (s.ready < need && s.ready < buckets) extend_dense(s, need);
-  post_prefault(s, need);
   set_room(s);
   check(s.map.has_room(selections), "s.map.has_room(selections)");
 }

@@ -133,8 +133,6 @@ struct table_storage {
   uint64_t dirty = 0;        // [0, dirty) of the block may hold what earlier blocks left
   uint64_t index_bytes = 0;  // room reserved for the index at the block's start (it ends there)
   uint64_t ready = 0;        // dense slots cleared for use
-  uint64_t frontier = 0;     // dense slots before the next growth call
-  uint64_t posted = 0;       // dense slots whose pages have been asked to be faulted in
   bool compact = false;
   table_stats* report = nullptr;
   direct_table direct;

@@ -53,7 +53,7 @@ struct byte_mixer {
   }
 };
 
-constexpr model_spec spec{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
+constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
                           3,        bp_preset_bytes};
 
 }  // namespace
@@ -95,7 +95,7 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk

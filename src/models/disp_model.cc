@@ -20,7 +20,7 @@ namespace {
 constexpr int contexts = 8;
 constexpr double flag_threshold = 0.6;
 
-constexpr model_spec spec{
+constexpr model_kind kind{
     table_2g, 2 * contexts,    small_mixer::reset_floats, small_mixer::fresh_weight,
     4,        bp_preset_values};
 
@@ -78,7 +78,7 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk

@@ -8,7 +8,7 @@
 
 namespace vesk {
 
-void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, int direction,
+void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, int direction,
                 const table_limits& limits) {
   // The small blocks first: they then share their pages with what the
   // caller allocated before, and the table's block comes last.
@@ -21,7 +21,7 @@ void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, in
   if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
 }
 
-void frame_close(model_frame& f, const model_spec& m, coder& k, int direction) {
+void frame_close(model_frame& f, const model_kind& m, coder& k, int direction) {
   if (direction == compress_dir) coder_flush(k);
   table_close(f.table);
   if (m.bp_orders > 0) bp_free(f.bp);

@@ -46,7 +46,7 @@ inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) {
 }
 
 // What distinguishes one model's frame from another's.
-struct model_spec {
+struct model_kind {
   table_shape shape;
   uint64_t selections_per_byte;  // at most this many bucket selections per position
   int weight_floats;
@@ -67,9 +67,9 @@ struct model_frame {
   uint64_t key[256];
 };
 
-void frame_open(model_frame& f, const model_spec& m, uint8_t* buf, int64_t n, int direction,
+void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, int direction,
                 const table_limits& limits);
-void frame_close(model_frame& f, const model_spec& m, coder& k, int direction);
+void frame_close(model_frame& f, const model_kind& m, coder& k, int direction);
 
 // Fills h[0..2 NC) with the context hashes of both nibbles of position i
 // as far as the stream alone decides them (a context that depends on the
@@ -95,7 +95,7 @@ struct no_lookahead {
 // position i + 2, and the buckets of position i + 1, whose index entries
 // were loaded a position before.
 template <int AheadCount = 0, class Setup, class Step, class Ahead = no_lookahead>
-void model_run(const model_spec& m, uint8_t* buf, int32_t length, coder& k, int direction,
+void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int direction,
                const table_limits& limits, Setup&& setup, Step&& step, Ahead&& ahead = {}) {
   constexpr int ahead_count = AheadCount;
   const int64_t n = length > 0 ? length : 0;

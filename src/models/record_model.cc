@@ -17,7 +17,7 @@ namespace {
 
 constexpr int contexts = 8;
 
-constexpr model_spec spec{table_2g, 2 * contexts, small_mixer::reset_floats,
+constexpr model_kind kind{table_2g, 2 * contexts, small_mixer::reset_floats,
                           small_mixer::fresh_weight};
 
 }  // namespace
@@ -66,7 +66,7 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace vesk

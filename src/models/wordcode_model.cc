@@ -158,7 +158,7 @@ struct word_lookahead {
   }
 };
 
-constexpr model_spec spec{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
+constexpr model_kind kind{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
 
 }  // namespace
 
@@ -201,7 +201,7 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     if constexpr (!Enc) buf[w.i] = v;
     return w.i + 1;
   };
-  model_run(spec, buf, length, k, direction, limits, setup, step);
+  model_run(kind, buf, length, k, direction, limits, setup, step);
 }
 
 }  // namespace vesk

@@ -82,7 +82,7 @@ template <bool Block>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
                  const table_limits& limits) {
   constexpr preset pre = Block ? block_preset : x86_preset;
-  constexpr model_spec spec{
+  constexpr model_kind kind{
       pre.shape, selections_per_byte, (sets_a + sets_b) * inputs, fresh_weight, 3, bp_preset_bytes};
   uint64_t second[16];  // hash_a of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
@@ -143,7 +143,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(spec, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
 }
 
 }  // namespace
