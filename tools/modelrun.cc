@@ -79,14 +79,14 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 // Codes one stream and prints what its table held.
 void report(const char* name, uint8_t* data, int64_t len,
-            const std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)>& fn) {
+            const std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)>& fn) {
   stream in = wrap(data, len);
   std::vector<uint8_t> packed(static_cast<size_t>(2 * len + 65536));
   coder k;
   coder_init_encode(k, packed.data(), packed.size());
   table_stats st;
   const auto t0 = std::chrono::steady_clock::now();
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, table_limits{0, false, &st});
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, model_options{{0, false, &st}});
   const double t = seconds_since(t0);
   std::printf(
       "%-10s %12lld bytes -> %11zu  %7.2f s  %10llu buckets  index %10llu  touched %8.1f MB"
@@ -118,7 +118,7 @@ int streams(const char* path, const std::vector<uint8_t>& file) {
   mixed_parse(in.data() + input_history, n, m);
   std::vector<uint8_t> mismatch(m.mismatch, m.mismatch + m.mismatchc + 8);
   std::vector<uint8_t> period(m.period, m.period + m.periodc + 8);
-  auto record = [&](uint8_t* b, int32_t len, coder& k, int dir, const table_limits& l) {
+  auto record = [&](uint8_t* b, int32_t len, coder& k, int dir, const model_options& l) {
     record_model(b, len, k, dir, mismatch.data(), period.data(), l);
   };
   report("period", m.period, m.periodc, byte_model);
@@ -156,14 +156,14 @@ int main(int argc, char** argv) {
   if (name == "streams") return streams(argv[2], file);
   stream in = prepare(name, file);
 
-  std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)> fn;
+  std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)> fn;
   if (name == "byte") fn = byte_model;
   if (name == "word") fn = wordcode_model;
   if (name == "x86") fn = x86_model;
   if (name == "block") fn = block_model;
   if (name == "disp") fn = disp_model;
   if (name == "record") {
-    fn = [&](uint8_t* b, int32_t len, coder& k, int dir, const table_limits& l) {
+    fn = [&](uint8_t* b, int32_t len, coder& k, int dir, const model_options& l) {
       record_model(b, len, k, dir, in.mismatch.data(), in.period.data(), l);
     };
   }
@@ -179,13 +179,13 @@ int main(int argc, char** argv) {
   coder_init_encode(k, packed.data(), packed.size());
   auto t0 = std::chrono::steady_clock::now();
   table_stats st;
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, table_limits{0, false, &st});
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, model_options{{0, false, &st}});
   double tc = seconds_since(t0);
   size_t packed_len = coder_length(k);
 
   coder_init_decode(k, packed.data(), packed_len);
   t0 = std::chrono::steady_clock::now();
-  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, table_limits{});
+  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, model_options{});
   double td = seconds_since(t0);
   bool same = std::memcmp(in.data(), back.data(), static_cast<size_t>(len)) == 0;
   bool exact_end = coder_length(k) == packed_len && k.overrun == 0;

@@ -8,7 +8,8 @@
 
 namespace vesk {
 
-void bp_init(byte_predictor& bp, const uint8_t* buf, int n, int preset) {
+void bp_init(byte_predictor& bp, const uint8_t* buf, int n, int preset,
+             const float (*table)[256]) {
   bp = byte_predictor{};
   bp.buf = buf;
   bp.n = n;
@@ -20,7 +21,7 @@ void bp_init(byte_predictor& bp, const uint8_t* buf, int n, int preset) {
   bp.weights = reinterpret_cast<float*>(bp.block + slot_bytes + conf_bytes);
   std::memset(bp.slots, 0, static_cast<size_t>(slot_bytes));
   for (int i = 0; i < 16; i++) bp.weights[i] = 1.0f;
-  const float* rows = &predictor_rows[preset][0];
+  const float* rows = table != nullptr ? &table[preset][0] : &predictor_rows[preset][0];
   for (int k = 0; k < 256 * n; k++) bp.confidence[k] = stretch(rows[k]);
 }
 

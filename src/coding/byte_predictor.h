@@ -42,8 +42,10 @@ struct byte_predictor {
 };
 
 // Allocates the tables from the arena (released by bp_free) and reads the
-// confidence rows of `preset` from the probability table.
-void bp_init(byte_predictor& bp, const uint8_t* buf, int n, int preset);
+// confidence rows of `preset` from the probability table (`table`, 7 rows of
+// 256, in place of the format's rows when given).
+void bp_init(byte_predictor& bp, const uint8_t* buf, int n, int preset,
+             const float (*table)[256] = nullptr);
 void bp_free(byte_predictor& bp);
 
 // Prediction from the orders' context hashes (n of them).

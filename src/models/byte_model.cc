@@ -58,7 +58,7 @@ constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_w
 
 }  // namespace
 
-void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const table_limits& limits) {
+void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
   uint64_t second[16];  // second-nibble hash of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
   byte_mixer mix;
@@ -95,7 +95,7 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }
 
 }  // namespace vesk

@@ -26,7 +26,7 @@ constexpr model_kind kind{
 
 }  // namespace
 
-void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const table_limits& limits) {
+void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
@@ -78,7 +78,7 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const tab
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }
 
 }  // namespace vesk

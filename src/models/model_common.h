@@ -10,6 +10,7 @@
 #include "coding/byte_predictor.h"
 #include "coding/logistic.h"
 #include "coding/nibble_table.h"
+#include "models/model.h"
 #include "util/progress.h"
 #include "util/rng.h"
 
@@ -68,7 +69,7 @@ struct model_frame {
 };
 
 void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, int direction,
-                const table_limits& limits);
+                const model_options& options);
 void frame_close(model_frame& f, const model_kind& m, coder& k, int direction);
 
 // Fills h[0..2 NC) with the context hashes of both nibbles of position i
@@ -96,11 +97,11 @@ struct no_lookahead {
 // were loaded a position before.
 template <int AheadCount = 0, class Setup, class Step, class Ahead = no_lookahead>
 void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int direction,
-               const table_limits& limits, Setup&& setup, Step&& step, Ahead&& ahead = {}) {
+               const model_options& options, Setup&& setup, Step&& step, Ahead&& ahead = {}) {
   constexpr int ahead_count = AheadCount;
   const int64_t n = length > 0 ? length : 0;
   model_frame f;
-  frame_open(f, m, buf, n, direction, limits);
+  frame_open(f, m, buf, n, direction, options);
   setup(f);
   int64_t pos = 0;  // the position to resume at after the table grows
   // Hashes of positions i + 1 and i + 2, and whether they code anything.

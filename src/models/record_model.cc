@@ -23,7 +23,7 @@ constexpr model_kind kind{table_2g, 2 * contexts, small_mixer::reset_floats,
 }  // namespace
 
 void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const uint8_t* mismatch,
-                  const uint8_t* period, const table_limits& limits) {
+                  const uint8_t* period, const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
@@ -66,7 +66,7 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }
 
 }  // namespace vesk

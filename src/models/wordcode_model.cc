@@ -163,7 +163,7 @@ constexpr model_kind kind{table_8g, 2 * contexts, reset_floats, fresh_weight, 0,
 }  // namespace
 
 void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
-                    const table_limits& limits) {
+                    const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
   word_mixer mix;
@@ -201,7 +201,7 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     if constexpr (!Enc) buf[w.i] = v;
     return w.i + 1;
   };
-  model_run(kind, buf, length, k, direction, limits, setup, step);
+  model_run(kind, buf, length, k, direction, options, setup, step);
 }
 
 }  // namespace vesk

@@ -80,7 +80,7 @@ struct pair_mixer {
 
 template <bool Block>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
-                 const table_limits& limits) {
+                 const model_options& options) {
   constexpr preset pre = Block ? block_preset : x86_preset;
   constexpr model_kind kind{
       pre.shape, selections_per_byte, (sets_a + sets_b) * inputs, fresh_weight, 3, bp_preset_bytes};
@@ -143,18 +143,18 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[buf[i] >> 4];
     return true;
   };
-  model_run<2 * contexts>(kind, buf, length, k, direction, limits, setup, step, ahead);
+  model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }
 
 }  // namespace
 
-void x86_model(uint8_t* buf, int32_t length, coder& k, int direction, const table_limits& limits) {
-  code_stream<false>(buf, length, k, direction, limits);
+void x86_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
+  code_stream<false>(buf, length, k, direction, options);
 }
 
 void block_model(uint8_t* buf, int32_t length, coder& k, int direction,
-                 const table_limits& limits) {
-  code_stream<true>(buf, length, k, direction, limits);
+                 const model_options& options) {
+  code_stream<true>(buf, length, k, direction, options);
 }
 
 }  // namespace vesk

@@ -87,7 +87,7 @@ struct record_case {
     mixed_release(s);
   }
   model_call model() {
-    return [this](uint8_t* b, int32_t n, coder& k, int dir, const table_limits& l) {
+    return [this](uint8_t* b, int32_t n, coder& k, int dir, const model_options& l) {
       record_model(b, n, k, dir, mismatch.data(), period.data(), l);
     };
   }

@@ -5,14 +5,14 @@
 namespace vesk::test {
 
 // Compresses data with the model and returns the coded bytes.
-bytes model_encode(const model_call& model, const bytes& data, const table_limits& limits) {
+bytes model_encode(const model_call& model, const bytes& data, const model_options& options) {
   bytes in(model_history, 0);
   in.insert(in.end(), data.begin(), data.end());
   in.resize(in.size() + 64, 0);
   bytes out(2 * data.size() + 4096);
   coder k;
   coder_init_encode(k, out.data(), out.size());
-  model(in.data() + model_history, static_cast<int32_t>(data.size()), k, 1, limits);
+  model(in.data() + model_history, static_cast<int32_t>(data.size()), k, 1, options);
   EXPECT_EQ(k.overrun, 0u);
   out.resize(coder_length(k));
   return out;
@@ -21,12 +21,12 @@ bytes model_encode(const model_call& model, const bytes& data, const table_limit
 // Decodes n bytes; `exact` reports whether the decoder ended exactly at the
 // end of the coded bytes.
 bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
-                   const table_limits& limits) {
+                   const model_options& options) {
   bytes out(model_history + n + 64, 0xCD);
   std::fill(out.begin(), out.begin() + model_history, 0);
   coder k;
   coder_init_decode(k, coded.data(), coded.size());
-  model(out.data() + model_history, static_cast<int32_t>(n), k, 0, limits);
+  model(out.data() + model_history, static_cast<int32_t>(n), k, 0, options);
   if (exact != nullptr) *exact = coder_length(k) == coded.size() && k.overrun == 0;
   bytes r(n);
   if (n != 0) std::memcpy(r.data(), out.data() + model_history, n);

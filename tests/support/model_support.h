@@ -9,22 +9,23 @@
 
 #include "coding/arithmetic.h"
 #include "coding/nibble_table.h"
+#include "models/model.h"
 #include "support/support.h"
 #include "util/arena.h"
 
 namespace vesk::test {
 
-using model_call = std::function<void(uint8_t*, int32_t, coder&, int, const table_limits&)>;
+using model_call = std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)>;
 
 constexpr size_t model_history = 1024;
 
 // Compresses data with the model and returns the coded bytes.
-bytes model_encode(const model_call& model, const bytes& data, const table_limits& limits = {});
+bytes model_encode(const model_call& model, const bytes& data, const model_options& options = {});
 
 // Decodes n bytes; `exact` reports whether the decoder ended exactly at the
 // end of the coded bytes.
 bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact = nullptr,
-                   const table_limits& limits = {});
+                   const model_options& options = {});
 
 // Round trip: returns the coded size; checks the restored stream, the
 // decoder's exact end, and that nothing leaked in the arena.
