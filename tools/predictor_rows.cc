@@ -1,79 +1,223 @@
-// Makes the byte predictor's probability rows (src/coding/predictor_rows.h).
+// Fits the byte predictor's probability rows (src/coding/predictor_rows.h)
+// to a training corpus, for the smallest coded size.
 //
-//   predictor_rows BYTES_FILES... -- VALUE_FILES... > src/coding/predictor_rows.h
+//   predictor_rows [--keep-preset P] FILE... > src/coding/predictor_rows.h
 //
-// The rows say, for each order of a predictor preset and each hit count k of
-// a candidate, how likely the candidate is to be right. This tool measures
-// exactly that: it runs the predictor's slot bookkeeping over sample data
-// and counts, per order and count, how often a matching candidate was the
-// next byte. The counts do not depend on the rows themselves (the slots
-// learn the same way whatever the rows say), so one pass suffices.
+// The files are cut as vesk cuts them (a name ending in .txt by the text
+// method, any other by the mixed method) into the model calls that use the
+// byte predictor: preset 0 (rows 0..2: the byte, block and x86 models) and
+// preset 3 (rows 3..6: the displacement model). Each preset's rows are
+// chosen to minimise the total coded size of its model calls, coded exactly
+// as vesk codes them.
 //
-// Preset 0 (three orders over the last 2, 4 and 8 bytes) is measured on the
-// BYTES_FILES: texts, source code, word lists and x86 binaries, the data of
-// the byte, block and x86 models. Preset 3 (four orders keyed for 32-bit
-// values) is measured on branch displacements taken from the x86 binaries
-// among VALUE_FILES (literal displacements of E8/E9/0F 8x instructions whose
-// target was not seen recently, stored most significant byte first, which is
-// what the displacement model sees).
+// Row 3 is row 1, so preset 0 is fitted first and preset 3 fits rows 4..6
+// beside the row 1 that preset 0 chose. A row is its fixed start (the
+// counts whose values the format names: 0.5 at count 0, then rows 0, 1, 2
+// and 6 begin with set values), then values at knot counts, joined by straight lines in
+// the stretch domain over the logarithm of the count. Past its fixed start a
+// row never falls: its knots stay between the last fixed value and 0.9999
+// (0.9965 for row 0, whose last knot is that value and is not fitted), and
+// moving one knot pushes its neighbours along. The knots start at
+// the hit rates measured on the training data (how often a candidate of a
+// given count was the next byte) and move by coordinate descent: each knot
+// in turn tries a step up and a step down (both coded side by side, one per
+// core) and, while one gains, goes on that way; the step (0.8, 0.4, 0.2 and
+// 0.1 in the stretch domain) halves when a whole pass over the knots finds
+// nothing, or after three passes.
+// Everything is deterministic: the same files give the same header.
 //
-// Smoothing: each count k pools the samples of neighbouring counts until it
-// has at least min_samples, weighted toward k; then the row is made
-// non-decreasing from count 6 on (pool-adjacent-violators), its steps are
-// averaged over nine neighbours, and it is capped at 0.9999. Counts 0..5 (0..3 for the last order
-// of preset 3) keep the fixed values that start each row; count 0 is always 0.5 (no candidate).
+// --keep-preset P keeps preset P's rows as the current header has them (rows
+// 0..2, or 4..6 for preset 3; row 3 stays row 1), for a preset whose fitted
+// rows did not code the held-out data smaller.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "coding/byte_predictor.h"
+#include "coding/predictor_rows.h"
+#include "mixed/mixed.h"
+#include "models/model.h"
+#include "models/model_common.h"
+#include "text/stat.h"
+#include "text/text.h"
 #include "util/arena.h"
 #include "util/bytes.h"
 #include "util/files.h"
+#include "util/tasks.h"
 
 using namespace vesk;
 
 namespace {
 
+constexpr int64_t history = 1024;
+using rows_t = float[7][256];
+using model_fn = void (*)(uint8_t*, int32_t, coder&, int, const model_options&);
+
+// One model call: the stream with zero history in front and a zero tail.
+struct call {
+  std::string name;
+  model_fn model;
+  int preset;
+  std::vector<uint8_t> buf;
+  int64_t len;
+  const uint8_t* data() const { return buf.data() + history; }
+};
+
+void add(std::vector<call>& calls, const std::string& name, model_fn model, int preset,
+         const uint8_t* p, int64_t n) {
+  if (n <= 0) return;
+  call c{name, model, preset, std::vector<uint8_t>(static_cast<size_t>(history + n + 64), 0), n};
+  std::memcpy(c.buf.data() + history, p, static_cast<size_t>(n));
+  calls.push_back(std::move(c));
+}
+
+// The model calls of one file that use the byte predictor.
+void cut(const char* path, std::vector<call>& calls) {
+  const int64_t n = file_size(path);
+  if (n < 0 || n > INT32_MAX / 4) {
+    std::fprintf(stderr, "cannot use %s\n", path);
+    std::exit(1);
+  }
+  const std::string name = path;
+  const std::string base = name.substr(name.find_last_of('/') + 1);
+  if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+    std::vector<uint8_t> a(static_cast<size_t>(n) + 2, ' ');
+    read_file(path, a.data() + 1, static_cast<uint64_t>(n));
+    text_state t;
+    if (const char* why = text_forward(t, a.data(), n + 1)) {
+      std::fprintf(stderr, "%s: the text method cannot code it: %s\n", path, why);
+      std::exit(1);
+    }
+    add(calls, base + " dictionary", byte_model, bp_preset_bytes, t.list, t.listc);
+    text_release_streams(t);
+    return;
+  }
+  std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
+  read_file(path, in.data() + input_history, static_cast<uint64_t>(n));
+  mixed_streams m;
+  mixed_parse(in.data() + input_history, n, m);
+  add(calls, base + " period", byte_model, bp_preset_bytes, m.period, m.periodc);
+  add(calls, base + " mismatch", byte_model, bp_preset_bytes, m.mismatch, m.mismatchc);
+  add(calls, base + " blocktype", byte_model, bp_preset_bytes, m.blocktype, m.blocktypec);
+  add(calls, base + " binary", block_model, bp_preset_bytes, m.binary, m.binaryc);
+  add(calls, base + " x86", x86_model, bp_preset_bytes, m.x86, m.x86c);
+  add(calls, base + " disp", disp_model, bp_preset_values, m.disp, 4 * m.dispc);
+  add(calls, base + " branch", byte_model, bp_preset_bytes, m.branch, m.branchc);
+  add(calls, base + " text", block_model, bp_preset_bytes, m.text, m.textc);
+  mixed_release(m);
+}
+
+int64_t coded_size(const call& c, const rows_t& rows) {
+  std::vector<uint8_t> in = c.buf;  // the model may write its tail
+  std::vector<uint8_t> packed(static_cast<size_t>(2 * c.len + 65536));
+  coder k;
+  coder_init_encode(k, packed.data(), packed.size());
+  model_options o;
+  o.rows = rows;
+  c.model(in.data() + history, static_cast<int32_t>(c.len), k, compress_dir, o);
+  return static_cast<int64_t>(coder_length(k));
+}
+
+int64_t total_size(const std::vector<const call*>& calls, const rows_t& rows) {
+  int64_t s = 0;
+  for (const call* c : calls) s += coded_size(*c, rows);
+  return s;
+}
+
+// --- Rows from knots -------------------------------------------------------
+
+double logit(double p) { return std::log(p / (1 - p)); }
+double logistic(double x) { return 1 / (1 + std::exp(-x)); }
+
+// The values the format fixes at the start of each row.
+const std::vector<float> fixed_start[7] = {
+    {0.5f, 0.27356f, 0.48195f, 0.6698f, 0.7139f, 0.79078f},
+    {0.5f, 0.46633f, 0.72673f, 0.82368f, 0.86442f, 0.90939f},
+    {0.5f, 0.72149f, 0.87672f, 0.92721f, 0.94f, 0.96056f},
+    {0.5f, 0.46633f, 0.72673f, 0.82368f, 0.86442f, 0.90939f},
+    {0.5f},
+    {0.5f},
+    {0.5f, 0.13620f, 0.44800f, 0.65570f},
+};
+constexpr double row0_end = 0.9965;
+constexpr double most = 0.9999;  // no knot is fitted above this
+
+std::vector<int> knots_of(int r) {
+  const int from = static_cast<int>(fixed_start[r].size());
+  std::vector<int> k;
+  for (int c : {1, 2, 3, 4, 6, 10, 16, 32, 64, 128, 255})
+    if (c >= from) k.push_back(c);
+  return k;
+}
+
+struct knot_rows {
+  std::vector<double> x[7];  // stretch (natural logit) value at each knot
+  bool keep[2] = {};         // preset 0, 3: its rows as the current header has them
+};
+
+void make_rows(const knot_rows& kr, rows_t& out) {
+  for (int r = 0; r < 7; r++) {
+    if (r == 3) continue;
+    const std::vector<int> k = knots_of(r);
+    const auto& f = fixed_start[r];
+    for (size_t c = 0; c < f.size(); c++) out[r][c] = f[c];
+    for (int c = static_cast<int>(f.size()); c < 256; c++) {
+      size_t j = 0;
+      while (j + 1 < k.size() && k[j + 1] <= c) j++;
+      double v = kr.x[r][j];
+      if (k[j] != c && j + 1 < k.size()) {
+        const double t = (std::log(c) - std::log(k[j])) / (std::log(k[j + 1]) - std::log(k[j]));
+        v = kr.x[r][j] + t * (kr.x[r][j + 1] - kr.x[r][j]);
+      }
+      // Rounded as the header prints it, so that the fit codes what it writes.
+      out[r][c] = static_cast<float>(std::round(logistic(v) * 1e5) / 1e5);
+    }
+  }
+  for (int r = 0; r < 7; r++)
+    if (kr.keep[r < 3 ? 0 : 1]) std::memcpy(out[r], predictor_rows[r], sizeof out[r]);
+  std::memcpy(out[3], out[1], sizeof out[3]);  // row 3 is row 1
+}
+
+// Hit rates per order and count: how often a candidate with that count
+// in a matching slot half was the next byte.
 struct tally {
   double seen[256] = {};
   double right[256] = {};
 };
 
-std::vector<uint8_t> load(const char* path, size_t history) {
-  int64_t n = file_size(path);
-  if (n < 0) {
-    std::fprintf(stderr, "cannot read %s\n", path);
-    std::exit(1);
-  }
-  std::vector<uint8_t> v(static_cast<size_t>(n) + history);
-  read_file(path, v.data() + history, static_cast<uint64_t>(n));
-  return v;
-}
-
-// Counts per order over one stream; hashes(i, h) gives the orders' hashes.
-template <class Hashes>
-void measure(const std::vector<uint8_t>& data, size_t history, int n, tally* t, Hashes hashes) {
+void measure(const call& c, tally* t) {
   byte_predictor bp;
-  bp_init(bp, data.data() + history, n, 0);
-  const auto len = static_cast<int64_t>(data.size() - history);
-  for (int64_t i = 0; i < len; i++) {
+  bp_init(bp, c.data(), c.preset == bp_preset_bytes ? 3 : 4, c.preset);
+  uint32_t zr = zero_flags_start;
+  for (int64_t i = 0; i < c.len; i++) {
+    const uint8_t* b = c.data();
     uint32_t h[bp_max_orders];
-    hashes(bp.buf, i, h);
-    bp_predict_hashes(bp, h);
-    uint8_t c = bp.buf[i];
-    for (int j = 0; j < n; j++) {
-      uint64_t s = bp.slots[bp_slots_per_order * j + (h[j] & 0xFFF)];
-      uint32_t check = h[j] >> 16;
-      auto lo = static_cast<uint32_t>(s), hi = static_cast<uint32_t>(s >> 32);
-      uint32_t e = (lo >> 16) == check ? lo : (hi >> 16) == check ? hi : 0;
+    if (c.preset == bp_preset_bytes) {
+      bp_predict(bp, i);
+    } else {
+      // The displacement model's keys: the previous value, the same byte of
+      // older values, the zero pattern of the last 24 bytes.
+      auto at = [&](int k) { return uint32_t{b[i - k]}; };
+      zr = zero_flags_next(zr, b[i - 1]);
+      const uint32_t x[4] = {at(4) | at(3) << 8 | at(2) << 16 | at(1) << 24,
+                             at(16) | at(32) << 8 | at(48) << 16 | at(64) << 24,
+                             at(12) | at(24) << 8 | at(36) << 16 | at(48) << 24, zr & 0xFFFFFF};
+      for (int j = 0; j < 4; j++) h[j] = bp_value_hash(x[j]);
+      bp_predict_hashes(bp, h);
+    }
+    for (int j = 0; j < bp.n; j++) {
+      const uint64_t s = bp.slots[bp_slots_per_order * j + (bp.hashes[j] & 0xFFF)];
+      const uint32_t check = bp.hashes[j] >> 16;
+      const auto lo = static_cast<uint32_t>(s), hi = static_cast<uint32_t>(s >> 32);
+      const uint32_t e = (lo >> 16) == check ? lo : (hi >> 16) == check ? hi : 0;
       if ((e & 0xFF) == 0) continue;
       t[j].seen[e & 0xFF] += 1;
-      t[j].right[e & 0xFF] += ((e >> 8) & 0xFF) == c;
+      t[j].right[e & 0xFF] += ((e >> 8) & 0xFF) == b[i];
     }
     bp.flag_coded = 0;
     bp_update(bp, i);
@@ -81,161 +225,185 @@ void measure(const std::vector<uint8_t>& data, size_t history, int n, tally* t, 
   bp_free(bp);
 }
 
-void bytes_hashes(const uint8_t* buf, int64_t i, uint32_t* h) {
-  uint64_t w = get_u64(buf + i - 8);
-  constexpr uint64_t mult[3] = {0x1cdadafaa3e6d501, 0x6f8b59b2ef117143, 0x98e39fe0cad652c1};
-  constexpr uint32_t flip[3] = {0x25098451, 0x93847698, 0x67918739};
-  uint64_t v2 = w >> 48, v4 = w >> 32;
-  uint64_t keys[3] = {(v2 << 32) | v2, (v4 << 32) | v4, w};
-  for (int j = 0; j < 3; j++) {
-    uint64_t m = mult[j] * (keys[j] ^ (keys[j] >> 47));
-    h[j] = static_cast<uint32_t>((m ^ (m >> 21)) ^ flip[j]);
-  }
-}
-
-// The value predictor's keys: the previous value, the same byte of older
-// values, and the zero pattern of the last 24 bytes.
-void value_hashes(const uint8_t* buf, int64_t i, uint32_t* h) {
-  auto b = [&](int k) { return uint32_t{buf[i - k]}; };
-  uint32_t zr = 0;
-  for (int k = 24; k >= 1; k--) zr = (zr << 1) | (b(k) == 0);
-  uint32_t x[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,
-                   b(16) | b(32) << 8 | b(48) << 16 | b(64) << 24,
-                   b(12) | b(24) << 8 | b(36) << 16 | b(48) << 24, zr & 0xFFFFFF};
-  for (int j = 0; j < 4; j++) h[j] = bp_value_hash(x[j]);
-}
-
-std::vector<uint8_t> displacements(const std::vector<uint8_t>& code, size_t history) {
-  std::vector<uint8_t> out(history, 0);
-  std::map<uint32_t, int64_t> first;  // target -> branch index of its first use
-  int64_t index = 0;
-  for (size_t p = history; p + 5 <= code.size(); p++) {
-    uint8_t c = code[p];
-    bool branch = c == 0xE8 || c == 0xE9 || ((c & 0xF0) == 0x80 && code[p - 1] == 0x0F);
-    if (!branch) continue;
-    uint32_t d = get_u32(&code[p + 1]);
-    uint32_t target = static_cast<uint32_t>(p) + d + 1;
-    auto it = first.find(target);
-    if (d != 0 && (it == first.end() || index - it->second > 29997)) {
-      for (int k = 3; k >= 0; k--) out.push_back(static_cast<uint8_t>(d >> (8 * k)));
-    }
-    if (it == first.end()) first[target] = index;
-    index++;
-    p += 4;
-  }
-  return out;
-}
-
-std::vector<float> smooth(const tally& t, const std::vector<float>& fixed) {
+// The measured rate at count k, pooling neighbouring counts (weighted
+// toward k) until there are enough samples.
+double rate(const tally& t, int k) {
   constexpr double min_samples = 400;
-  std::vector<double> p(256, 0.5), w(256, 0);
-  for (int k = 1; k < 256; k++) {
-    double s = t.seen[k], r = t.right[k];
-    for (int d = 1; s < min_samples && d < 256; d++) {
-      double wt = 1.0 / (1 + d);
-      if (k - d >= 1) s += wt * t.seen[k - d], r += wt * t.right[k - d];
-      if (k + d < 256) s += wt * t.seen[k + d], r += wt * t.right[k + d];
-    }
-    p[k] = s > 0 ? r / s : 0.5;
-    w[k] = s;
+  double s = t.seen[k], r = t.right[k];
+  for (int d = 1; s < min_samples && d < 256; d++) {
+    const double w = 1.0 / (1 + d);
+    if (k - d >= 1) s += w * t.seen[k - d], r += w * t.right[k - d];
+    if (k + d < 256) s += w * t.seen[k + d], r += w * t.right[k + d];
   }
-  // Pool adjacent violators from count 6 on: a non-decreasing row.
-  const int from = 6;
-  std::vector<double> val, wt;
-  std::vector<int> len;
-  for (int k = from; k < 256; k++) {
-    val.push_back(p[k]);
-    wt.push_back(std::max(w[k], 1.0));
-    len.push_back(1);
-    while (val.size() > 1 && val[val.size() - 2] > val.back()) {
-      size_t a = val.size() - 2;
-      double tw = wt[a] + wt.back();
-      val[a] = (val[a] * wt[a] + val.back() * wt.back()) / tw;
-      wt[a] = tw;
-      len[a] += len.back();
-      val.pop_back(), wt.pop_back(), len.pop_back();
+  return s > 0 ? std::clamp(r / s, 0.01, most) : 0.5;
+}
+
+// A row rises from its fixed start toward 1: its knots lie between the last
+// fixed value (0.01 for rows that fix only count 0) and the row's ceiling,
+// and never fall.
+double knot_floor(int r) {
+  return fixed_start[r].size() > 1 ? logit(fixed_start[r].back()) : logit(0.01);
+}
+double knot_ceiling(int r) { return logit(r == 0 ? row0_end : most); }
+
+// Sets knot j of row r, within the bounds, and pushes the knots on either
+// side along so that the row stays non-decreasing.
+void set_knot(knot_rows& kr, int r, size_t j, double v) {
+  std::vector<double>& x = kr.x[r];
+  x[j] = std::clamp(v, knot_floor(r), knot_ceiling(r));
+  for (size_t i = j + 1; i < x.size(); i++) x[i] = std::max(x[i], x[j]);
+  for (size_t i = 0; i < j; i++) x[i] = std::min(x[i], x[j]);
+}
+
+void start_knots(const std::vector<call>& calls, knot_rows& kr) {
+  tally t[7];
+  for (const call& c : calls) measure(c, c.preset == bp_preset_bytes ? t : t + 3);
+  for (int r = 0; r < 7; r++) {
+    if (r == 3) continue;  // row 3 is row 1
+    for (int k : knots_of(r)) kr.x[r].push_back(logit(rate(t[r], k)));
+    if (r == 0) kr.x[0].back() = logit(row0_end);
+    // Left to right, each knot at least the one before.
+    for (size_t j = 0; j < kr.x[r].size(); j++) set_knot(kr, r, j, kr.x[r][j]);
+  }
+}
+
+// --- The search ------------------------------------------------------------
+
+struct fit_result {
+  int64_t start = 0, end = 0;
+  int evaluations = 0;
+};
+
+// Codes the preset's calls with two candidate knot sets side by side.
+void sizes_of(const std::vector<const call*>& calls, const knot_rows* cand, int64_t* size) {
+  const int order[2] = {0, 1};
+  run_tasks(order, 2, [&](int t) {
+    rows_t rows;
+    make_rows(cand[t], rows);
+    size[t] = total_size(calls, rows);
+  });
+}
+
+void print_knots(int first, int last, const knot_rows& kr) {
+  for (int r = first; r <= last; r++) {
+    std::fprintf(stderr, "    row %d:", r);
+    const std::vector<int> k = knots_of(r);
+    for (size_t j = 0; j < k.size(); j++)
+      std::fprintf(stderr, " %d:%.5f", k[j], logistic(kr.x[r][j]));
+    std::fprintf(stderr, "\n");
+  }
+}
+
+fit_result fit_preset(int preset, const std::vector<const call*>& calls, knot_rows& kr) {
+  // Row 3 is row 1: preset 3 fits rows 4..6 beside it.
+  const int first = preset == bp_preset_bytes ? 0 : 4, last = preset == bp_preset_bytes ? 2 : 6;
+  rows_t rows;
+  make_rows(kr, rows);
+  fit_result res;
+  res.start = res.end = total_size(calls, rows);
+  std::fprintf(stderr, "preset %d: %zu model calls, start %lld bytes\n", preset, calls.size(),
+               static_cast<long long>(res.start));
+  // The knot moved by d steps, within the fitted range.
+  auto moved = [&](const knot_rows& from, int r, size_t j, double d) {
+    knot_rows m = from;
+    set_knot(m, r, j, m.x[r][j] + d);
+    return m;
+  };
+  for (double step = 0.8; step > 0.09; step /= 2) {
+    bool any = true;
+    for (int pass = 0; pass < 3 && any; pass++) {
+      any = false;
+      for (int r = first; r <= last; r++) {
+        for (size_t j = 0; j < kr.x[r].size(); j++) {
+          if (r == 0 && j + 1 == kr.x[r].size()) continue;  // row 0's end is set
+          // One step up and one down; then, while a direction gains, one
+          // and two more steps that way.
+          knot_rows cand[2] = {moved(kr, r, j, step), moved(kr, r, j, -step)};
+          if (cand[0].x[r] == kr.x[r] && cand[1].x[r] == kr.x[r]) continue;  // held by its bounds
+          int64_t size[2];
+          sizes_of(calls, cand, size);
+          res.evaluations += 2;
+          int best = size[1] < size[0] ? 1 : 0;
+          const double dir = best == 0 ? step : -step;
+          while (size[best] < res.end) {
+            res.end = size[best];
+            kr = cand[best];
+            any = true;
+            cand[0] = moved(kr, r, j, dir);
+            cand[1] = moved(kr, r, j, 2 * dir);
+            sizes_of(calls, cand, size);
+            res.evaluations += 2;
+            best = size[1] < size[0] ? 1 : 0;
+          }
+        }
+      }
+      std::fprintf(stderr, "  step %.3f: %lld bytes after %d evaluations\n", step,
+                   static_cast<long long>(res.end), res.evaluations);
+      print_knots(first, last, kr);
     }
   }
-  std::vector<double> steps(256);
-  int k = from;
-  for (size_t b = 0; b < val.size(); b++)
-    for (int i = 0; i < len[b]; i++) steps[k++] = val[b];
-  // A moving average over the steps keeps the row non-decreasing.
-  std::vector<float> row(256);
-  constexpr int half = 4;
-  for (int i = from; i < 256; i++) {
-    double sum = 0;
-    int cnt = 0;
-    for (int d = -half; d <= half; d++) {
-      int q = std::clamp(i + d, from, 255);
-      sum += steps[q];
-      cnt++;
-    }
-    row[i] = static_cast<float>(std::min(sum / cnt, 0.9999));
-  }
-  for (int i = 0; i < from; i++) row[i] = static_cast<float>(p[i]);
-  std::fprintf(stderr, "measured:");
-  for (int i = 1; i < 12; i++) std::fprintf(stderr, " %.4f", p[i]);
-  std::fprintf(stderr, " ... %.4f\n", p[255]);
-  for (size_t i = 0; i < fixed.size(); i++) row[i] = fixed[i];
-  // The fixed start must not sit above what follows.
-  for (int i = static_cast<int>(fixed.size()); i < 256; i++)
-    if (row[i] < row[i - 1] && i >= from) row[i] = row[i - 1];
-  return row;
+  return res;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<const char*> byte_files, value_files;
-  bool values = false;
+  std::vector<const char*> files;
+  bool keep[2] = {};
   for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "--") == 0) {
-      values = true;
+    if (std::strcmp(argv[i], "--keep-preset") == 0 && i + 1 < argc) {
+      const int p = std::atoi(argv[++i]);
+      if (p != bp_preset_bytes && p != bp_preset_values) {
+        std::fprintf(stderr, "presets are %d and %d\n", bp_preset_bytes, bp_preset_values);
+        return 1;
+      }
+      keep[p != bp_preset_bytes] = true;
     } else {
-      (values ? value_files : byte_files).push_back(argv[i]);
+      files.push_back(argv[i]);
     }
   }
-  if (byte_files.empty() || value_files.empty()) {
-    std::fprintf(stderr, "usage: predictor_rows BYTES_FILES... -- X86_FILES...\n");
+  if (files.empty()) {
+    std::fprintf(stderr, "usage: predictor_rows [--keep-preset P] FILE... > predictor_rows.h\n");
     return 1;
   }
   arena_init();
-  tally bytes_t[3], values_t[4];
-  constexpr size_t history = 64;
-  for (const char* f : byte_files) measure(load(f, history), history, 3, bytes_t, bytes_hashes);
-  for (const char* f : value_files)
-    measure(displacements(load(f, history), history), history, 4, values_t, value_hashes);
+  stat_init();
+  std::vector<call> calls;
+  for (const char* f : files) cut(f, calls);
+  knot_rows kr;
+  kr.keep[0] = keep[0], kr.keep[1] = keep[1];
+  start_knots(calls, kr);
 
-  const std::vector<float> fixed[7] = {
-      {0.5f, 0.27356f, 0.48195f, 0.6698f, 0.7139f, 0.79078f},
-      {0.5f, 0.46633f, 0.72673f, 0.82368f, 0.86442f, 0.90939f},
-      {0.5f, 0.72149f, 0.87672f, 0.92721f, 0.94f, 0.96056f},
-      {},  // row 3 is row 1
-      {0.5f},
-      {0.5f},
-      {0.5f, 0.13620f, 0.44800f, 0.65570f},
-  };
-  std::vector<float> rows[7];
-  for (int r = 0; r < 3; r++) rows[r] = smooth(bytes_t[r], fixed[r]);
-  rows[3] = rows[1];
-  for (int r = 4; r < 7; r++) rows[r] = smooth(values_t[r - 3], fixed[r]);
+  rows_t rows;
+  fit_result res[2];
+  int64_t bytes[2] = {};
+  for (int p : {bp_preset_bytes, bp_preset_values}) {
+    std::vector<const call*> mine;
+    for (const call& c : calls)
+      if (c.preset == p) mine.push_back(&c), bytes[p != 0] += c.len;
+    // Longest first: the sum is the same in any order, and the big calls
+    // then meet a fresh arena.
+    std::stable_sort(mine.begin(), mine.end(),
+                     [](const call* a, const call* b) { return a->len > b->len; });
+    if (!keep[p != 0]) res[p != 0] = fit_preset(p, mine, kr);
+  }
+  make_rows(kr, rows);
 
-  std::printf("// Generated by tools/predictor_rows (see the comment there for the method);\n");
-  std::printf("// do not edit by hand. The rows are part of the compressed format.\n");
-  std::printf("// Samples per order:");
-  for (int j = 0; j < 3; j++) {
-    double s = 0;
-    for (double v : bytes_t[j].seen) s += v;
-    std::printf(" %.0f", s);
+  std::printf("// Fitted by tools/predictor_rows (the method is described there) on the\n");
+  std::printf("// training corpus of tools/make_training_corpus.sh; do not edit by hand.\n");
+  std::printf("// The rows are part of the compressed format.\n");
+  for (int p = 0; p < 2; p++) {
+    const int preset = p == 0 ? bp_preset_bytes : bp_preset_values;
+    if (keep[p]) {
+      std::printf("// Preset %d: kept as it was (not fitted).\n", preset);
+    } else {
+      std::printf("// Preset %d: %lld bytes of streams coded in %lld bytes, %lld with the\n"
+                  "// measured hit rates (%d evaluations).\n",
+                  preset, static_cast<long long>(bytes[p]), static_cast<long long>(res[p].end),
+                  static_cast<long long>(res[p].start), res[p].evaluations);
+    }
   }
-  std::printf(" |");
-  for (int j = 0; j < 4; j++) {
-    double s = 0;
-    for (double v : values_t[j].seen) s += v;
-    std::printf(" %.0f", s);
-  }
-  std::printf("\n#pragma once\n\nnamespace vesk {\n\n");
+  std::printf("#pragma once\n\nnamespace vesk {\n\n");
   std::printf("// Probability that a candidate seen k times is right, per row and k.\n");
   std::printf("// Preset 0 uses rows 0..2 (orders of 2, 4, 8 bytes); preset 3 rows 3..6.\n");
   std::printf("inline constexpr float predictor_rows[7][256] = {\n");

@@ -1,0 +1,159 @@
+#include "support/recipes.h"
+
+#include <vector>
+
+namespace vesk::test {
+
+namespace {
+
+std::string make_word(gen& g, int syllables) {
+  static const char* parts[] = {"ka", "lo", "mi", "ner", "st", "th", "an", "re", "in", "qu",
+                                "ow", "el", "ti", "on",  "ba", "ch", "ee", "sk", "ur", "pa"};
+  std::string w;
+  for (int i = 0; i < syllables; i++) w += parts[g.below(20)];
+  return w;
+}
+
+void put(bytes& b, std::initializer_list<uint8_t> v) {
+  b.insert(b.end(), v);
+}
+void put32(bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// Instruction-like bytes: prologues, moves, calls and jumps to a few dozen
+// targets, so that blocks class as x86 and the branch transform finds work.
+void x86_like(bytes& b, gen& g, size_t n) {
+  const size_t end = b.size() + n;
+  while (b.size() < end) {
+    switch (g.below(10)) {
+      case 0:
+        put(b, {0x55, 0x48, 0x89, 0xE5});
+        break;
+      case 1:
+        put(b, {0x48, 0x89, static_cast<uint8_t>(0xC0 + g.below(64))});
+        break;
+      case 2:
+        put(b, {0x48, 0x8B, 0x45, static_cast<uint8_t>(0xF0 - 8 * g.below(4))});
+        break;
+      case 3:
+        b.push_back(0xE8);
+        put32(b, 4096 * (1 + g.skewed(40)) - static_cast<uint32_t>(b.size()));
+        break;
+      case 4:
+        put(b, {0x0F, 0x84});
+        put32(b, g.below(300));
+        break;
+      case 5:
+        put(b, {0x48, 0x83, 0xEC, static_cast<uint8_t>(8 * g.below(8))});
+        break;
+      case 6:
+        put(b, {0x0F, 0x1F, 0x44, 0x00, 0x00});
+        break;
+      case 7:
+        put(b, {0x48, 0x8D, 0x3D});
+        put32(b, g.below(1 << 20));
+        break;
+      case 8:
+        put(b, {0xC3});
+        break;
+      default:
+        put(b, {0x4C, 0x89, static_cast<uint8_t>(0xE0 + g.below(16))});
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+bytes pin_text(size_t n, uint32_t vocab, uint64_t seed) {
+  gen g{seed};
+  std::vector<std::string> words;
+  for (uint32_t i = 0; i < vocab; i++)
+    words.push_back(make_word(g, 1 + static_cast<int>(g.below(4))));
+  bytes b;
+  bool start = true;
+  while (b.size() < n) {
+    std::string w = g.below(40) == 0 ? std::to_string(g.below(100000)) : words[g.skewed(vocab)];
+    if (start && w[0] >= 'a') w[0] = static_cast<char>(w[0] - 32);
+    if (g.below(200) == 0)
+      for (auto& c : w) c = static_cast<char>(c >= 'a' ? c - 32 : c);
+    start = false;
+    b.insert(b.end(), w.begin(), w.end());
+    const uint32_t r = g.below(24);
+    if (r == 0) {
+      b.push_back('.');
+      start = true;
+    } else if (r == 1) {
+      b.push_back(',');
+    } else if (r == 2) {
+      b.push_back(';');
+    }
+    b.push_back(g.below(14) == 0 ? '\n' : ' ');
+  }
+  b.resize(n);
+  return b;
+}
+
+bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
+  gen g{seed};
+  const bytes prose = pin_text(n / 4, 800, seed + 1);
+  size_t prose_at = 0;
+  bytes b;
+  int32_t wave = 0, step = 300;
+  for (int kind = 0; b.size() < n; kind++) {
+    const size_t len = piece;
+    switch (kind % 6) {
+      case 0:
+        x86_like(b, g, len);
+        break;
+      case 1:  // records of 16 bytes: a counter, a slow value, flags
+        for (uint32_t r = 0; r < len / 16; r++) {
+          put32(b, r);
+          put32(b, 1000 + r / 7);
+          put32(b, g.below(4));
+          put32(b, 0xFFFF0000 | (r & 15));
+        }
+        break;
+      case 2:  // 16-bit samples of a triangle wave with noise, like audio
+        for (size_t i = 0; i < len / 2; i++) {
+          wave += step;
+          if (wave > 20000 || wave < -20000) step = -step;
+          const auto v = static_cast<int16_t>(wave + static_cast<int32_t>(g.below(64)) - 32);
+          put(b, {static_cast<uint8_t>(v), static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8)});
+        }
+        break;
+      case 3:  // an RGB gradient with noise, like an image
+        for (size_t i = 0; i < len / 3; i++) {
+          const auto x = static_cast<uint32_t>(i % 400), y = static_cast<uint32_t>(i / 400);
+          for (uint32_t c = 0; c < 3; c++)
+            b.push_back(static_cast<uint8_t>(x * (c + 1) + 2 * y + g.below(6)));
+        }
+        break;
+      case 4:
+        for (size_t i = 0; i < len && prose_at < prose.size(); i++) b.push_back(prose[prose_at++]);
+        break;
+      default:
+        for (size_t i = 0; i < len / 4; i++) b.push_back(static_cast<uint8_t>(g.next()));
+        break;
+    }
+  }
+  b.resize(n);
+  return b;
+}
+
+bytes pin_noise(size_t n, uint64_t seed) {
+  gen g{seed};
+  bytes b(n);
+  for (auto& c : b) c = static_cast<uint8_t>(g.next() >> 56);
+  return b;
+}
+
+std::vector<recipe> frozen_recipes() {
+  return {{"prose.txt", pin_text(6000, 300, 11)},    {"kinds.dat", pin_mixed(12000, 12, 2000)},
+          {"plain.bin", pin_text(2000, 100, 13)},    {"noise.dat", pin_noise(1500, 14)},
+          {"one.txt", {'v'}},                        {"empty.txt", {}},
+          {"empty.dat", {}},                         {"empty.bin", {}}};
+}
+
+}  // namespace vesk::test
