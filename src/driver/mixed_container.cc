@@ -73,24 +73,25 @@ void coding_order(const mixed_streams& s, stream_ref* out) {
   out[s_text] = {s.text, s.textc};
 }
 
-void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k, int direction) {
+void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k, int direction,
+               const model_options& o = {}) {
   const auto len = static_cast<int32_t>(r.len);
   switch (which) {
     case s_record:
-      record_model(r.buf, len, k, direction, s.mismatch, s.period);
+      record_model(r.buf, len, k, direction, s.mismatch, s.period, o);
       break;
     case s_binary:
     case s_text:
-      block_model(r.buf, len, k, direction);
+      block_model(r.buf, len, k, direction, o);
       break;
     case s_x86:
-      x86_model(r.buf, len, k, direction);
+      x86_model(r.buf, len, k, direction, o);
       break;
     case s_disp:
-      disp_model(r.buf, len, k, direction);
+      disp_model(r.buf, len, k, direction, o);
       break;
     default:
-      byte_model(r.buf, len, k, direction);
+      byte_model(r.buf, len, k, direction, o);
       break;
   }
 }
@@ -233,6 +234,7 @@ void mixed_decompress(const char* in, const char* out) {
     at = coded_at[w] + coded_len[w];
   }
   const checksum sum = read_trailer(in, packed, at, m);
+  const model_options options = decoding_options(sum);
   // Every model but the record model codes at least one bit per byte.
   const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
                                      x86c,    4 * dispc, branchc, textc};
@@ -266,7 +268,7 @@ void mixed_decompress(const char* in, const char* out) {
         progress_stream(stream_names[w], r[w].len);
         coder k;
         coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
-        run_model(w, s, r[w], k, decompress_dir);
+        run_model(w, s, r[w], k, decompress_dir, options);
         progress_stream_done();
         good[w] = decoded_exactly(k, coded_len[w]);
         if (w == s_period) {

@@ -150,6 +150,7 @@ void text_decompress(const char* in, const char* out) {
   if (l1 > 4 * most_tokens(n) || l2 > most_dictionary_bytes(n))
     refuse_damaged(in, "stream lengths beyond what the file can have");
   const checksum sum = read_trailer(in, packed, end, m);
+  const model_options options = decoding_options(sum);
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);
@@ -168,12 +169,12 @@ void text_decompress(const char* in, const char* out) {
         if (w == 0) {
           coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
           progress_stream(word_codes_name, l1);
-          wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir);
+          wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir, options);
           good1 = decoded_exactly(k, k1);
         } else {
           coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
           progress_stream(dictionary_name, l2);
-          byte_model(list, static_cast<int32_t>(l2), k, decompress_dir);
+          byte_model(list, static_cast<int32_t>(l2), k, decompress_dir, options);
           good2 = decoded_exactly(k, k2);
         }
         progress_stream_done();

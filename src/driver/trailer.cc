@@ -4,14 +4,16 @@
 
 #include <cstring>
 
+#include "coding/predictor_rows_first.h"
 #include "driver/container.h"
 #include "util/bytes.h"
 
 namespace vesk {
 
 namespace {
-constexpr uint8_t marker[4] = {'X', 'X', 'H', '3'};
-}
+constexpr uint8_t marker[4] = {'V', 'S', 'K', '2'};        // the current rows
+constexpr uint8_t first_marker[4] = {'X', 'X', 'H', '3'};  // the first rows
+}  // namespace
 
 uint64_t content_hash(const uint8_t* data, int64_t n) {
   return XXH3_64bits(data, static_cast<size_t>(n));
@@ -27,8 +29,15 @@ checksum read_trailer(const char* in, const uint8_t* packed, int64_t end, int64_
   if (m == end) return {};
   if (m != end + trailer_bytes) refuse_damaged(in, "bytes after the last stream");
   const uint8_t* t = packed + end;
-  if (std::memcmp(t, marker, sizeof marker) != 0) refuse_damaged(in, "bad checksum trailer");
-  return {true, uint64_t{get_u32(t + 4)} | uint64_t{get_u32(t + 8)} << 32};
+  const bool first = std::memcmp(t, first_marker, sizeof first_marker) == 0;
+  if (!first && std::memcmp(t, marker, sizeof marker) != 0) refuse_damaged(in, "bad checksum trailer");
+  return {true, uint64_t{get_u32(t + 4)} | uint64_t{get_u32(t + 8)} << 32, first};
+}
+
+model_options decoding_options(const checksum& c) {
+  model_options o;
+  if (c.first_rows) o.rows = predictor_rows_first;
+  return o;
 }
 
 bool checksum_matches(const checksum& c, const uint8_t* restored, int64_t n) {

@@ -1,12 +1,17 @@
 // The checksum trailer of text and mixed archives: 12 bytes right behind
-// the last coded stream, the marker "XXH3" and the XXH3 64-bit hash of the
-// original file (little-endian). The compressor always writes it; the
-// decompressor checks the restored file against it before writing anything.
-// Archives without it (they end with the last coded stream) still decode;
-// a reader that goes by the header's lengths never reaches it.
+// the last coded stream, a marker and the XXH3 64-bit hash of the original
+// file (little-endian). The marker also names the byte predictor's
+// probability rows the streams were coded with: "VSK2" the current rows,
+// "XXH3" the first ones. The compressor always writes "VSK2"; the
+// decompressor checks the restored file against the hash before writing
+// anything. Archives without a trailer (they end with the last coded stream)
+// were coded with the first rows and still decode; a reader that goes by the
+// header's lengths never reaches the trailer.
 #pragma once
 
 #include <cstdint>
+
+#include "models/model.h"
 
 namespace vesk {
 
@@ -21,12 +26,16 @@ void put_trailer(uint8_t* at, uint64_t hash);
 struct checksum {
   bool present = false;
   uint64_t hash = 0;
+  bool first_rows = true;  // coded with the first probability rows
 };
 
 // The trailer of a compressed file of m bytes whose coded streams end at
 // `end`: none (m == end), or a well-formed trailer; anything else refuses
 // the file.
 checksum read_trailer(const char* in, const uint8_t* packed, int64_t end, int64_t m);
+
+// The model options that decode streams coded as the trailer says.
+model_options decoding_options(const checksum& c);
 
 // False when the file has a checksum and the restored bytes do not match it.
 bool checksum_matches(const checksum& c, const uint8_t* restored, int64_t n);

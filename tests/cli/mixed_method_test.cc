@@ -108,7 +108,7 @@ TEST(MixedMethod, ContainerLayout) {
   }
   EXPECT_EQ(at + 12, packed.size());  // the checksum trailer follows
   EXPECT_EQ(std::string(packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(at) + 4),
-            "XXH3");
+            "VSK2");
 }
 
 TEST(MixedMethod, EmptyFile) {

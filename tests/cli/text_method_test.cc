@@ -77,7 +77,7 @@ TEST(TextMethod, ContainerLayout) {
   ASSERT_LE(20 + k1 + 4, packed.size());
   const uint32_t k2 = get_u32(packed.data() + 20 + k1);
   EXPECT_EQ(packed.size(), 24u + k1 + k2 + 12);  // and the checksum trailer
-  EXPECT_EQ(std::string(packed.begin() + 24 + k1 + k2, packed.begin() + 28 + k1 + k2), "XXH3");
+  EXPECT_EQ(std::string(packed.begin() + 24 + k1 + k2, packed.begin() + 28 + k1 + k2), "VSK2");
   EXPECT_EQ(k1 % 2, 0u);
   EXPECT_GE(k1, 4u);
   EXPECT_EQ(k2 % 2, 0u);

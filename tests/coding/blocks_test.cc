@@ -8,6 +8,7 @@
 #include "coding/mixer.h"
 #include "coding/nibble_table.h"
 #include "coding/predictor_rows.h"
+#include "coding/predictor_rows_first.h"
 #include "support/support.h"
 
 namespace vesk {
@@ -186,19 +187,27 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
   bp_free(bp);
 }
 
+// Both the current rows and the first revision's (which older archives
+// decode with) keep what the format fixes.
 TEST(BytePredictor, ProbabilityRowsKeepTheirFixedStart) {
-  EXPECT_EQ(predictor_rows[0][0], 0.5f);
-  EXPECT_EQ(predictor_rows[0][1], 0.27356f);
-  EXPECT_EQ(predictor_rows[0][5], 0.79078f);
-  EXPECT_NEAR(predictor_rows[0][255], 0.9965, 0.005);
-  EXPECT_EQ(predictor_rows[1][2], 0.72673f);
-  EXPECT_EQ(predictor_rows[2][4], 0.94f);
-  EXPECT_EQ(predictor_rows[6][1], 0.13620f);
-  for (int k = 0; k < 256; k++) EXPECT_EQ(predictor_rows[1][k], predictor_rows[3][k]);
-  for (int r = 0; r < 7; r++) {
-    EXPECT_EQ(predictor_rows[r][0], 0.5f);
-    for (int k = 6; k < 256; k++) EXPECT_GE(predictor_rows[r][k], predictor_rows[r][k - 1]);
-    for (int k = 0; k < 256; k++) EXPECT_LT(predictor_rows[r][k], 1.0f);
+  for (const auto* rows : {predictor_rows, predictor_rows_first}) {
+    SCOPED_TRACE(rows == predictor_rows ? "current rows" : "first rows");
+    EXPECT_EQ(rows[0][0], 0.5f);
+    EXPECT_EQ(rows[0][1], 0.27356f);
+    EXPECT_EQ(rows[0][5], 0.79078f);
+    EXPECT_NEAR(rows[0][255], 0.9965, 0.005);
+    EXPECT_EQ(rows[1][2], 0.72673f);
+    EXPECT_EQ(rows[1][5], 0.90939f);
+    EXPECT_EQ(rows[2][1], 0.72149f);
+    EXPECT_EQ(rows[2][4], 0.94f);
+    EXPECT_EQ(rows[6][1], 0.13620f);
+    EXPECT_EQ(rows[6][3], 0.65570f);
+    for (int k = 0; k < 256; k++) EXPECT_EQ(rows[1][k], rows[3][k]);
+    for (int r = 0; r < 7; r++) {
+      EXPECT_EQ(rows[r][0], 0.5f);
+      for (int k = 6; k < 256; k++) EXPECT_GE(rows[r][k], rows[r][k - 1]);
+      for (int k = 0; k < 256; k++) EXPECT_LT(rows[r][k], 1.0f);
+    }
   }
 }
 

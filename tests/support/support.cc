@@ -153,11 +153,17 @@ void expect_all_damage_refused(const bytes& archive, const bytes& original) {
       refused(b, "cut to " + std::to_string(len));
       continue;
     }
+    // Without its trailer the archive reads as one of the first revision,
+    // decoded with the first probability rows: they either code these
+    // streams alike (the original comes back) or the damage is refused.
     write_bytes(packed, b);
     run_result r = run_vesk({"-d", packed, out});
-    EXPECT_EQ(r.status, 0) << "cut before the trailer: " << r.out;
-    EXPECT_EQ(read_bytes(out), original) << "cut before the trailer";
-    std::remove(out.c_str());
+    if (r.status == 0) {
+      EXPECT_EQ(read_bytes(out), original) << "cut before the trailer";
+      std::remove(out.c_str());
+    } else {
+      refused(b, "cut before the trailer");
+    }
   }
   for (size_t at = 0; at < archive.size(); at++) {
     for (const uint8_t mask : {static_cast<uint8_t>(1u << (at % 8)), uint8_t{0xFF}}) {

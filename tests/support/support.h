@@ -70,8 +70,9 @@ void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint3
 // Every truncation of a text or mixed archive (of `original`) and two flips
 // of every byte (one bit, and all eight) are refused with no output left,
 // except what is not damage: the archive cut to just before its 12-byte
-// checksum trailer is an archive without one and restores `original`; a
-// text archive whose method word 1 becomes 0 is a valid stored file.
+// checksum trailer reads as an archive of the first revision, which either
+// restores `original` or is refused; a text archive whose method word 1
+// becomes 0 is a valid stored file.
 void expect_all_damage_refused(const bytes& archive, const bytes& original);
 
 // Initialises the arena and the statistics tables once per test process.
