@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "util/arena.h"
@@ -66,22 +67,56 @@ void place_index(table_storage& s, uint64_t entries) {
   s.map.home_shift = s.map.shift > 0 ? (64 - s.map.shift) - log2_of(entries) : 0;
 }
 
-// Doubles the index. The old entries are copied aside and reinserted in
-// their order, which is the order of their new homes: the reinsertion
-// walks the new index front to back.
+// Doubles the index in place. The doubled index ends where the old one
+// ends, so the old entries sit in its back half; each is read out (its slot
+// cleared) before the probing of the new index reaches its place, and they
+// are reinserted in their order, which is close to the order of their new
+// homes: the reinsertion walks the new index front to back, a little behind
+// the reading. Entries that wrapped around the old index's end (the run at
+// its front whose homes lie behind them) are set aside first and inserted
+// last. No copy of the whole index is ever made.
 void double_index(table_storage& s) {
   const uint64_t old_cap = index_capacity(s);
-  std::vector<uint64_t> old(s.map.index, s.map.index + old_cap);
-  std::memset(s.map.index, 0, old_cap * 8);
+  const int old_home_shift = s.map.home_shift;
   prepare(s, s.index_bytes - 2 * old_cap * 8, s.index_bytes - old_cap * 8);
   place_index(s, 2 * old_cap);
   compact_table& m = s.map;
-  for (uint64_t v : old) {
-    if (v == 0) continue;
-    uint64_t e = ((v >> 32) - 1) >> m.home_shift;
-    while (m.index[e] != 0) e = (e + 1) & m.mask;
-    m.index[e] = v;
+  uint64_t* old = m.index + old_cap;
+  auto home_of = [](uint64_t v, int shift) { return ((v >> 32) - 1) >> shift; };
+  std::vector<uint64_t> wrapped;
+  for (uint64_t p = 0; p < old_cap && old[p] != 0; p++) {
+    if (home_of(old[p], old_home_shift) > p) {
+      wrapped.push_back(old[p]);
+      old[p] = 0;
+    }
   }
+  std::deque<uint64_t> pending;  // read out, not yet reinserted
+  uint64_t read = 0;             // old entries [0, read) are read out
+  // Reads old entries out until slot w of the new index holds none.
+  auto read_up_to = [&](uint64_t w) {
+    for (; read < old_cap && old_cap + read <= w; read++) {
+      if (old[read] != 0) pending.push_back(old[read]);
+      old[read] = 0;
+    }
+  };
+  auto insert = [&](uint64_t v) {
+    uint64_t e = home_of(v, m.home_shift);
+    for (;; e = (e + 1) & m.mask) {
+      read_up_to(e);
+      if (m.index[e] == 0) break;
+    }
+    m.index[e] = v;
+  };
+  while (read < old_cap || !pending.empty()) {
+    if (pending.empty()) {
+      read_up_to(old_cap + read);
+      continue;
+    }
+    const uint64_t v = pending.front();
+    pending.pop_front();
+    insert(v);
+  }
+  for (uint64_t v : wrapped) insert(v);
 }
 
 }  // namespace
