@@ -3,7 +3,7 @@
 # src/coding/predictor_rows.h: builds the training corpus from pinned Debian
 # 12 packages (tools/make_training_corpus.sh, every piece checked against
 # tools/training.sha256), then runs tools/predictor_rows over it. The same
-# corpus gives the same header on any machine; it takes about 40 minutes on
+# corpus gives the same header on any machine; it takes about 30 minutes on
 # two cores. The rows are part of the compressed format: new rows change
 # every archive, and the frozen-format tests will say so.
 #

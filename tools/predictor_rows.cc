@@ -196,19 +196,11 @@ void measure(const call& c, tally* t) {
   uint32_t zr = zero_flags_start;
   for (int64_t i = 0; i < c.len; i++) {
     const uint8_t* b = c.data();
-    uint32_t h[bp_max_orders];
     if (c.preset == bp_preset_bytes) {
       bp_predict(bp, i);
     } else {
-      // The displacement model's keys: the previous value, the same byte of
-      // older values, the zero pattern of the last 24 bytes.
-      auto at = [&](int k) { return uint32_t{b[i - k]}; };
-      zr = zero_flags_next(zr, b[i - 1]);
-      const uint32_t x[4] = {at(4) | at(3) << 8 | at(2) << 16 | at(1) << 24,
-                             at(16) | at(32) << 8 | at(48) << 16 | at(64) << 24,
-                             at(12) | at(24) << 8 | at(36) << 16 | at(48) << 24, zr & 0xFFFFFF};
-      for (int j = 0; j < 4; j++) h[j] = bp_value_hash(x[j]);
-      bp_predict_hashes(bp, h);
+      zr = zero_flags_next(zr, b[i - 1]);  // as the displacement model keeps them
+      bp_predict_values(bp, i, zr);
     }
     for (int j = 0; j < bp.n; j++) {
       const uint64_t s = bp.slots[bp_slots_per_order * j + (bp.hashes[j] & 0xFFF)];
@@ -349,7 +341,7 @@ fit_result fit_preset(int preset, const std::vector<const call*>& calls, knot_ro
 
 int main(int argc, char** argv) {
   std::vector<const char*> files;
-  bool keep[2] = {};
+  knot_rows kr;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--keep-preset") == 0 && i + 1 < argc) {
       const int p = std::atoi(argv[++i]);
@@ -357,7 +349,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "presets are %d and %d\n", bp_preset_bytes, bp_preset_values);
         return 1;
       }
-      keep[p != bp_preset_bytes] = true;
+      kr.keep[p != bp_preset_bytes] = true;
     } else {
       files.push_back(argv[i]);
     }
@@ -370,8 +362,6 @@ int main(int argc, char** argv) {
   stat_init();
   std::vector<call> calls;
   for (const char* f : files) cut(f, calls);
-  knot_rows kr;
-  kr.keep[0] = keep[0], kr.keep[1] = keep[1];
   start_knots(calls, kr);
 
   rows_t rows;
@@ -385,7 +375,7 @@ int main(int argc, char** argv) {
     // then meet a fresh arena.
     std::stable_sort(mine.begin(), mine.end(),
                      [](const call* a, const call* b) { return a->len > b->len; });
-    if (!keep[p != 0]) res[p != 0] = fit_preset(p, mine, kr);
+    if (!kr.keep[p != 0]) res[p != 0] = fit_preset(p, mine, kr);
   }
   make_rows(kr, rows);
 
@@ -394,7 +384,7 @@ int main(int argc, char** argv) {
   std::printf("// The rows are part of the compressed format.\n");
   for (int p = 0; p < 2; p++) {
     const int preset = p == 0 ? bp_preset_bytes : bp_preset_values;
-    if (keep[p]) {
+    if (kr.keep[p]) {
       std::printf("// Preset %d: kept as it was (not fitted).\n", preset);
     } else {
       std::printf("// Preset %d: %lld bytes of streams coded in %lld bytes, %lld with the\n"

@@ -77,6 +77,21 @@ inline uint32_t bp_value_hash(uint32_t x) {
   return static_cast<uint32_t>(y) ^ 0x93847698;
 }
 
+// Four orders for 32-bit values (most significant byte first) at position
+// i: the previous value, the same byte of the four values before it, the
+// same byte of every third value, and the zero flags `zero_flags` of the
+// last 24 bytes (bit k set when byte i - 1 - k is zero).
+inline void bp_predict_values(byte_predictor& bp, int64_t i, uint32_t zero_flags) {
+  auto b = [&](int m) { return uint32_t{bp.buf[i - m]}; };
+  const uint32_t values[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,
+                              b(16) | b(32) << 8 | b(48) << 16 | b(64) << 24,
+                              b(12) | b(24) << 8 | b(36) << 16 | b(48) << 24,
+                              zero_flags & 0xFFFFFF};
+  uint32_t h[4];
+  for (int j = 0; j < 4; j++) h[j] = bp_value_hash(values[j]);
+  bp_predict_hashes(bp, h);
+}
+
 // Learns the byte at position i (now known in both directions).
 void bp_update(byte_predictor& bp, int64_t i);
 

@@ -52,14 +52,8 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
     h[7] = hash_a((kk << 32) | (w(12) << 24) | (w(8) << 16) | (w(4) << 8) | 7);
   };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
-    auto b = [&](int m) { return uint32_t{buf[i - m]}; };
     zr = zero_flags_next(zr, buf[i - 1]);
-    const uint32_t values[4] = {b(4) | b(3) << 8 | b(2) << 16 | b(1) << 24,
-                                b(16) | b(32) << 8 | b(48) << 16 | b(64) << 24,
-                                b(12) | b(24) << 8 | b(36) << 16 | b(48) << 24, zr & 0xFFFFFF};
-    uint32_t vh[4];
-    for (int j = 0; j < 4; j++) vh[j] = bp_value_hash(values[j]);
-    bp_predict_hashes(*bp, vh);
+    bp_predict_values(*bp, i, zr);
     if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
       hashes(i, zr & 0xFF, bp->guess, h);
