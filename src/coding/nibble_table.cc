@@ -9,6 +9,7 @@
 
 #include "util/arena.h"
 #include "util/fail.h"
+#include "util/prefault.h"
 
 namespace vesk {
 
@@ -36,26 +37,63 @@ uint64_t index_capacity(const table_storage& s) {
   return s.map.mask + 1;
 }
 
+// A call whose table may grow past this many slots (4 MiB) has its pages
+// faulted in ahead; a smaller one would only pay for the thread.
+constexpr uint64_t prefault_min_slots = uint64_t{1} << 16;
+
+// The index's next doubling comes at 3/4 of its capacity; its pages are
+// asked for at 11/16, early enough for the prefault thread to be done.
+uint64_t index_ask_at(uint64_t cap) {
+  return cap / 16 * 11;
+}
+
+// Whether the next doubling's index is yet to be asked for: it must be
+// large enough to matter and the call must be able to reach the doubling.
+bool index_to_ask(const table_storage& s) {
+  const uint64_t cap = index_capacity(s);
+  return s.bound >= prefault_min_slots && !s.index_ahead && cap < s.bytes / 64 &&
+         8 * cap >= (uint64_t{2} << 20) && s.bound > cap / 4 * 3;
+}
+
 // Recomputes the slots that may be taken before the next growth: up to 3/4
 // of the index (an index as large as the table can never overflow, since
-// it has an entry for every bucket) and up to the cleared dense slots.
+// it has an entry for every bucket), up to the cleared dense slots, and up
+// to the point where the next doubling's index pages are asked for.
 void set_room(table_storage& s) {
   const uint64_t buckets = s.bytes / 64, cap = index_capacity(s);
   const uint64_t index_room = cap >= buckets ? all_room : cap / 4 * 3;
   const uint64_t dense_room = s.ready >= buckets ? all_room : s.ready;
-  s.map.room = std::min(index_room, dense_room);
+  const uint64_t ask_room = index_to_ask(s) ? index_ask_at(cap) : all_room;
+  s.map.room = std::min({index_room, dense_room, ask_room});
 }
 
-// Clears dense slots up to at least `need`, in steps of a quarter of what
-// is ready, so that clearing by hand stays close to what the stream uses.
+uint8_t* dense_at(const table_storage& s, uint64_t slot) {
+  return s.block + s.index_bytes + 64 * slot;
+}
+
+// Dense slots are cleared, and asked for ahead, in steps of a sixteenth of
+// what is ready, at least 64 KiB and at most 16 MiB: the prefault thread
+// faults in a step well before the stream has used up the one before, and
+// what is cleared or faulted in before its use stays within two steps.
+uint64_t dense_step(uint64_t ready) {
+  return std::clamp<uint64_t>(ready / 16, 1024, uint64_t{1} << 18);
+}
+
+// Clears dense slots up to at least `need`, and asks for the pages of the
+// step after that to be faulted in.
 void extend_dense(table_storage& s, uint64_t need) {
   const uint64_t buckets = s.bytes / 64;
-  uint64_t ready = std::max(need, s.ready + s.ready / 4 + 1024);
-  ready = std::min(ready, buckets);
-  const uint64_t lo = s.index_bytes + 64 * s.ready, hi = s.index_bytes + 64 * ready;
-  prepare(s, lo, hi);
-  // Beyond the dirty pages the rest of the block is zero already.
-  s.ready = hi >= s.dirty ? buckets : ready;
+  const uint64_t ready = std::min(std::max(need, s.ready + dense_step(s.ready)), buckets);
+  prepare(s, s.index_bytes + 64 * s.ready, s.index_bytes + 64 * ready);
+  s.ready = ready;
+  if (s.bound < prefault_min_slots) return;
+  const uint64_t next = std::min(ready + dense_step(ready), s.bound);
+  const uint64_t from = std::max(s.ahead, ready);
+  if (next > from) {
+    prefault(dense_at(s, from), dense_at(s, next));
+    s.ahead = next;
+    s.prefaulting = true;
+  }
 }
 
 // The index ends where the dense buckets begin, so that a small stream's
@@ -78,6 +116,7 @@ void place_index(table_storage& s, uint64_t entries) {
 void double_index(table_storage& s) {
   const uint64_t old_cap = index_capacity(s);
   const int old_home_shift = s.map.home_shift;
+  s.index_ahead = false;
   prepare(s, s.index_bytes - 2 * old_cap * 8, s.index_bytes - old_cap * 8);
   place_index(s, 2 * old_cap);
   compact_table& m = s.map;
@@ -141,6 +180,7 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
   s.index_bytes = buckets * 8;
   s.block = arena_alloc_dirty(static_cast<int64_t>(s.index_bytes + s.bytes), &dirty);
   s.dirty = static_cast<uint64_t>(dirty);
+  s.bound = std::min(selections, buckets);
   uint64_t entries = first_index_min;
   while (entries < 2 * selections && entries < first_index_max) entries <<= 1;
   if (limits.first_index) entries = limits.first_index;
@@ -158,6 +198,12 @@ void table_grow(table_storage& s, uint64_t selections) {
   check(s.compact, "s.compact");
   const uint64_t need = s.map.used + selections, buckets = s.bytes / 64;
   while (index_capacity(s) < buckets && 4 * need > 3 * index_capacity(s)) double_index(s);
+  if (index_to_ask(s) && need > index_ask_at(index_capacity(s))) {
+    const uint64_t cap = index_capacity(s);
+    prefault(s.block + s.index_bytes - 16 * cap, s.block + s.index_bytes - 8 * cap);
+    s.index_ahead = true;
+    s.prefaulting = true;
+  }
   if (s.ready < need && s.ready < buckets) extend_dense(s, need);
   set_room(s);
   check(s.map.has_room(selections), "s.map.has_room(selections)");
@@ -174,6 +220,7 @@ table_stats table_measure(const table_storage& s) {
 
 void table_close(table_storage& s) {
   if (s.report != nullptr) *s.report = table_measure(s);
+  if (s.prefaulting) prefault_cancel(s.block, s.block + s.index_bytes + s.bytes);
   arena_free(s.block);
   s = table_storage{};
 }

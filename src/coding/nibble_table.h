@@ -126,13 +126,19 @@ inline uint16_t* select(Table& t, uint64_t h) {
 // entry per bucket of the table) and the dense buckets (at most the whole
 // table), or the direct table. Untouched pages cost nothing; pages that
 // earlier blocks of the arena left dirty are cleared by hand as the table
-// comes to use them.
+// comes to use them. A call large enough to matter has the pages it will
+// need next faulted in on the prefault thread: the next stretch of dense
+// slots, and the next doubling's index once the index is nearly full.
 struct table_storage {
   uint8_t* block = nullptr;
   uint64_t bytes = 0;        // table size
   uint64_t dirty = 0;        // [0, dirty) of the block may hold what earlier blocks left
   uint64_t index_bytes = 0;  // room reserved for the index at the block's start (it ends there)
   uint64_t ready = 0;        // dense slots cleared for use
+  uint64_t bound = 0;        // dense slots the call can use at most
+  uint64_t ahead = 0;        // dense slots whose pages were asked to fault in ahead of use
+  bool index_ahead = false;  // the next doubling's index pages were asked for
+  bool prefaulting = false;  // a request was made for this block
   bool compact = false;
   table_stats* report = nullptr;
   direct_table direct;

@@ -1,6 +1,7 @@
 // The model building blocks: mixer arithmetic, way selection, byte predictor.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "coding/byte_predictor.h"
@@ -10,6 +11,7 @@
 #include "coding/predictor_rows.h"
 #include "coding/predictor_rows_first.h"
 #include "support/support.h"
+#include "util/arena.h"
 
 namespace vesk {
 namespace {
@@ -128,6 +130,51 @@ TEST(NibbleTable, CompactMapGrowsWithoutLosingBuckets) {
   EXPECT_EQ(stats.buckets, used);
   EXPECT_EQ(stats.index_entries, uint64_t{1} << 19);
   EXPECT_EQ(stats.bytes_touched, 8 * stats.index_entries + 64 * used);
+}
+
+// A call large enough to have its pages faulted in ahead, over memory that
+// an earlier block left dirty: every bucket still starts as zeros, the
+// buckets stay where they are as the index doubles, and what is asked for
+// ahead stays a small step beyond what the call uses.
+TEST(NibbleTable, DirtyMemoryAndPagesAskedForAhead) {
+  test::init_runtime();
+  constexpr uint64_t count = 1'500'000;
+  {
+    uint8_t* dirt = arena_alloc(int64_t{400} << 20);
+    std::memset(dirt, 0xA5, size_t{400} << 20);
+    arena_free(dirt);
+  }
+  table_stats stats;
+  table_storage s = table_open(table_2g, 2 * count, {0, false, &stats});
+  ASSERT_GT(s.dirty, 0u);
+  std::mt19937_64 g(11);
+  std::vector<uint64_t> hashes(count);
+  for (auto& h : hashes) h = g();
+  std::vector<uint16_t*> at;
+  for (uint64_t h : hashes) {
+    if (!s.map.has_room(1)) {
+      table_grow(s, 1);
+      ASSERT_LE(s.ahead, s.bound);
+      // Within an eighth of the slots in use plus 8 MiB.
+      ASSERT_LE(s.ahead, s.map.used + s.map.used / 8 + (uint64_t{1} << 17));
+    }
+    const uint64_t fresh = s.map.used;
+    uint16_t* b = s.map.bucket(h);
+    if (s.map.used > fresh) {
+      for (int w = 0; w < bucket_words; w++) ASSERT_EQ(b[w], 0) << "slot " << fresh;
+    }
+    at.push_back(b);
+    b[3] = static_cast<uint16_t>(h >> 48);  // the same in every hash of a bucket
+  }
+  EXPECT_TRUE(s.prefaulting);
+  for (uint64_t i = 0; i < count; i++) {
+    ASSERT_EQ(s.map.bucket(hashes[i]), at[i]);
+    ASSERT_EQ(at[i][3], static_cast<uint16_t>(hashes[i] >> 48));
+  }
+  const uint64_t used = s.map.used;
+  table_close(s);
+  EXPECT_EQ(stats.buckets, used);
+  EXPECT_EQ(stats.index_entries, uint64_t{1} << 21);
 }
 
 // Hashes that share their top bits crowd one stretch of the index; lookups

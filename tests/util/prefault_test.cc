@@ -1,0 +1,82 @@
+#include "util/prefault.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace vesk {
+namespace {
+
+constexpr size_t page = 4096;
+
+// A private anonymous mapping of its own, unmapped at the end.
+struct mapping {
+  size_t size;
+  uint8_t* p;
+  explicit mapping(size_t n)
+      : size(n),
+        p(static_cast<uint8_t*>(
+            mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {}
+  ~mapping() { munmap(p, size); }
+  size_t resident_pages(size_t lo, size_t hi) const {
+    std::vector<unsigned char> v((hi - lo) / page);
+    if (mincore(p + lo, hi - lo, v.data()) != 0) return 0;
+    size_t n = 0;
+    for (unsigned char c : v) n += c & 1;
+    return n;
+  }
+};
+
+bool system_can_prefault() {
+  mapping m(page);
+  return madvise(m.p, page, MADV_POPULATE_WRITE) == 0;
+}
+
+TEST(Prefault, FaultsPagesInAndLeavesTheirContentsAlone) {
+  mapping m(64 << 20);
+  ASSERT_NE(m.p, MAP_FAILED);
+  // Some pages hold data already; the rest have never been touched.
+  for (size_t i = 0; i < m.size; i += 1 << 20) std::memset(m.p + i, static_cast<int>(i >> 20) + 1, 100);
+  prefault(m.p + 5, m.p + m.size - 5);  // rounded out to whole pages
+  prefault_drain();
+  for (size_t i = 0; i < m.size; i += 1 << 20) {
+    ASSERT_EQ(m.p[i], static_cast<uint8_t>((i >> 20) + 1)) << i;
+    ASSERT_EQ(m.p[i + 100], 0) << i;
+  }
+  for (size_t i = 0; i < m.size; i += page) {
+    if (i % (1 << 20) == 0) continue;
+    ASSERT_EQ(m.p[i + 7], 0) << i;
+  }
+  if (!system_can_prefault()) GTEST_SKIP() << "this kernel cannot fault pages in ahead";
+  EXPECT_EQ(m.resident_pages(0, m.size), m.size / page);
+}
+
+TEST(Prefault, CancelDropsWhatIsQueued) {
+  if (!system_can_prefault()) GTEST_SKIP() << "this kernel cannot fault pages in ahead";
+  mapping m(size_t{1} << 30);
+  ASSERT_NE(m.p, MAP_FAILED);
+  // Many small requests: after the cancel none is served, so the pages in
+  // memory stop growing at once.
+  for (size_t i = 0; i < m.size; i += 2 << 20) prefault(m.p + i, m.p + i + (2 << 20));
+  prefault_cancel(m.p, m.p + m.size);
+  const size_t after_cancel = m.resident_pages(0, m.size);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  prefault_drain();
+  EXPECT_EQ(m.resident_pages(0, m.size), after_cancel);
+  EXPECT_LT(after_cancel, m.size / page);
+  // A cancel of another range leaves this one's requests alone.
+  mapping other(4 << 20);
+  prefault(m.p, m.p + (8 << 20));
+  prefault_cancel(other.p, other.p + other.size);
+  prefault_drain();
+  EXPECT_EQ(m.resident_pages(0, 8 << 20), size_t{8 << 20} / page);
+}
+
+}  // namespace
+}  // namespace vesk
