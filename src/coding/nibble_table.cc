@@ -42,9 +42,10 @@ uint64_t index_capacity(const table_storage& s) {
 constexpr uint64_t prefault_min_slots = uint64_t{1} << 16;
 
 // The index's next doubling comes at 3/4 of its capacity; its pages are
-// asked for at 11/16, early enough for the prefault thread to be done.
+// asked for at 23/32, early enough for the prefault thread to be done, late
+// enough that a stream ending short of the doubling wastes little.
 uint64_t index_ask_at(uint64_t cap) {
-  return cap / 16 * 11;
+  return cap / 32 * 23;
 }
 
 // Whether the next doubling's index is yet to be asked for: it must be
@@ -72,11 +73,11 @@ uint8_t* dense_at(const table_storage& s, uint64_t slot) {
 }
 
 // Dense slots are cleared, and asked for ahead, in steps of a sixteenth of
-// what is ready, at least 64 KiB and at most 16 MiB: the prefault thread
+// what is ready, at least 64 KiB and at most 8 MiB: the prefault thread
 // faults in a step well before the stream has used up the one before, and
 // what is cleared or faulted in before its use stays within two steps.
 uint64_t dense_step(uint64_t ready) {
-  return std::clamp<uint64_t>(ready / 16, 1024, uint64_t{1} << 18);
+  return std::clamp<uint64_t>(ready / 16, 1024, uint64_t{1} << 17);
 }
 
 // Clears dense slots up to at least `need`, and asks for the pages of the
