@@ -69,6 +69,17 @@ inline void bp_predict(byte_predictor& bp, int64_t i) {
   bp_predict_hashes(bp, h);
 }
 
+// The prediction at position i from the tables as they stand, leaving bp
+// alone. A model's lookahead uses it to tell, a byte or two early, the guess
+// a context is built from and whether the flag will code the byte; the
+// bytes in between may still change the tables, so it only decides what is
+// loaded early, never what is coded.
+inline byte_predictor bp_peek(const byte_predictor& bp, int64_t i) {
+  byte_predictor c = bp;
+  bp_predict(c, i);
+  return c;
+}
+
 // Four orders for 32-bit values: the 32-bit keys hashed alike.
 inline uint32_t bp_value_hash(uint32_t x) {
   uint64_t z = ((uint64_t{x} << 32) | x) ^ (x >> 15);

@@ -89,9 +89,14 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
     bp_update(*bp, i);
     return i + 1;
   };
-  // Ahead of time the guess is not known (its context loads in vain).
+  // Ahead of time the predictor's guess is peeked at: when encoding, a byte
+  // that the flag will code loads nothing (decoding does not know the byte
+  // yet).
+  const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    hashes(i, 0, h);
+    const byte_predictor peek = bp_peek(*bp, i);
+    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
+    hashes(i, peek.guess, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };

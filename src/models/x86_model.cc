@@ -134,12 +134,16 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     bp_update(*bp, i);
     return i + 1;
   };
-  // Ahead of time the guess is not known (its context loads in vain); the
-  // zero flags of the 24 bytes before i are counted afresh.
+  // Ahead of time the predictor's guess is peeked at: when encoding, a byte
+  // that the flag will code loads nothing (decoding does not know the byte
+  // yet). The zero flags of the 24 bytes before i are counted afresh.
+  const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+    const byte_predictor peek = bp_peek(*bp, i);
+    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
-    hashes(i, z, 0, h);
+    hashes(i, z, peek.guess, h);
     for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[buf[i] >> 4];
     return true;
   };
