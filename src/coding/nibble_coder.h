@@ -54,13 +54,21 @@ namespace vesk {
 // nibble]. When encoding, the second nibble's buckets are prefetched as
 // soon as the first nibble's ways are chosen, since the whole byte is known.
 // Decoding learns the high nibble only after its four bits, and prefetches
-// then. Returns the byte (the decoded one when decoding).
+// then; a model that has a likely high nibble (its byte predictor's guess)
+// passes it as likely_hi, and decoding loads that nibble's index entries
+// first of all. Returns the byte (the decoded one when decoding).
 template <int NC, bool Enc, class Table, class Policy>
 inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64_t* second,
-                         Policy& mix, uint8_t byte) {
+                         Policy& mix, uint8_t byte, int likely_hi = -1) {
   // Every selection is a cache miss or two: start them all before waiting
   // on the first.
   uint16_t* ways[NC];
+  if constexpr (!Enc) {
+    if (likely_hi >= 0) {
+      const uint64_t g = second[likely_hi];
+      for (int c = 0; c < NC; c++) table.prefetch_index(h[c] ^ g);
+    }
+  }
   for (int c = 0; c < NC; c++) table.prefetch(h[c]);
   for (int c = 0; c < NC; c++) ways[c] = select(table, h[c]);
   if constexpr (Enc) {

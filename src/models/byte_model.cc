@@ -83,7 +83,7 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);

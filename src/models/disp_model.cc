@@ -57,7 +57,7 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
     if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
       hashes(i, zr & 0xFF, bp->guess, h);
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);

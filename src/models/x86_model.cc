@@ -128,7 +128,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);
