@@ -7,6 +7,8 @@
 // mixer with up to 2048 weight sets selected by the bit position, the
 // byte's place in its code and which context orders have been seen.
 
+#include <vector>
+
 #include "coding/hashes.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
@@ -173,6 +175,9 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     mix.sq = &f.sq;
   };
   word_lookahead ahead;
+  // The byte last coded under each (hashed) order-2 word context: its high
+  // nibble is the one whose index entries decoding loads first.
+  std::vector<uint8_t> last_seen(65536);
   // Position i: walks to the next byte that belongs to a code, codes it and
   // returns the position after it.
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
@@ -197,7 +202,9 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     uint64_t h[contexts];
     word_hashes(buf, w, st, h);
     mix.base = 8 * w.s + 1024 * st.z;
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i]);
+    uint8_t& seen = last_seen[h[2] >> 48];
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i], seen >> 4);
+    seen = v;
     if constexpr (!Enc) buf[w.i] = v;
     return w.i + 1;
   };
