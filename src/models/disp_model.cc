@@ -63,12 +63,17 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
     bp_update(*bp, i);
     return i + 1;
   };
-  // Ahead of time the guess is not known (its context loads in vain); the
-  // zero flags of the 8 bytes before i are counted afresh.
+  // Ahead of time the predictor's guess is peeked at: when encoding, a byte
+  // that the flag will code loads nothing (decoding does not know the byte
+  // yet). The zero flags of the 24 bytes before i are counted afresh.
+  const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    uint32_t zr8 = 0;
-    for (int m = 8; m >= 1; m--) zr8 = (zr8 << 1) | (buf[i - m] == 0);
-    hashes(i, zr8, 0, h);
+    uint32_t z = 0;
+    for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
+    byte_predictor peek = *bp;
+    bp_predict_values(peek, i, z);
+    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
+    hashes(i, z & 0xFF, peek.guess, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;
   };

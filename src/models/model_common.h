@@ -72,11 +72,12 @@ void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, in
                 const model_options& options);
 void frame_close(model_frame& f, const model_kind& m, coder& k, int direction);
 
-// Fills h[0..2 NC) with the context hashes of both nibbles of position i
-// as far as the stream alone decides them (a context that depends on the
-// model's state at i, such as the byte predictor's guess, is left 0); returns
-// false when position i codes nothing. Only used when encoding, where the
-// whole stream is known.
+// A lookahead fills h[0..2 NC) with the context hashes of both nibbles of
+// position i as far as it can tell them (the byte predictor's guess is
+// peeked at, so a context built from it may come out otherwise); returns
+// false when position i will code nothing. Encoding knows the whole stream;
+// decoding uses the first nibble's hashes of the position after the byte
+// it has just decoded.
 struct no_lookahead {
   bool operator()(int64_t, uint64_t*) const { return false; }
 };
