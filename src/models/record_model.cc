@@ -54,7 +54,8 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     }
     uint64_t h[contexts];
     hashes(i, zr & 0xFFFF, l, h);
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+    // The byte a period back likely shares this one's high nibble.
+    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], buf[i - l] >> 4);
     if constexpr (!Enc) buf[i] = v;
     return i + 1;
   };
