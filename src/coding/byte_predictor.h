@@ -69,16 +69,6 @@ inline void bp_predict(byte_predictor& bp, int64_t i) {
   bp_predict_hashes(bp, h);
 }
 
-// The prediction at position i from the tables as they stand, leaving bp
-// alone. A model's lookahead uses it to tell, a byte or two early, the guess
-// a context is built from and whether the flag will code the byte; the
-// bytes in between may still change the tables, so it only decides what is
-// loaded early, never what is coded.
-inline byte_predictor bp_peek(const byte_predictor& bp, int64_t i) {
-  byte_predictor c = bp;
-  bp_predict(c, i);
-  return c;
-}
 
 // Four orders for 32-bit values: the 32-bit keys hashed alike.
 inline uint32_t bp_value_hash(uint32_t x) {
@@ -101,6 +91,23 @@ inline void bp_predict_values(byte_predictor& bp, int64_t i, uint32_t zero_flags
   uint32_t h[4];
   for (int j = 0; j < 4; j++) h[j] = bp_value_hash(values[j]);
   bp_predict_hashes(bp, h);
+}
+
+// The prediction at position i from the tables as they stand, leaving bp
+// alone: of the byte orders, or given zero flags, of the value orders. A
+// model's lookahead uses it to tell, a byte or two early, the guess a
+// context is built from and whether the flag will code the byte; the bytes
+// in between may still change the tables, so it only decides what is
+// loaded early, never what is coded.
+inline byte_predictor bp_peek(const byte_predictor& bp, int64_t i) {
+  byte_predictor c = bp;
+  bp_predict(c, i);
+  return c;
+}
+inline byte_predictor bp_peek(const byte_predictor& bp, int64_t i, uint32_t zero_flags) {
+  byte_predictor c = bp;
+  bp_predict_values(c, i, zero_flags);
+  return c;
 }
 
 // Learns the byte at position i (now known in both directions).

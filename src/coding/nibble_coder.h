@@ -85,13 +85,19 @@ inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64
   return static_cast<uint8_t>((hi << 4) | lo);
 }
 
-// The byte predictor's flag: when its guess is confident (p, widened to
-// double, above the threshold) one bit says whether the byte is the guess.
-// Returns true when that bit completed the byte (decoding stores the guess).
+// Whether the byte predictor's guess is confident enough for the flag: p,
+// widened to double, above the threshold.
+inline bool guess_confident(const byte_predictor& bp, double threshold) {
+  return static_cast<double>(bp.p) > threshold;
+}
+
+// The byte predictor's flag: when its guess is confident one bit says
+// whether the byte is the guess. Returns true when that bit completed the
+// byte (decoding stores the guess).
 template <bool Enc>
 inline bool code_guess_flag(coder& k, byte_predictor& bp, uint8_t& byte, double threshold) {
   bp.flag_coded = 0;
-  if (!(static_cast<double>(bp.p) > threshold)) return false;
+  if (!guess_confident(bp, threshold)) return false;
   bp.flag_coded = 1;
   if (!code_bit<Enc>(k, byte == bp.guess, prob12(bp.p))) return false;
   if constexpr (!Enc) byte = bp.guess;

@@ -93,7 +93,6 @@ void extend_dense(table_storage& s, uint64_t need) {
   if (next > from) {
     prefault(dense_at(s, from), dense_at(s, next));
     s.ahead = next;
-    s.prefaulting = true;
   }
 }
 
@@ -203,7 +202,6 @@ void table_grow(table_storage& s, uint64_t selections) {
     const uint64_t cap = index_capacity(s);
     prefault(s.block + s.index_bytes - 16 * cap, s.block + s.index_bytes - 8 * cap);
     s.index_ahead = true;
-    s.prefaulting = true;
   }
   if (s.ready < need && s.ready < buckets) extend_dense(s, need);
   set_room(s);
@@ -221,7 +219,7 @@ table_stats table_measure(const table_storage& s) {
 
 void table_close(table_storage& s) {
   if (s.report != nullptr) *s.report = table_measure(s);
-  if (s.prefaulting) prefault_cancel(s.block, s.block + s.index_bytes + s.bytes);
+  if (s.compact) prefault_cancel(s.block, s.block + s.index_bytes + s.bytes);
   arena_free(s.block);
   s = table_storage{};
 }

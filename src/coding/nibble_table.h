@@ -138,7 +138,6 @@ struct table_storage {
   uint64_t bound = 0;        // dense slots the call can use at most
   uint64_t ahead = 0;        // dense slots whose pages were asked to fault in ahead of use
   bool index_ahead = false;  // the next doubling's index pages were asked for
-  bool prefaulting = false;  // a request was made for this block
   bool compact = false;
   table_stats* report = nullptr;
   direct_table direct;

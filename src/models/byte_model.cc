@@ -95,7 +95,7 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
     hashes(i, peek.guess, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;

@@ -70,9 +70,8 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
-    byte_predictor peek = *bp;
-    bp_predict_values(peek, i, z);
-    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
+    const byte_predictor peek = bp_peek(*bp, i, z);
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
     hashes(i, z & 0xFF, peek.guess, h);
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return true;

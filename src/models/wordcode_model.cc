@@ -175,9 +175,9 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     mix.sq = &f.sq;
   };
   word_lookahead ahead;
-  // The byte last coded under each (hashed) order-2 word context: its high
-  // nibble is the one whose index entries decoding loads first.
-  std::vector<uint8_t> last_seen(65536);
+  // Decoding: the byte last decoded under each (hashed) order-2 word
+  // context, whose high nibble's index entries load first.
+  std::vector<uint8_t> last_seen(direction == compress_dir ? 0 : 65536);
   // Position i: walks to the next byte that belongs to a code, codes it and
   // returns the position after it.
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
@@ -202,10 +202,13 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     uint64_t h[contexts];
     word_hashes(buf, w, st, h);
     mix.base = 8 * w.s + 1024 * st.z;
-    uint8_t& seen = last_seen[h[2] >> 48];
-    const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i], seen >> 4);
-    seen = v;
-    if constexpr (!Enc) buf[w.i] = v;
+    if constexpr (Enc) {
+      code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i]);
+    } else {
+      uint8_t& seen = last_seen[h[2] >> 48];
+      seen = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i], seen >> 4);
+      buf[w.i] = seen;
+    }
     return w.i + 1;
   };
   model_run(kind, buf, length, k, direction, options, setup, step);

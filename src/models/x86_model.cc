@@ -140,7 +140,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> bool {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && static_cast<double>(peek.p) > flag_threshold && peek.guess == buf[i]) return false;
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
     hashes(i, z, peek.guess, h);
