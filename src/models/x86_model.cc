@@ -88,6 +88,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
   pair_mixer mix;
+  likely_nibble likely;
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
@@ -128,8 +129,13 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], bp->guess >> 4);
-      if constexpr (!Enc) buf[i] = v;
+      if constexpr (Enc) {
+        code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+      } else {
+        const int hi = likely.pick(buf + i, bp->guess);
+        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi);
+        likely.learn(buf + i, bp->guess, buf[i]);
+      }
     }
     bp_update(*bp, i);
     return i + 1;

@@ -1,12 +1,15 @@
-// The model building blocks: mixer arithmetic, way selection, byte predictor.
+// The model building blocks: mixer arithmetic, way selection, byte predictor,
+// the decoder's likely high nibble.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "coding/byte_predictor.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
+#include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
 #include "coding/predictor_rows.h"
 #include "coding/predictor_rows_first.h"
@@ -196,6 +199,34 @@ TEST(NibbleTable, CrowdedHomesStayDistinct) {
     EXPECT_EQ(s.map.used, hashes.size());
     for (uint64_t h : hashes) ASSERT_EQ(select(s.map, h)[1], static_cast<uint16_t>(h));
     table_close(s);
+  }
+}
+
+// The decoder's likely high nibble starts with the byte predictor's guess,
+// follows the pixel three bytes back through a run of RGB-like bytes, and
+// returns to the guess once only the guess is right.
+TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
+  std::mt19937 g(5);
+  constexpr uint8_t rgb_high[3] = {0x10, 0x50, 0x90};
+  std::vector<uint8_t> buf(4, 0xEE);
+  likely_nibble likely;
+  EXPECT_EQ(likely.pick(buf.data() + 4, 0xC3), 0xC);
+  // Hi nibbles repeat every three bytes; the guess is always wrong.
+  for (size_t i = 4; i < 300; i++) {
+    buf.push_back(static_cast<uint8_t>(rgb_high[i % 3] | (g() & 15)));
+    if (i >= 100) {
+      ASSERT_EQ(likely.pick(&buf[i], 0xF0), rgb_high[i % 3] >> 4) << i;
+    }
+    likely.learn(&buf[i], 0xF0, buf[i]);
+  }
+  // Random bytes that the guess always gets right.
+  for (size_t i = 300; i < 600; i++) {
+    const uint8_t b = static_cast<uint8_t>(g());
+    buf.push_back(b);
+    if (i >= 400) {
+      ASSERT_EQ(likely.pick(&buf[i], b), b >> 4) << i;
+    }
+    likely.learn(&buf[i], b, b);
   }
 }
 
