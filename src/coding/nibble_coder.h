@@ -56,17 +56,24 @@ namespace vesk {
 // Decoding learns the high nibble only after its four bits, and prefetches
 // then; a model that has a likely high nibble (its byte predictor's guess)
 // passes it as likely_hi, and decoding loads that nibble's index entries
-// first of all. Returns the byte (the decoded one when decoding).
+// first of all, or, when the lookahead loaded them already (likely_loaded),
+// its buckets along with the first nibble's. Returns the byte (the decoded
+// one when decoding).
 template <int NC, bool Enc, class Table, class Policy>
 inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64_t* second,
-                         Policy& mix, uint8_t byte, int likely_hi = -1) {
+                         Policy& mix, uint8_t byte, int likely_hi = -1,
+                         bool likely_loaded = false) {
   // Every selection is a cache miss or two: start them all before waiting
   // on the first.
   uint16_t* ways[NC];
   if constexpr (!Enc) {
     if (likely_hi >= 0) {
       const uint64_t g = second[likely_hi];
-      for (int c = 0; c < NC; c++) table.prefetch_index(h[c] ^ g);
+      if (likely_loaded) {
+        for (int c = 0; c < NC; c++) table.prefetch(h[c] ^ g);
+      } else {
+        for (int c = 0; c < NC; c++) table.prefetch_index(h[c] ^ g);
+      }
     }
   }
   for (int c = 0; c < NC; c++) table.prefetch(h[c]);
@@ -93,7 +100,10 @@ inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64
 // Only which memory loads first depends on it, never the coded bits.
 struct likely_nibble {
   static constexpr int candidates = 5;
-  uint32_t score[candidates] = {};  // recent hits, decaying by 1/16 a byte
+  // A hit adds 4096 and every byte takes a sixteenth away, so a candidate
+  // right at rate r scores about 65536 r.
+  static constexpr uint32_t sure_score = 65536 * 6 / 10;
+  uint32_t score[candidates] = {};
 
   static uint8_t candidate(const uint8_t* p, uint8_t guess, int c) {
     return c == 0 ? guess : p[-c];
@@ -104,6 +114,13 @@ struct likely_nibble {
     for (int c = 1; c < candidates; c++)
       if (score[c] > score[best]) best = c;
     return candidate(p, guess, best) >> 4;
+  }
+  // Whether the pick has lately been right in seven bytes of ten or more:
+  // then loading its buckets early pays for the loads it wastes.
+  bool sure() const {
+    uint32_t best = 0;
+    for (uint32_t s : score) best = s > best ? s : best;
+    return best > sure_score;
   }
   void learn(const uint8_t* p, uint8_t guess, uint8_t byte) {
     for (int c = 0; c < candidates; c++) {

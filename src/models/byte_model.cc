@@ -58,7 +58,8 @@ constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_w
 
 }  // namespace
 
-void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
+void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                const model_options& options) {
   uint64_t second[16];  // second-nibble hash of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
   byte_mixer mix;
@@ -93,12 +94,13 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
   // that the flag will code loads nothing (decoding does not know the byte
   // yet).
   const bool encoding = direction == compress_dir;
-  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+  auto ahead = [&](int64_t i, uint64_t* h) -> int {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return 0;
     hashes(i, peek.guess, h);
+    if (!encoding) return contexts;  // the byte is not known yet
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return true;
+    return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }

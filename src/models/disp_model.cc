@@ -26,7 +26,8 @@ constexpr model_kind kind{
 
 }  // namespace
 
-void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
+void disp_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
@@ -67,14 +68,15 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction, const mod
   // that the flag will code loads nothing (decoding does not know the byte
   // yet). The zero flags of the 24 bytes before i are counted afresh.
   const bool encoding = direction == compress_dir;
-  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+  auto ahead = [&](int64_t i, uint64_t* h) -> int {
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
     const byte_predictor peek = bp_peek(*bp, i, z);
-    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return 0;
     hashes(i, z & 0xFF, peek.guess, h);
+    if (!encoding) return contexts;  // the byte is not known yet
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return true;
+    return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }

@@ -74,12 +74,13 @@ void frame_close(model_frame& f, const model_kind& m, coder& k, int direction);
 
 // A lookahead fills h[0..2 NC) with the context hashes of both nibbles of
 // position i as far as it can tell them (the byte predictor's guess is
-// peeked at, so a context built from it may come out otherwise); returns
-// false when position i will code nothing. Encoding knows the whole stream;
-// decoding uses the first nibble's hashes of the position after the byte
-// it has just decoded.
+// peeked at, so a context built from it may come out otherwise) and
+// returns how many it filled: 0 when position i will code nothing, 2 NC
+// when encoding, which knows the whole stream. Decoding runs it for the
+// position after the byte it has just decoded, where it knows the first
+// nibble's NC hashes, or 2 NC when the model fills in a likely second.
 struct no_lookahead {
-  bool operator()(int64_t, uint64_t*) const { return false; }
+  int operator()(int64_t, uint64_t*) const { return 0; }
 };
 
 // Runs one model call over positions 0..n-1 of buf: opens the frame, calls
@@ -121,13 +122,13 @@ void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int 
       if constexpr (Enc && ahead_count > 0) {
         if (i == pos) {
           // (Re)start: position i + 1 has not been looked at yet.
-          live2 = i + 1 < n && ahead(i + 1, next2);
+          live2 = i + 1 < n && ahead(i + 1, next2) > 0;
           if (live2)
             for (int c = 0; c < ahead_count; c++) table.prefetch_index(next2[c]);
         }
         std::swap(next1, next2);
         live1 = live2;
-        live2 = i + 2 < n && ahead(i + 2, next2);
+        live2 = i + 2 < n && ahead(i + 2, next2) > 0;
         if (live2)
           for (int c = 0; c < ahead_count; c++) table.prefetch_index(next2[c]);
         if (live1)
@@ -137,8 +138,8 @@ void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int 
       if constexpr (!Enc && ahead_count > 0) {
         // The byte just decoded fixes most of the next position's contexts:
         // their index entries load while the model updates and predicts.
-        if (i < n && ahead(i, next1))
-          for (int c = 0; c < ahead_count / 2; c++) table.prefetch_index(next1[c]);
+        const int known = i < n ? ahead(i, next1) : 0;
+        for (int c = 0; c < known; c++) table.prefetch_index(next1[c]);
       }
     }
     return true;

@@ -59,13 +59,15 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
     if constexpr (!Enc) buf[i] = v;
     return i + 1;
   };
-  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
-    if (((mismatch[i >> 3] >> (i & 7)) & 1) == 0) return false;
+  const bool encoding = direction == compress_dir;
+  auto ahead = [&](int64_t i, uint64_t* h) -> int {
+    if (((mismatch[i >> 3] >> (i & 7)) & 1) == 0) return 0;
     uint32_t zr16 = 0;  // zero flags of the 16 bytes before i, counted afresh
     for (int m = 16; m >= 1; m--) zr16 = (zr16 << 1) | (buf[i - m] == 0);
     hashes(i, zr16, period[i >> 6], h);
+    if (!encoding) return contexts;  // the byte is not known yet
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return true;
+    return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }

@@ -88,7 +88,8 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
   pair_mixer mix;
-  likely_nibble likely;
+  likely_nibble likely;  // decoding only
+  auto early = [](const likely_nibble& l) { return Block && l.sure(); };
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
@@ -133,7 +134,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
         code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
       } else {
         const int hi = likely.pick(buf + i, bp->guess);
-        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi);
+        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi, early(likely));
         likely.learn(buf + i, bp->guess, buf[i]);
       }
     }
@@ -143,22 +144,34 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   // Ahead of time the predictor's guess is peeked at: when encoding, a byte
   // that the flag will code loads nothing (decoding does not know the byte
   // yet). The zero flags of the 24 bytes before i are counted afresh.
+  // Decoding fills in the block model's second nibble when its likely high
+  // nibble has lately been right often enough (photographs, audio), and step
+  // then loads those buckets early. On x86 code the early loads did not pay.
   const bool encoding = direction == compress_dir;
-  auto ahead = [&](int64_t i, uint64_t* h) -> bool {
+  auto ahead = [&](int64_t i, uint64_t* h) -> int {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return false;
+    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return 0;
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
     hashes(i, z, peek.guess, h);
-    for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[buf[i] >> 4];
-    return true;
+    int hi;
+    if (encoding) {
+      hi = buf[i] >> 4;
+    } else if (early(likely)) {
+      hi = likely.pick(buf + i, peek.guess);
+    } else {
+      return contexts;
+    }
+    for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[hi];
+    return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }
 
 }  // namespace
 
-void x86_model(uint8_t* buf, int32_t length, coder& k, int direction, const model_options& options) {
+void x86_model(uint8_t* buf, int32_t length, coder& k, int direction,
+               const model_options& options) {
   code_stream<false>(buf, length, k, direction, options);
 }
 
