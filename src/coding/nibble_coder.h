@@ -95,37 +95,43 @@ inline uint8_t code_byte(Table& table, coder& k, const uint64_t* h, const uint64
 // The likeliest high nibble of the byte a decoder is about to decode, for
 // code_byte's likely_hi: among the byte predictor's guess and the bytes one
 // to four places back, the candidate whose high nibble was right most
-// often lately. Audio samples repeat the high byte of the sample before,
-// a photograph the byte of the pixel before, text follows the predictor.
-// Only which memory loads first depends on it, never the coded bits.
+// often lately at this position modulo 4. Audio repeats the high byte of
+// the sample before (while its low bytes follow nothing), a photograph the
+// byte of the pixel before, text follows the predictor. Only which memory
+// loads first depends on it, never the coded bits.
 struct likely_nibble {
   static constexpr int candidates = 5;
-  // A hit adds 4096 and every byte takes a sixteenth away, so a candidate
-  // right at rate r scores about 65536 r.
-  static constexpr uint32_t sure_score = 65536 * 6 / 10;
-  uint32_t score[candidates] = {};
+  static constexpr int phases = 4;
+  // A hit adds 4096 and every byte of the phase takes a sixteenth away, so
+  // a candidate right at rate r scores about 65536 r.
+  static constexpr uint32_t sure_score = 65536 * 7 / 10;
+  uint32_t score[phases][candidates] = {};
 
   static uint8_t candidate(const uint8_t* p, uint8_t guess, int c) {
     return c == 0 ? guess : p[-c];
   }
-  // p points at the byte to decode; four bytes precede it.
-  int pick(const uint8_t* p, uint8_t guess) const {
+  static int best_of(const uint32_t* sc) {
     int best = 0;
     for (int c = 1; c < candidates; c++)
-      if (score[c] > score[best]) best = c;
-    return candidate(p, guess, best) >> 4;
+      if (sc[c] > sc[best]) best = c;
+    return best;
+  }
+  // The byte to decode is buf[i]; four bytes precede it.
+  int pick(const uint8_t* buf, int64_t i, uint8_t guess) const {
+    return candidate(buf + i, guess, best_of(score[i & (phases - 1)])) >> 4;
   }
   // Whether the pick has lately been right in seven bytes of ten or more:
   // then loading its buckets early pays for the loads it wastes.
-  bool sure() const {
-    uint32_t best = 0;
-    for (uint32_t s : score) best = s > best ? s : best;
-    return best > sure_score;
+  bool sure(int64_t i) const {
+    const uint32_t* sc = score[i & (phases - 1)];
+    return sc[best_of(sc)] > sure_score;
   }
-  void learn(const uint8_t* p, uint8_t guess, uint8_t byte) {
+  // Learns buf[i], now decoded.
+  void learn(const uint8_t* buf, int64_t i, uint8_t guess) {
+    uint32_t* sc = score[i & (phases - 1)];
     for (int c = 0; c < candidates; c++) {
-      const uint32_t hit = (candidate(p, guess, c) >> 4) == (byte >> 4);
-      score[c] += (hit << 12) - (score[c] >> 4);
+      const uint32_t hit = (candidate(buf + i, guess, c) >> 4) == (buf[i] >> 4);
+      sc[c] += (hit << 12) - (sc[c] >> 4);
     }
   }
 };

@@ -89,7 +89,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   uint32_t zr = zero_flags_start;
   pair_mixer mix;
   likely_nibble likely;  // decoding only
-  auto early = [](const likely_nibble& l) { return Block && l.sure(); };
+  auto early = [&](int64_t i) { return Block && likely.sure(i); };
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
@@ -133,9 +133,9 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       if constexpr (Enc) {
         code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
       } else {
-        const int hi = likely.pick(buf + i, bp->guess);
-        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi, early(likely));
-        likely.learn(buf + i, bp->guess, buf[i]);
+        const int hi = likely.pick(buf, i, bp->guess);
+        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi, early(i));
+        likely.learn(buf, i, bp->guess);
       }
     }
     bp_update(*bp, i);
@@ -157,8 +157,8 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     int hi;
     if (encoding) {
       hi = buf[i] >> 4;
-    } else if (early(likely)) {
-      hi = likely.pick(buf + i, peek.guess);
+    } else if (early(i)) {
+      hi = likely.pick(buf, i, peek.guess);
     } else {
       return contexts;
     }

@@ -2,6 +2,7 @@
 // the decoder's likely high nibble.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -210,24 +211,44 @@ TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
   constexpr uint8_t rgb_high[3] = {0x10, 0x50, 0x90};
   std::vector<uint8_t> buf(4, 0xEE);
   likely_nibble likely;
-  EXPECT_EQ(likely.pick(buf.data() + 4, 0xC3), 0xC);
-  // Hi nibbles repeat every three bytes; the guess is always wrong.
-  for (size_t i = 4; i < 300; i++) {
-    buf.push_back(static_cast<uint8_t>(rgb_high[i % 3] | (g() & 15)));
+  EXPECT_EQ(likely.pick(buf.data(), 4, 0xC3), 0xC);
+  EXPECT_FALSE(likely.sure(4));
+  buf.resize(600);
+  // High nibbles repeat every three bytes; the guess is always wrong.
+  for (int64_t i = 4; i < 300; i++) {
+    buf[i] = static_cast<uint8_t>(rgb_high[i % 3] | (g() & 15));
     if (i >= 100) {
-      ASSERT_EQ(likely.pick(&buf[i], 0xF0), rgb_high[i % 3] >> 4) << i;
+      ASSERT_EQ(likely.pick(buf.data(), i, 0xF0), rgb_high[i % 3] >> 4) << i;
+      ASSERT_TRUE(likely.sure(i)) << i;
     }
-    likely.learn(&buf[i], 0xF0, buf[i]);
+    likely.learn(buf.data(), i, 0xF0);
   }
   // Random bytes that the guess always gets right.
-  for (size_t i = 300; i < 600; i++) {
-    const uint8_t b = static_cast<uint8_t>(g());
-    buf.push_back(b);
+  for (int64_t i = 300; i < 600; i++) {
+    buf[i] = static_cast<uint8_t>(g());
     if (i >= 400) {
-      ASSERT_EQ(likely.pick(&buf[i], b), b >> 4) << i;
+      ASSERT_EQ(likely.pick(buf.data(), i, buf[i]), buf[i] >> 4) << i;
     }
-    likely.learn(&buf[i], b, b);
+    likely.learn(buf.data(), i, buf[i]);
   }
+}
+
+// 16-bit little-endian samples of a slow wave: the high byte follows the
+// sample before and is soon sure; the noisy low byte never is.
+TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
+  std::mt19937 g(8);
+  std::vector<uint8_t> buf(4, 0);
+  likely_nibble likely;
+  int sure_high = 0, sure_low = 0;
+  for (int64_t i = 4; i < 4000; i++) {
+    const int sample = static_cast<int>(12000 * std::sin(static_cast<double>(i / 2) / 300)) +
+                       static_cast<int>(g() % 512);
+    buf.push_back(static_cast<uint8_t>(i % 2 == 0 ? sample & 0xFF : (sample >> 8) & 0xFF));
+    if (i >= 1000) (i % 2 == 1 ? sure_high : sure_low) += likely.sure(i);
+    likely.learn(buf.data(), i, static_cast<uint8_t>(g()));
+  }
+  EXPECT_GT(sure_high, 1400);  // of 1500
+  EXPECT_EQ(sure_low, 0);
 }
 
 TEST(BytePredictor, StartOfStream) {
