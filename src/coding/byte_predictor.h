@@ -69,7 +69,6 @@ inline void bp_predict(byte_predictor& bp, int64_t i) {
   bp_predict_hashes(bp, h);
 }
 
-
 // Four orders for 32-bit values: the 32-bit keys hashed alike.
 inline uint32_t bp_value_hash(uint32_t x) {
   uint64_t z = ((uint64_t{x} << 32) | x) ^ (x >> 15);
