@@ -142,6 +142,16 @@ inline bool guess_confident(const byte_predictor& bp, double threshold) {
   return static_cast<double>(bp.p) > threshold;
 }
 
+// Whether a lookahead can skip loading the buckets of the byte that `peek`
+// predicts: the flag will code it and no bucket is selected. Encoding knows
+// the byte; decoding trusts a confident guess, which is right about nineteen
+// times in twenty (text and code), so the loads it would waste cost more
+// than the one it misses.
+inline bool flag_will_code(const byte_predictor& peek, double threshold, bool encoding,
+                           uint8_t byte) {
+  return guess_confident(peek, threshold) && (!encoding || peek.guess == byte);
+}
+
 // The byte predictor's flag: when its guess is confident one bit says
 // whether the byte is the guess. Returns true when that bit completed the
 // byte (decoding stores the guess).

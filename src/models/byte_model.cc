@@ -90,13 +90,13 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
     bp_update(*bp, i);
     return i + 1;
   };
-  // Ahead of time the predictor's guess is peeked at: when encoding, a byte
-  // that the flag will code loads nothing (decoding does not know the byte
-  // yet).
+  // Ahead of time the predictor's guess is peeked at: a byte that the flag
+  // will code loads nothing (decoding, which does not know the byte yet,
+  // skips the loads of every confident guess).
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> int {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return 0;
+    if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
     hashes(i, peek.guess, h);
     if (!encoding) return contexts;  // the byte is not known yet
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];

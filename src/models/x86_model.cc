@@ -141,16 +141,17 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     bp_update(*bp, i);
     return i + 1;
   };
-  // Ahead of time the predictor's guess is peeked at: when encoding, a byte
-  // that the flag will code loads nothing (decoding does not know the byte
-  // yet). The zero flags of the 24 bytes before i are counted afresh.
+  // Ahead of time the predictor's guess is peeked at: a byte that the flag
+  // will code loads nothing (decoding, which does not know the byte yet,
+  // skips the loads of every confident guess). The zero flags of the 24
+  // bytes before i are counted afresh.
   // Decoding fills in the block model's second nibble when its likely high
   // nibble has lately been right often enough (photographs, audio), and step
   // then loads those buckets early. On x86 code the early loads did not pay.
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> int {
     const byte_predictor peek = bp_peek(*bp, i);
-    if (encoding && guess_confident(peek, flag_threshold) && peek.guess == buf[i]) return 0;
+    if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
     uint32_t z = 0;
     for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
     hashes(i, z, peek.guess, h);
