@@ -1,10 +1,10 @@
 #include "driver/stored.h"
 
-#include <cstdlib>
 #include <memory>
 
 #include "driver/container.h"
 #include "driver/limits.h"
+#include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
@@ -17,12 +17,12 @@ constexpr int64_t stored_overhead = 4;  // the method word
 static_assert(input_limit - 1 + stored_overhead < archive_limit);
 
 struct free_deleter {
-  void operator()(uint8_t* p) const { std::free(p); }
+  void operator()(uint8_t* p) const { big_free(p); }
 };
 using system_buffer = std::unique_ptr<uint8_t, free_deleter>;
 
 system_buffer system_alloc(int64_t n) {
-  auto* a = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(n)));
+  auto* a = static_cast<uint8_t*>(big_alloc(static_cast<size_t>(n)));
   if (a == nullptr) fail("Not enough memory for a file of %lld bytes\n", static_cast<long long>(n));
   return system_buffer(a);
 }

@@ -10,10 +10,10 @@
 // holding the index of the first branch to each target; the decoder keeps
 // the target of every branch by index.
 #include <cstring>
-#include <vector>
 
 #include "mixed/mixed.h"
 #include "util/arena.h"
+#include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/hash_table.h"
 
@@ -40,10 +40,10 @@ int32_t target_table_size(int64_t x86_bytes) {
 void branch_encode(mixed_streams& s) {
   const int64_t len = s.x86c;
   uint8_t* x = s.x86;
-  std::vector<uint8_t> work(static_cast<size_t>(len));
+  big_vector<uint8_t> work(static_cast<size_t>(len));
   // Targets by branch index: the table compares 64-bit hashes only, so a
   // hit is checked against the target it names before it is used.
-  std::vector<uint32_t> targets;
+  big_vector<uint32_t> targets;
   hash_table ht;
   hash_create(ht, target_table_size(len));
   int64_t i = 0, o = 0;
@@ -97,7 +97,7 @@ bool branch_decode(const mixed_streams& s, uint8_t* out, int64_t x86_bytes) {
   // The rebuilt stream is x86_bytes long, plus up to 4 bytes when the last
   // branch's displacement reaches past the end.
   const int64_t limit = x86_bytes + 4;
-  std::vector<uint32_t> history;
+  big_vector<uint32_t> history;
   int64_t j = 0, r = 0, q = 0;
   for (int64_t k = 0; k < s.x86c; k++) {
     const uint8_t c = s.x86[k];

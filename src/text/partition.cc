@@ -1,9 +1,9 @@
 #include "text/partition.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "text/stat.h"
+#include "util/big_buffer.h"
 #include "util/fail.h"
 
 namespace vesk {
@@ -13,21 +13,21 @@ namespace {
 // The context records: for every tier word y, its distinct preceding words
 // x in ascending order with how often each precedes y.
 struct contexts {
-  std::vector<int64_t> start;  // record of word y: entries start[y] .. start[y+1]-1
-  std::vector<uint32_t> x;
-  std::vector<int32_t> m;
+  big_vector<int64_t> start;  // record of word y: entries start[y] .. start[y+1]-1
+  big_vector<uint32_t> x;
+  big_vector<int32_t> m;
 };
 
 contexts get_contexts(const uint32_t* codes, int64_t codesc, uint32_t lo, uint32_t hi) {
   const uint32_t nrec = hi - lo;
   // Pairs grouped by y in input order (counting sort), then per y the
   // distinct x ascending with their counts.
-  std::vector<int64_t> count(nrec + 1, 0);
+  big_vector<int64_t> count(nrec + 1, 0);
   for (int64_t k = 0; k < codesc; k++)
     if (codes[k] >= lo && codes[k] < hi) count[codes[k] - lo + 1]++;
   for (uint32_t y = 0; y < nrec; y++) count[y + 1] += count[y];
-  std::vector<uint32_t> xs(static_cast<size_t>(count[nrec]));
-  std::vector<int64_t> fill(count.begin(), count.end() - 1);
+  big_vector<uint32_t> xs(static_cast<size_t>(count[nrec]));
+  big_vector<int64_t> fill(count.begin(), count.end() - 1);
   for (int64_t k = 0; k < codesc; k++) {
     uint32_t c = codes[k];
     if (c >= lo && c < hi) xs[static_cast<size_t>(fill[c - lo]++)] = k == 0 ? 0 : codes[k - 1];
@@ -55,7 +55,7 @@ contexts get_contexts(const uint32_t* codes, int64_t codesc, uint32_t lo, uint32
 // cost C_s = log2(N_s!) - sum log2(cnt_s[x]!), kept incrementally. The sums
 // run in this exact order so that the moves kept do not vary.
 struct split_state {
-  std::vector<int32_t> cnt[2];
+  big_vector<int32_t> cnt[2];
   int32_t total[2] = {0, 0};
   double cost[2] = {0, 0};
 };
@@ -63,7 +63,7 @@ struct split_state {
 void side_change(split_state& st, const contexts& ctx, uint32_t w, int s, int sign) {
   double& c = st.cost[s];
   int32_t& n = st.total[s];
-  std::vector<int32_t>& cnt = st.cnt[s];
+  big_vector<int32_t>& cnt = st.cnt[s];
   c -= log2_fact(n);
   for (int64_t e = ctx.start[w]; e < ctx.start[w + 1]; e++) {
     const uint32_t x = ctx.x[static_cast<size_t>(e)];
@@ -89,15 +89,15 @@ void order_tier(const uint32_t* codes, int64_t codesc, uint32_t* perm, uint32_t 
   const uint32_t nrec = hi - lo;
   check(nrec < tier_word_limit, "i<1000000");
   const contexts ctx = get_contexts(codes, codesc, lo, hi);
-  std::vector<uint32_t> order(nrec), scratch(nrec);
+  big_vector<uint32_t> order(nrec), scratch(nrec);
   for (uint32_t i = 0; i < nrec; i++) order[i] = i;
-  std::vector<uint8_t> side(nrec, 0);
+  big_vector<uint8_t> side(nrec, 0);
   split_state st;
   st.cnt[0].assign(indices + 1, 0);
   st.cnt[1].assign(indices + 1, 0);
 
   // First in, first out; a range splits in two at most nrec - 1 times.
-  std::vector<work_item> work;
+  big_vector<work_item> work;
   work.reserve(2 * size_t{nrec});
   work.push_back({0, nrec, true});
   for (size_t item = 0; item < work.size(); item++) {

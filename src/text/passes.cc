@@ -1,9 +1,9 @@
 #include "text/passes.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "text/chars.h"
+#include "util/big_buffer.h"
 #include "util/fail.h"
 
 namespace vesk {
@@ -107,7 +107,7 @@ text_buf apply(const uint8_t* a, int64_t n) {
 
 text_buf text_alloc(int64_t n) {
   text_buf t;
-  t.a = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(n + 1 + text_pad)));
+  t.a = static_cast<uint8_t*>(big_alloc(static_cast<size_t>(n + 1 + text_pad)));
   if (t.a == nullptr) fail("Not enough memory for the text transform\n");
   t.n = n;
   t.a[n] = ' ';
@@ -116,7 +116,7 @@ text_buf text_alloc(int64_t n) {
 }
 
 void text_release(text_buf& t) {
-  std::free(t.a);
+  big_free(t.a);
   t = text_buf{};
 }
 

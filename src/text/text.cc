@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "text/partition.h"
 #include "text/passes.h"
 #include "text/sort.h"
 #include "util/arena.h"
+#include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/hash_table.h"
@@ -55,8 +55,8 @@ void apply_order(uint32_t* codes, int64_t codesc, const uint32_t* perm, uint32_t
                  uint8_t* list, int64_t* list2) {
   if (lo >= hi) return;
   const uint32_t count = hi - lo;
-  std::vector<uint8_t> bytes(static_cast<size_t>(list2[hi] - list2[lo]));
-  std::vector<int64_t> offsets(count);
+  big_vector<uint8_t> bytes(static_cast<size_t>(list2[hi] - list2[lo]));
+  big_vector<int64_t> offsets(count);
   int64_t listbc = list2[lo];
   for (uint32_t u = 0; u < count; u++) {
     offsets[u] = listbc;
@@ -69,7 +69,7 @@ void apply_order(uint32_t* codes, int64_t codesc, const uint32_t* perm, uint32_t
   check(listbc == list2[hi], "listbc==list2[l2]");
   std::memcpy(list + list2[lo], bytes.data(), bytes.size());
   for (uint32_t u = 0; u < count; u++) list2[lo + u] = offsets[u];
-  std::vector<uint32_t> inverse(count);
+  big_vector<uint32_t> inverse(count);
   for (uint32_t i = 0; i < count; i++) inverse[perm[i]] = i;
   for (int64_t k = 0; k < codesc; k++)
     if (codes[k] >= lo && codes[k] < hi) codes[k] = lo + inverse[codes[k] - lo];
@@ -224,12 +224,12 @@ int64_t text_inverse(const uint8_t* codes, int64_t codesc, const uint8_t* list, 
   *why = nullptr;
   // Word k spans list[list2[k]] .. list[list2[k+1]] exclusive, its leading
   // space included; the last space closes the last word.
-  std::vector<int64_t> list2;
+  big_vector<int64_t> list2;
   for (int64_t p = 0; p < listc; p++)
     if (list[p] == ' ') list2.push_back(p);
   const int64_t list2c = static_cast<int64_t>(list2.size()) - 1;
 
-  std::vector<uint32_t> index(static_cast<size_t>(codesc));
+  big_vector<uint32_t> index(static_cast<size_t>(codesc));
   int64_t expanded = 0;
   for (int64_t k = 0; k < codesc; k++) {
     uint32_t c;

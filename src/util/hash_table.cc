@@ -1,31 +1,15 @@
 #include "util/hash_table.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "util/big_buffer.h"
 #include "util/fail.h"
 #include "util/fasthash.h"
 
 namespace vesk {
-
-namespace {
-
-// Entries are touched in random order, so every page of a large table
-// faults in; 2 MiB pages make that a few hundred faults instead of tens of
-// thousands. A large calloc maps fresh pages and touches none, so the
-// advice comes in time.
-void advise_huge_pages(void* p, size_t bytes) {
-  constexpr uintptr_t huge = uintptr_t{1} << 21;
-  const auto lo = (reinterpret_cast<uintptr_t>(p) + huge - 1) & ~(huge - 1);
-  const auto hi = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(huge - 1);
-  if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-}
-
-}  // namespace
 
 void hash_create(hash_table& ht, int32_t l) {
   check(ht.allocated == 0, "ht->allocated==0");
@@ -36,6 +20,8 @@ void hash_create(hash_table& ht, int32_t l) {
   ht.mask = l - 1;
   ht.a = static_cast<hash_entry*>(std::calloc(static_cast<size_t>(ht.size), sizeof(hash_entry)));
   if (ht.a == nullptr) fail("Not enough memory for a hash table\n");
+  // Entries are touched in random order, so every page of the table
+  // faults in; a large calloc maps fresh pages, so the advice comes in time.
   advise_huge_pages(ht.a, static_cast<size_t>(ht.size) * sizeof(hash_entry));
   ht.allocated = 1;
 }
