@@ -11,7 +11,6 @@ namespace {
 
 constexpr double ln2 = 0.6931471805599453;
 constexpr double stirling = 1.325748064715542;
-double* table = nullptr;
 
 // The natural logarithm of an integer, correctly rounded, in plain double
 // arithmetic (no libm call, no fused multiply-add: the build forbids
@@ -150,15 +149,17 @@ double log_int(int32_t a) {
   return v.hi;
 }
 
+const double* log2_fact_small = nullptr;
+
 void stat_init() {
-  table = reinterpret_cast<double*>(arena_alloc(log2_fact_table_size * sizeof(double)));
+  auto* table = reinterpret_cast<double*>(arena_alloc(log2_fact_table_size * sizeof(double)));
   table[0] = 0;
   for (int32_t a = 1; a < log2_fact_table_size; a++) table[a] = table[a - 1] + log_int(a) / ln2;
+  log2_fact_small = table;
 }
 
-double log2_fact(int32_t a) {
+double log2_fact_large(int32_t a) {
   check(a >= 0, "a>=0");
-  if (a < log2_fact_table_size) return table[a];
   return (log_int(a) * (a + 0.5) - a) / ln2 + stirling;
 }
 
