@@ -21,7 +21,8 @@ void hash_create(hash_table& ht, int32_t l) {
   ht.a = static_cast<hash_entry*>(std::calloc(static_cast<size_t>(ht.size), sizeof(hash_entry)));
   if (ht.a == nullptr) fail("Not enough memory for a hash table\n");
   // Entries are touched in random order, so every page of the table
-  // faults in; a large calloc maps fresh pages, so the advice comes in time.
+  // faults in. A calloc of fresh memory leaves its pages untouched, so the
+  // advice comes before their first touch; reused heap pages keep theirs.
   advise_huge_pages(ht.a, static_cast<size_t>(ht.size) * sizeof(hash_entry));
   ht.allocated = 1;
 }
