@@ -8,6 +8,7 @@
 
 #include "util/arena.h"
 #include "util/progress.h"
+#include "util/threads.h"
 
 namespace vesk {
 
@@ -36,7 +37,7 @@ void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
     work();
     return;
   }
-  std::thread worker([&] {
+  std::thread worker = helper_thread([&] {
     arena_use_worker(0);
     progress_lane = 1;
     work();
