@@ -8,6 +8,7 @@
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/memory_limits.h"
 #include "util/progress.h"
 
 namespace vesk {
@@ -23,7 +24,7 @@ using system_buffer = std::unique_ptr<uint8_t, free_deleter>;
 
 system_buffer system_alloc(int64_t n) {
   auto* a = static_cast<uint8_t*>(big_alloc(static_cast<size_t>(n)));
-  if (a == nullptr) fail("Not enough memory for a file of %lld bytes\n", static_cast<long long>(n));
+  if (a == nullptr) refuse_memory(n);
   return system_buffer(a);
 }
 }  // namespace
