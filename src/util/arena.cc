@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -186,14 +187,16 @@ void fit_segment(arena_region& r, segment& s, int64_t need, int64_t generous) {
 // a spare one if any suits, else a new mapping. A growable block takes the
 // largest spare (the most resident pages for a table to reuse); another
 // block the smallest that fits, unless even that is far too large (better
-// keep it for a table).
+// keep it for a table) and the region holds other blocks already (the
+// first takes what the region reserved).
 segment& push_segment(arena_region& r, int64_t t, bool growable) {
   int64_t pick = -1;
+  const int64_t most = r.live.empty() ? INT64_MAX : 4 * std::max(t, segment_min);
   for (int64_t i = 0; i < static_cast<int64_t>(r.spare.size()); i++) {
     const segment& s = r.spare[static_cast<size_t>(i)];
     if (growable) {
       if (pick < 0 || s.size > r.spare[static_cast<size_t>(pick)].size) pick = i;
-    } else if (s.size >= t && s.size <= 4 * std::max(t, segment_min) &&
+    } else if (s.size >= t && s.size <= most &&
                (pick < 0 || s.size < r.spare[static_cast<size_t>(pick)].size)) {
       pick = i;
     }

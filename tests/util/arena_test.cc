@@ -178,7 +178,8 @@ TEST_F(Arena, ThreadRegionsAreTheirOwn) {
     pool.emplace_back([&, t] {
       const arena_thread_region region(reserve);
       bool ok = arena_blocks() == 0 && arena_allocated() == 0 && arena_mapped() >= reserve;
-      uint8_t* a = arena_alloc(int64_t{40} << 20);          // within the reservation
+      uint8_t* a = arena_alloc(int64_t{40} << 20);  // within the reservation: nothing more mapped
+      ok = ok && arena_mapped() == reserve;
       uint8_t* b = arena_alloc_zeroed(int64_t{100} << 20);  // beyond it: the region grows
       std::memset(a, t, 4096);
       b[(int64_t{100} << 20) - 1] = static_cast<uint8_t>(t);
