@@ -5,6 +5,7 @@
 
 #include "driver/containers.h"
 #include "driver/limits.h"
+#include "driver/memory_need.h"
 #include "driver/method.h"
 #include "driver/stored.h"
 #include "text/stat.h"
@@ -30,7 +31,9 @@ bool valid_flag(const char* flag) {
 }
 
 void compress(const char* in, const char* out) {
-  switch (method_for_name(in)) {
+  const method m = method_for_name(in);
+  check_memory(m, file_size(in));
+  switch (m) {
     case method::text:
       std::printf("Compressing text\n");
       text_compress(in, out);
@@ -52,6 +55,12 @@ void decompress(const char* in, const char* out) {
   uint8_t header[100];
   uint64_t got = read_file_prefix(in, header, size < 100 ? static_cast<uint64_t>(size) : 100);
   if (got < 4) fail("%s is not a compressed file: too short\n", in);
+  // The original's size: the stored file's rest, else the header's field.
+  const uint32_t word = get_u32(header);
+  const int64_t original = word == static_cast<uint32_t>(method::stored) ? size - 4
+                           : got >= 8                                     ? get_u32(header + 4)
+                                                                          : 0;
+  if (word <= static_cast<uint32_t>(method::mixed)) check_memory(static_cast<method>(word), original);
   switch (get_u32(header)) {
     case static_cast<uint32_t>(method::stored):
       std::printf("Decompressing default\n");
