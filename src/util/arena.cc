@@ -34,6 +34,7 @@ struct arena_region {
 // pages one stream touched serve the next stream the worker codes.
 arena_region main_region;
 arena_region worker_regions[arena_workers];
+arena_region frame_regions[arena_frame_workers];
 thread_local arena_region* current = &main_region;
 
 void fill_guard(uint8_t* zone) {
@@ -101,6 +102,13 @@ void arena_use_worker(int worker) {
   check(worker >= 0 && worker < arena_workers, "worker<arena_workers");
   arena_region& r = worker_regions[worker];
   if (r.allocstore == nullptr) reserve(r, arena_worker_size);
+  current = &r;
+}
+
+void arena_use_frame_worker(int worker) {
+  check(worker >= 0 && worker < arena_frame_workers, "worker<arena_frame_workers");
+  arena_region& r = frame_regions[worker];
+  if (r.allocstore == nullptr) reserve(r, arena_size);
   current = &r;
 }
 

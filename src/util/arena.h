@@ -18,6 +18,10 @@ constexpr uint64_t arena_guard_word = 0x3840384338403841;
 constexpr int arena_workers = 1;
 constexpr int64_t arena_worker_size = 11'000'000'000;
 
+// Frames coded side by side: each frame thread has a region of its own,
+// as large as the main one, since it runs whole methods.
+constexpr int arena_frame_workers = 64;
+
 // Reserves the region (untouched pages cost no memory) and installs the
 // handler for segmentation faults. Called once, before any allocation.
 void arena_init();
@@ -26,6 +30,10 @@ void arena_init();
 // first use, kept for the process's life). Every other thread allocates from
 // the main region.
 void arena_use_worker(int worker);
+
+// Makes the calling thread allocate from frame region `worker` (reserved on
+// first use, kept for the process's life).
+void arena_use_frame_worker(int worker);
 
 // Pushes a block of at least n + 1 usable bytes, page-aligned. Its contents
 // are whatever an earlier block left there.

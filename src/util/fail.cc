@@ -20,6 +20,7 @@ constexpr size_t name_room = 4096;
 volatile sig_atomic_t pending_dir = -1;
 char pending_name[name_room];
 stop_hook hook = nullptr;
+bool messages_to_stderr = false;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -82,6 +83,14 @@ stop_signals_blocked::~stop_signals_blocked() {
   sigprocmask(SIG_SETMASK, &saved, nullptr);
 }
 
+void set_messages_to_stderr(bool on) {
+  messages_to_stderr = on;
+}
+
+FILE* message_stream() {
+  return messages_to_stderr ? stderr : stdout;
+}
+
 void set_stop_hook(stop_hook h) {
   hook = h;
 }
@@ -90,13 +99,13 @@ void fail(const char* fmt, ...) {
   progress_abandon();
   va_list args;
   va_start(args, fmt);
-  std::vfprintf(stdout, fmt, args);
+  std::vfprintf(message_stream(), fmt, args);
   va_end(args);
   stop(stop_kind::refusal);
 }
 
 void check_failed(const char* text, const char* file, int line) {
-  std::printf("assertion \"%s\" failed: %s:%d\n", text, file, line);
+  std::fprintf(message_stream(), "assertion \"%s\" failed: %s:%d\n", text, file, line);
   stop(stop_kind::internal);
 }
 

@@ -6,9 +6,16 @@
 
 #include <signal.h>
 
+#include <cstdio>
+
 namespace vesk {
 
 constexpr int exit_failure = 1;
+
+// Where the run's messages go: standard output, as file-to-file runs have
+// always printed them, or standard error when standard output carries data.
+void set_messages_to_stderr(bool on);
+FILE* message_stream();
 
 // Prints the message with printf formatting and ends the process.
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
