@@ -247,6 +247,7 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
   uint8_t word[4];
   put_u32(word, static_cast<uint32_t>(method::framed));
   output_write(out, word, 4);
+  progress_frames(known_size);
 
   auto next = [&]() -> std::unique_ptr<frame_job> {
     if (!at_end && static_cast<int64_t>(pending.size()) < want) {
@@ -291,6 +292,7 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
                          static_cast<int64_t>(j.out.size()), j.hash});
     output_write(out, h, sizeof h);
     output_write(out, j.out.data(), j.out.size());
+    progress_frame_done(static_cast<int64_t>(j.in.size()));
   };
   run_frames(s.threads, next, code, finish);
   uint8_t e[frame_record_bytes];
@@ -306,6 +308,7 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
   content_hasher whole;
   uint64_t total = 0;
   uint32_t restored = 0;
+  progress_frames(-1);
 
   auto next = [&]() -> std::unique_ptr<frame_job> {
     if (ended) return nullptr;
@@ -355,6 +358,7 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     whole.add(j.out.data(), static_cast<int64_t>(j.out.size()));
     total += j.out.size();
     restored++;
+    progress_frame_done(static_cast<int64_t>(j.out.size()));
     if (out != nullptr) {
       output_write(*out, j.out.data(), j.out.size());
       damage_note_output_started();
