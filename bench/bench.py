@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, 7-Zip PPMd and zpaq -m5.
+"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, 7-Zip PPMd and zpaq -m5
+(and xz and zstd on two threads, for vesk's frames: --variant=-T0).
 
 For every file: compressed size, bits per byte, compress and decompress MB/s
 and peak RSS of each tool, with every round trip verified. Runs are
@@ -8,7 +9,7 @@ since this machine's memory costs drift from run to run. vesk is rebuilt
 (cmake --build of the release preset) before anything is measured.
 
   bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers]
-                 [--reference VESK] [PATH ...]
+                 [--reference VESK] [--variant OPTIONS ...] [PATH ...]
   bench/bench.py --reuse CSV --plot PNG
 
 PATH is a file or a folder of files; the default is bench/corpus, built by
@@ -48,6 +49,12 @@ PEERS = [
          ['xz', '-9e', '-k', '-c', '{src}'], '{packed}', ['xz', '-d', '-c', '{packed}'], '{restored}'),
     Tool('zstd -19 --long', 'zstd', 'zstd', 'packed.zst',
          ['zstd', '-19', '--long=27', '-q', '-c', '{src}'], '{packed}',
+         ['zstd', '-d', '--long=27', '-q', '-c', '{packed}'], '{restored}'),
+    Tool('xz -9e -T2', 'xz-utils', 'xz', 'packed.xz',
+         ['xz', '-9e', '-T2', '-k', '-c', '{src}'], '{packed}', ['xz', '-d', '-T2', '-c', '{packed}'],
+         '{restored}'),
+    Tool('zstd -19 --long -T2', 'zstd', 'zstd', 'packed.zst',
+         ['zstd', '-19', '--long=27', '-T2', '-q', '-c', '{src}'], '{packed}',
          ['zstd', '-d', '--long=27', '-q', '-c', '{packed}'], '{restored}'),
     Tool('bzip2 -9', 'bzip2', 'bzip2', 'packed.bz2',
          ['bzip2', '-9', '-k', '-c', '{src}'], '{packed}', ['bzip2', '-d', '-c', '{packed}'], '{restored}'),
@@ -284,6 +291,8 @@ def main():
                     help='comma-separated peers to measure (default: all)')
     ap.add_argument('--no-peers', action='store_true')
     ap.add_argument('--reference', metavar='VESK', help='an earlier vesk binary whose coded bytes must match')
+    ap.add_argument('--variant', action='append', default=[], metavar='OPTIONS',
+                    help='also measure vesk with these options (e.g. "-T0"; repeatable)')
     args = ap.parse_args()
     if args.reuse:
         if not args.plot:
@@ -311,7 +320,9 @@ def main():
     peers, notes = ensure_peers(wanted)
     for n in notes:
         print('note:', n)
-    tools = [VESK_TOOL] + peers
+    tools = [VESK_TOOL] + [Tool('vesk ' + v, None, None, 'variant.vsk', [VESK] + v.split() + ['-c', '{src}', '{packed}'],
+                                None, [VESK] + v.split() + ['-d', '{packed}', '{restored}'], None)
+                           for v in args.variant] + peers
     if args.reference:
         ref = os.path.abspath(args.reference)
         tools.append(Tool('vesk before', None, None, 'before.vsk', [ref, '-c', '{src}', '{packed}'], None,
