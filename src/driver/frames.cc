@@ -26,6 +26,8 @@ namespace vesk {
 
 namespace {
 
+static_assert(frame_size_most == input_limit - 1, "a frame is what a single archive holds");
+
 constexpr uint8_t frame_tag[4] = {'V', 'F', 'R', 'M'};
 constexpr uint8_t end_tag[4] = {'V', 'E', 'N', 'D'};
 constexpr int64_t checked_bytes = 28;  // a record's bytes before its check
@@ -53,7 +55,8 @@ struct frame_job {
   frame_header header;  // as read, when decompressing
   byte_buffer in;
   byte_buffer out;
-  uint64_t hash = 0;  // of the slice, when compressing
+  int64_t original = 0;  // the slice's length, when compressing
+  uint64_t hash = 0;     // of the slice, when compressing
   bool done = false;
 };
 
@@ -285,14 +288,16 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
       case method::mixed: mixed_pack(input, append_to(j.out), set); break;
       default: stored_pack(input, append_to(j.out)); break;
     }
+    j.original = static_cast<int64_t>(j.in.size());
+    byte_buffer().swap(j.in);
   };
   auto finish = [&](frame_job& j) {
     uint8_t h[frame_record_bytes];
-    put_frame_header(h, {j.index, get_u32(j.out.data()), static_cast<int64_t>(j.in.size()),
+    put_frame_header(h, {j.index, get_u32(j.out.data()), j.original,
                          static_cast<int64_t>(j.out.size()), j.hash});
     output_write(out, h, sizeof h);
     output_write(out, j.out.data(), j.out.size());
-    progress_frame_done(static_cast<int64_t>(j.in.size()));
+    progress_frame_done(j.original);
   };
   run_frames(s.threads, next, code, finish);
   uint8_t e[frame_record_bytes];

@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include "driver/frames.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -78,8 +80,8 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
       case 'F':
         if (value == nullptr) return false;
         o.frame_size = parse_size(value);
-        if (o.frame_size <= 0) {
-          why = "--frame-size takes a size such as 64M";
+        if (o.frame_size < frame_size_least || o.frame_size > frame_size_most) {
+          why = "--frame-size takes a size from 64K to 1,001,000,000 bytes";
           return false;
         }
         return true;

@@ -25,6 +25,8 @@ TEST(Cli, WrongCommandLinesPrintUsage) {
       {"-T", "-1", d.path("in"), d.path("out")},
       {"--threads=5000", d.path("in"), d.path("out")},
       {"--frame-size=0", d.path("in"), d.path("out")},
+      {"--frame-size=1000M", d.path("in"), d.path("out")},
+      {"--frame-size=63K", d.path("in"), d.path("out")},
       {"--frame-size=12Q", d.path("in"), d.path("out")},
       {"--method=zip", d.path("in"), d.path("out")},
       {"--method"},

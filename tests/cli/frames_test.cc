@@ -222,8 +222,8 @@ TEST(Frames, TarFilter) {
   for (int i = 0; i < 300; i++) {
     const std::string f = src + (i % 3 ? "/sub/" : "/") + "f" + std::to_string(i);
     write_bytes(f + (i % 2 ? ".txt" : ".bin"),
-                i % 2 ? text_sample(static_cast<size_t>(i) * 37, static_cast<uint64_t>(i))
-                      : random_bytes(static_cast<size_t>(i) * 13, static_cast<uint64_t>(i)));
+                i % 2 ? text_sample(static_cast<size_t>(i) * 5, static_cast<uint64_t>(i))
+                      : random_bytes(static_cast<size_t>(i) * 3, static_cast<uint64_t>(i)));
   }
   const std::string tarball = d.path("src.tar.vsk");
   for (const std::string& filter : {std::string(VESK_BIN), std::string(VESK_BIN) + " -T0"}) {
