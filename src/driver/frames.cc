@@ -207,14 +207,27 @@ std::optional<frame_record> get_frame_record(const uint8_t* at, const char** why
 }
 
 int64_t default_frame_size(int64_t size) {
-  (void)size;
-  return 64'000'000;
+  constexpr int64_t mib = int64_t{1} << 20;
+  if (size < 0) return 64 * mib;
+  // Frames of up to 128 MiB, and two at least from 64 MiB on, so that two
+  // cores halve the time of a large file; a frame boundary costs some
+  // ratio (each frame's models start afresh: about 100 KB of a kernel
+  // source tar's), so there are no more of them than that needs. The
+  // frames are of even size, with a little room, so that the last frame is
+  // no runt after cuts at line ends (at most 1/64 early) or whole blocks.
+  int64_t frames = (size + 128 * mib - 1) / (128 * mib);
+  if (size >= 64 * mib) frames = std::max<int64_t>(frames, 2);
+  frames = std::max<int64_t>(frames, 1);
+  int64_t f = (size + frames - 1) / frames;
+  f += f / 32;
+  f = (f + 99) / 100 * 100;
+  return std::clamp(f, frame_size_least, frame_size_most);
 }
 
 int64_t text_frame_cut(const uint8_t* p, int64_t have, int64_t want, bool last) {
   if (have <= want && last) return have;
   const int64_t end = std::min(have, want);
-  const int64_t floor = end - end / 8;
+  const int64_t floor = end - end / 64;
   for (int64_t i = end; i > floor; i--)
     if (p[i - 1] == '\n') return i;
   for (int64_t i = end; i > floor; i--)

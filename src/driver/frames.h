@@ -64,7 +64,7 @@ std::optional<frame_record> get_frame_record(const uint8_t* at, const char** why
 int64_t default_frame_size(int64_t size);
 
 // Where a frame of a text input ends: at most `want` bytes of the `have`
-// at p, cut after the last line end in the last eighth of `want`, else
+// at p, cut after the last line end in the last 1/64 of `want`, else
 // after the last byte that is no part of a word, else at `want`. When
 // the input has ended (`last`) and fits, all of it.
 int64_t text_frame_cut(const uint8_t* p, int64_t have, int64_t want, bool last);

@@ -41,26 +41,59 @@ TEST(FrameRecords, RoundTripAndEveryFlipIsCaught) {
 }
 
 TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
+  // Frames of 640 bytes: a cut may come up to 10 bytes early.
+  const std::string a(640, 'a');
+  auto at = [&](int64_t i, char c) {
+    std::string t = a + a;
+    t[static_cast<size_t>(i)] = c;
+    return t;
+  };
   struct cut_case {
     std::string text;
-    int64_t want;
     bool last;
     int64_t expected;
   };
   const std::vector<cut_case> cases = {
-      {"", 10, true, 0},
-      {"abc", 10, true, 3},                          // the rest of the input
-      {"abcdefghijklmn\nop", 16, false, 15},          // after the line end within the last eighth
-      {"abcdefghijklmnop\nq", 16, false, 16},        // no line end, no break: at the size
-      {"aaaaaaaaaaaaaa bcdefg", 16, false, 15},      // after the space
-      {"aaaaa\naaaaaaaaaaaaaaaaa", 16, false, 16},   // a line end too far back
-      {"aaaaaaaaaaaaaa\nbcdefg", 16, true, 15},      // the input goes on beyond the size
-      {"aaaaaaaaaaaaaaaa", 16, true, 16},            // exactly one frame
+      {"", true, 0},
+      {"abc", true, 3},                     // the rest of the input
+      {a, true, 640},                       // exactly one frame
+      {at(634, '\n'), false, 635},          // after a line end within the last 1/64
+      {at(634, ' '), false, 635},           // else after a byte that is no part of a word
+      {at(600, '\n'), false, 640},          // a line end too far back: at the size
+      {at(634, '\n'), true, 635},           // the input goes on beyond the frame
+      {a + a, false, 640},                  // no break at all
   };
   for (const auto& c : cases) {
     const auto* p = reinterpret_cast<const uint8_t*>(c.text.data());
-    EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(c.text.size()), c.want, c.last), c.expected)
-        << c.text;
+    EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(c.text.size()), 640, c.last), c.expected)
+        << c.text.size() << " " << c.expected;
+  }
+}
+
+TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
+  // The default cuts a file into the frames it means to, whether each cut
+  // comes at the frame size or up to 1/64 early: the last is never an
+  // extra runt.
+  constexpr int64_t mib = int64_t{1} << 20;
+  EXPECT_EQ(default_frame_size(-1), 64 * mib);
+  struct size_case {
+    int64_t size;
+    int64_t frames;
+  };
+  const std::vector<size_case> cases = {
+      {0, 1},           {1000, 1},         {20 * mib, 1},         {64 * mib - 1, 1},
+      {64 * mib, 2},    {117'308'864, 2},  {150'000'000, 2},      {256 * mib, 2},
+      {256 * mib + 1, 3}, {int64_t{1} << 30, 8}, {int64_t{3} << 30, 24},
+  };
+  for (const auto& c : cases) {
+    const int64_t f = default_frame_size(c.size);
+    EXPECT_GE(f, frame_size_least);
+    if (f > frame_size_least) {
+      EXPECT_EQ(f % 100, 0);
+    }
+    const int64_t late = (c.size + f - 1) / f, early = (c.size + f - f / 64 - 1) / (f - f / 64);
+    EXPECT_EQ(std::max<int64_t>(late, 1), c.frames) << c.size;
+    EXPECT_EQ(std::max<int64_t>(early, 1), c.frames) << c.size;
   }
 }
 
