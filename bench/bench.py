@@ -70,11 +70,12 @@ PEERS = [
 ]
 VESK_TOOL = Tool('vesk', None, None, 'packed.vsk',
                  [VESK, '-c', '{src}', '{packed}'], None, [VESK, '-d', '{packed}', '{restored}'], None)
-COLUMNS = ['file', 'bytes', 'tool', 'packed', 'vs_xz', 'bpb', 'c_mbs', 'd_mbs', 'c_s', 'd_s', 'rss_mb']
+COLUMNS = ['file', 'bytes', 'tool', 'packed', 'vs_xz', 'bpb', 'c_mbs', 'd_mbs', 'c_s', 'd_s', 'rss_mb',
+           'c_cpu', 'd_cpu']
 
 
 def run(cmd, cwd, stdout_path=None):
-    """Runs cmd; returns (seconds, peak RSS in MB)."""
+    """Runs cmd; returns (seconds, peak RSS in MB, CPU seconds: user and system)."""
     out = open(stdout_path, 'wb') if stdout_path else subprocess.DEVNULL
     try:
         t0 = time.perf_counter()
@@ -87,7 +88,7 @@ def run(cmd, cwd, stdout_path=None):
             out.close()
     if os.waitstatus_to_exitcode(status) != 0:
         raise RuntimeError('failed: ' + ' '.join(cmd) + '\n' + err.decode(errors='replace'))
-    return dt, usage.ru_maxrss / 1024.0
+    return dt, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime
 
 
 def rebuild_vesk():
@@ -160,7 +161,7 @@ def measure(path, tools, runs, work):
     base = os.path.basename(path)
     src = os.path.join(work, base)
     shutil.copyfile(path, src)
-    samples = {t.name: {'c': [], 'd': [], 'rss': []} for t in tools}
+    samples = {t.name: {'c': [], 'd': [], 'rss': [], 'c_cpu': [], 'd_cpu': []} for t in tools}
     packed_size = {}
     archives = {}
     for run_index in range(runs):
@@ -171,8 +172,8 @@ def measure(path, tools, runs, work):
             restored = os.path.join(work, 'restored')
             outdir = os.path.join(work, 'out')
             names = dict(src=src, base=base, packed=packed, restored=restored, dir=outdir)
-            tc, mc = run(fill(t.c, **names), work, t.c_out and t.c_out.format(**names))
-            td, md = run(fill(t.d, **names), work, t.d_out and t.d_out.format(**names))
+            tc, mc, cc = run(fill(t.c, **names), work, t.c_out and t.c_out.format(**names))
+            td, md, cd = run(fill(t.d, **names), work, t.d_out and t.d_out.format(**names))
             got = restored if os.path.exists(restored) else os.path.join(outdir, base)
             if not filecmp.cmp(src, got, shallow=False):
                 raise RuntimeError(f'{t.name}: round trip of {base} FAILED')
@@ -182,6 +183,7 @@ def measure(path, tools, runs, work):
                     archives[t.name] = f.read()
             s = samples[t.name]
             s['c'].append(tc); s['d'].append(td); s['rss'].append(max(mc, md))
+            s['c_cpu'].append(cc); s['d_cpu'].append(cd)
             os.remove(packed)
             if os.path.exists(restored):
                 os.remove(restored)
@@ -198,7 +200,8 @@ def measure(path, tools, runs, work):
         rows[name] = dict(file=base, bytes=size, tool=name, packed=packed_size[name],
                           bpb=8.0 * packed_size[name] / size if size else 0.0,
                           c_mbs=size / 1e6 / tc, d_mbs=size / 1e6 / td, c_s=tc, d_s=td,
-                          rss_mb=statistics.median(s['rss']))
+                          rss_mb=statistics.median(s['rss']),
+                          c_cpu=statistics.median(s['c_cpu']), d_cpu=statistics.median(s['d_cpu']))
     return rows
 
 
