@@ -351,9 +351,17 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     auto j = std::make_unique<frame_job>();
     j->index = index++;
     j->header = h;
-    j->in.resize(static_cast<size_t>(h.coded));
-    if (input_read(fd, in_name, j->in.data(), j->in.size()) < j->in.size())
-      refuse_damaged(in_name, "truncated");
+    // The coded bytes are taken as they come, so that a header that
+    // claims more than the file holds costs no more memory than the file.
+    constexpr int64_t piece = int64_t{64} << 20;
+    for (int64_t have = 0; have < h.coded;) {
+      const int64_t more = std::min(piece, h.coded - have);
+      j->in.resize(static_cast<size_t>(have + more));
+      if (input_read(fd, in_name, j->in.data() + have, static_cast<uint64_t>(more)) <
+          static_cast<uint64_t>(more))
+        refuse_damaged(in_name, "truncated");
+      have += more;
+    }
     if (get_u32(j->in.data()) != h.method_word) refuse_damaged(in_name, "frame method mismatch");
     return j;
   };
