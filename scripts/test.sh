@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release preset from scratch-safe state and runs the whole test
-# suite. Installs the build tools, GoogleTest and the manual-page tools (the
-# install test renders the manual page) first when the machine lacks them.
+# suite. Installs the build tools, GoogleTest, the manual-page tools (the
+# install test renders the manual page), prlimit and the Debian packaging
+# tools (the package test builds the .deb) first when the machine lacks them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
-  man=man-db groff=groff-base
+  man=man-db groff=groff-base prlimit=util-linux dpkg-deb=dpkg dpkg-shlibdeps=dpkg-dev
 
 cmake --preset release -DVESK_TESTS=ON >/dev/null
 cmake --build --preset release

@@ -29,6 +29,29 @@ void prepare(const table_storage& s, uint64_t lo, uint64_t hi) {
   if (lo < end) std::memset(s.block + lo, 0, end - lo);
 }
 
+// Makes the block at least `bytes` long. It doubles at least, where the
+// address-space limit allows, so that it moves seldom (untouched pages
+// cost nothing); requests to fault in its pages are dropped first (their
+// addresses may go stale) and asked for again after.
+void ensure(table_storage& s, uint64_t bytes) {
+  if (bytes <= s.capacity) return;
+  const uint64_t most = s.index_bytes + 64 * s.bound;
+  const uint64_t want = std::min(std::max(bytes, 2 * s.capacity), most);
+  prefault_cancel(s.block, s.block + s.capacity);
+  const arena_growth g =
+      arena_grow(s.block, static_cast<int64_t>(bytes), static_cast<int64_t>(std::max(want, bytes)));
+  s.block = g.block;
+  s.capacity = static_cast<uint64_t>(g.usable);
+  s.dirty = static_cast<uint64_t>(g.dirty);
+  s.map.index = reinterpret_cast<uint64_t*>(s.block + s.index_bytes) - (s.map.mask + 1);
+  s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
+  s.ahead = s.ready;
+  if (s.index_ahead) {
+    const uint64_t cap = s.map.mask + 1;
+    prefault(s.block + s.index_bytes - 16 * cap, s.block + s.index_bytes - 8 * cap);
+  }
+}
+
 int log2_of(uint64_t pow2) {
   return 63 - __builtin_clzll(pow2);
 }
@@ -52,18 +75,19 @@ uint64_t index_ask_at(uint64_t cap) {
 // large enough to matter and the call must be able to reach the doubling.
 bool index_to_ask(const table_storage& s) {
   const uint64_t cap = index_capacity(s);
-  return s.bound >= prefault_min_slots && !s.index_ahead && cap < s.bytes / 64 &&
+  return s.bound >= prefault_min_slots && !s.index_ahead && cap < s.index_bytes / 8 &&
          8 * cap >= (uint64_t{2} << 20) && s.bound > cap / 4 * 3;
 }
 
 // Recomputes the slots that may be taken before the next growth: up to 3/4
 // of the index (an index as large as the table can never overflow, since
-// it has an entry for every bucket), up to the cleared dense slots, and up
-// to the point where the next doubling's index pages are asked for.
+// it has an entry for every bucket), up to the cleared dense slots (the
+// call's bound of them at most), and up to the point where the next
+// doubling's index pages are asked for.
 void set_room(table_storage& s) {
   const uint64_t buckets = s.bytes / 64, cap = index_capacity(s);
   const uint64_t index_room = cap >= buckets ? all_room : cap / 4 * 3;
-  const uint64_t dense_room = s.ready >= buckets ? all_room : s.ready;
+  const uint64_t dense_room = s.ready;
   const uint64_t ask_room = index_to_ask(s) ? index_ask_at(cap) : all_room;
   s.map.room = std::min({index_room, dense_room, ask_room});
 }
@@ -80,15 +104,16 @@ uint64_t dense_step(uint64_t ready) {
   return std::clamp<uint64_t>(ready / 16, 1024, uint64_t{1} << 17);
 }
 
-// Clears dense slots up to at least `need`, and asks for the pages of the
-// step after that to be faulted in.
+// Clears dense slots up to at least `need` (at most the call's bound),
+// and asks for the pages of the step after that to be faulted in.
 void extend_dense(table_storage& s, uint64_t need) {
-  const uint64_t buckets = s.bytes / 64;
-  const uint64_t ready = std::min(std::max(need, s.ready + dense_step(s.ready)), buckets);
+  const uint64_t ready = std::min(std::max(need, s.ready + dense_step(s.ready)), s.bound);
+  const bool ask = s.bound >= prefault_min_slots;
+  const uint64_t next = ask ? std::min(ready + dense_step(ready), s.bound) : ready;
+  ensure(s, s.index_bytes + 64 * next);
   prepare(s, s.index_bytes + 64 * s.ready, s.index_bytes + 64 * ready);
   s.ready = ready;
-  if (s.bound < prefault_min_slots) return;
-  const uint64_t next = std::min(ready + dense_step(ready), s.bound);
+  if (!ask) return;
   const uint64_t from = std::max(s.ahead, ready);
   if (next > from) {
     prefault(dense_at(s, from), dense_at(s, next));
@@ -177,33 +202,40 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
     return s;
   }
   s.compact = true;
-  s.index_bytes = buckets * 8;
-  s.block = arena_alloc_dirty(static_cast<int64_t>(s.index_bytes + s.bytes), &dirty);
-  s.dirty = static_cast<uint64_t>(dirty);
   s.bound = std::min(selections, buckets);
   uint64_t entries = first_index_min;
   while (entries < 2 * selections && entries < first_index_max) entries <<= 1;
   if (limits.first_index) entries = limits.first_index;
   entries = std::min(entries, buckets);
   check((entries & (entries - 1)) == 0, "first index a power of two");
+  // The largest index the call can reach: table_grow doubles it while the
+  // slots wanted (never more than the bound) exceed 3/4 of it.
+  uint64_t most_entries = entries;
+  while (most_entries < buckets && 4 * s.bound > 3 * most_entries) most_entries <<= 1;
+  s.index_bytes = 8 * most_entries;
+  const uint64_t first_dense = std::min(entries, s.bound);
+  s.capacity = s.index_bytes + 64 * first_dense;
+  s.block = arena_alloc_growable(static_cast<int64_t>(s.capacity), &dirty);
+  s.dirty = static_cast<uint64_t>(dirty);
   prepare(s, s.index_bytes - entries * 8, s.index_bytes);
   place_index(s, entries);
   s.map.buckets = reinterpret_cast<uint16_t*>(s.block + s.index_bytes);
-  extend_dense(s, std::min(entries, buckets));
+  extend_dense(s, first_dense);
   set_room(s);
   return s;
 }
 
 void table_grow(table_storage& s, uint64_t selections) {
   check(s.compact, "s.compact");
-  const uint64_t need = s.map.used + selections, buckets = s.bytes / 64;
-  while (index_capacity(s) < buckets && 4 * need > 3 * index_capacity(s)) double_index(s);
+  const uint64_t need = s.map.used + selections;
+  while (8 * index_capacity(s) < s.index_bytes && 4 * need > 3 * index_capacity(s))
+    double_index(s);
   if (index_to_ask(s) && need > index_ask_at(index_capacity(s))) {
     const uint64_t cap = index_capacity(s);
     prefault(s.block + s.index_bytes - 16 * cap, s.block + s.index_bytes - 8 * cap);
     s.index_ahead = true;
   }
-  if (s.ready < need && s.ready < buckets) extend_dense(s, need);
+  if (s.ready < need && s.ready < s.bound) extend_dense(s, need);
   set_room(s);
   check(s.map.has_room(selections), "s.map.has_room(selections)");
 }
@@ -219,7 +251,7 @@ table_stats table_measure(const table_storage& s) {
 
 void table_close(table_storage& s) {
   if (s.report != nullptr) *s.report = table_measure(s);
-  if (s.compact) prefault_cancel(s.block, s.block + s.index_bytes + s.bytes);
+  if (s.compact) prefault_cancel(s.block, s.block + s.capacity);
   arena_free(s.block);
   s = table_storage{};
 }

@@ -11,15 +11,17 @@
 //   stored densely in the order of their first use, found through an
 //   open-addressed index of 8-byte entries that doubles as it fills. Memory
 //   follows the distinct buckets (64 bytes each plus 10 to 21 bytes of
-//   index), and buckets never move, so growth rebuilds only the index.
+//   index), and a bucket keeps its dense slot, so growth rebuilds only the
+//   index (the whole block may move to a larger mapping).
 // - direct_table: the whole table (2 GiB or 8 GiB) addressed by the bucket
 //   index. A stream of a few hundred thousand buckets already touches every
 //   2 MiB page of it, so it serves only as the reference that tests compare
 //   the map against.
 // The models' per-byte loops are templates over the representation; at the
 // start of each byte they ask the table for room and return to the caller
-// (which grows the index or clears more of the dense area) when there is
-// none, so bucket pointers stay put while a byte is coded.
+// (which grows the index or clears more of the dense area, and may move the
+// block) when there is none, so bucket pointers stay put while a byte is
+// coded; no pointer into the table is kept from one byte to the next.
 #pragma once
 
 #include <cstdint>
@@ -122,18 +124,23 @@ inline uint16_t* select(Table& t, uint64_t h) {
   return select_way(t.bucket(h), static_cast<uint16_t>(h));
 }
 
-// One model call's table: one arena block holding the index (at most one
-// entry per bucket of the table) and the dense buckets (at most the whole
-// table), or the direct table. Untouched pages cost nothing; pages that
-// earlier blocks of the arena left dirty are cleared by hand as the table
-// comes to use them. A call large enough to matter has the pages it will
-// need next faulted in on the prefault thread: the next stretch of dense
-// slots, and the next doubling's index once the index is nearly full.
+// One model call's table: one arena block holding the index and the dense
+// buckets, or the direct table. A call of S selections can claim at most
+// min(S, buckets of the table) dense slots, and its index doubles only
+// while it is fuller than 3/4, so the index's room is sized from that
+// bound, and the block grows (and may move) as the dense slots come into
+// use: address space follows what the stream touches, not the table it
+// stands for. Pages that earlier blocks of the arena left dirty are cleared
+// by hand as the table comes to use them. A call large enough to matter has
+// the pages it will need next faulted in on the prefault thread: the next
+// stretch of dense slots, and the next doubling's index once the index is
+// nearly full.
 struct table_storage {
   uint8_t* block = nullptr;
   uint64_t bytes = 0;        // table size
+  uint64_t capacity = 0;     // usable bytes of the block now
   uint64_t dirty = 0;        // [0, dirty) of the block may hold what earlier blocks left
-  uint64_t index_bytes = 0;  // room reserved for the index at the block's start (it ends there)
+  uint64_t index_bytes = 0;  // room for the largest index at the block's start (it ends there)
   uint64_t ready = 0;        // dense slots cleared for use
   uint64_t bound = 0;        // dense slots the call can use at most
   uint64_t ahead = 0;        // dense slots whose pages were asked to fault in ahead of use
@@ -145,7 +152,9 @@ struct table_storage {
 };
 
 // selections: an upper bound on the bucket selections of the whole call,
-// which sizes the first index.
+// which sizes the first index and bounds what the table may grow to: the
+// call must never make more (table_grow stops the run if it asks for room
+// beyond it).
 table_storage table_open(table_shape shape, uint64_t selections, const table_limits& limits = {});
 void table_close(table_storage& s);
 

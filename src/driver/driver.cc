@@ -14,6 +14,7 @@
 #include "driver/containers.h"
 #include "driver/frames.h"
 #include "driver/limits.h"
+#include "driver/memory_need.h"
 #include "driver/method.h"
 #include "driver/options.h"
 #include "text/stat.h"
@@ -89,7 +90,7 @@ struct run_context {
 int frame_threads(const run_options& o) {
   const int cores = usable_cores();
   int n = !o.threads ? std::min(2, cores) : *o.threads == 0 ? cores : *o.threads;
-  return std::clamp(n, 1, arena_frame_workers);
+  return std::clamp(n, 1, frame_threads_most);
 }
 
 pack_input file_input(const char* path, int64_t size) {
@@ -104,7 +105,9 @@ void compress_single(const run_context& c, const char* in, int64_t size, const c
     write_file(out, data, static_cast<uint64_t>(n));
   };
   const pack_settings set;
-  switch (method_for_name(in)) {
+  const method m = method_for_name(in);
+  check_memory(m, size);
+  switch (m) {
     case method::text:
       c.say("Compressing text");
       text_pack(input, output, set);
@@ -183,6 +186,9 @@ void decompress(const run_context& c, const char* in, const char* out) {
     uint8_t more;
     if (input_read(fd, name, &more, 1) != 0) fail("%s must be less than 1.5GB\n", name);
   }
+  // The original's size: a stored archive's rest, else the header's field.
+  const auto single = static_cast<method>(w);
+  check_memory(single, single == method::stored ? m - 4 : m >= 8 ? get_u32(packed + 4) : 0);
   const pack_output output = [out](const uint8_t* data, int64_t n) {
     if (out != nullptr) write_file(out, data, static_cast<uint64_t>(n));
   };

@@ -21,6 +21,7 @@
 #include "util/fail.h"
 #include "util/files.h"
 #include "util/progress.h"
+#include "util/threads.h"
 
 namespace vesk {
 
@@ -72,12 +73,9 @@ struct frame_pool {
 };
 
 void pool_start(frame_pool& p, int threads, const std::function<void(frame_job&)>& code) {
-  // The stop signals stay blocked in the new threads (they inherit the
-  // mask), so that only the main thread handles them.
-  stop_signals_blocked blocked;
   for (int t = 0; t < threads; t++) {
-    p.threads.emplace_back([&p, &code, t] {
-      arena_use_frame_worker(t);
+    p.threads.push_back(helper_thread([&p, &code] {
+      const arena_thread_region region;
       for (;;) {
         frame_job* j;
         {
@@ -94,7 +92,7 @@ void pool_start(frame_pool& p, int threads, const std::function<void(frame_job&)
         }
         p.finished.notify_all();
       }
-    });
+    }));
   }
 }
 

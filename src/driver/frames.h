@@ -29,6 +29,7 @@
 namespace vesk {
 
 constexpr int64_t frame_record_bytes = 32;
+constexpr int frame_threads_most = 256;
 constexpr int64_t frame_size_least = 65536;     // below this the models learn too little
 constexpr int64_t frame_size_most = 1'001'000'000;  // what a single archive may hold
 

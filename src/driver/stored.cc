@@ -8,6 +8,7 @@
 #include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/fail.h"
+#include "util/memory_limits.h"
 #include "util/progress.h"
 
 namespace vesk {
@@ -19,14 +20,14 @@ static_assert(input_limit - 1 + stored_overhead < archive_limit);
 struct free_deleter {
   void operator()(uint8_t* p) const { big_free(p); }
 };
+
 }  // namespace
 
 void stored_pack(const pack_input& in, const pack_output& out) {
   if (in.size >= input_limit) fail("File %s must be less than 1.001GB", in.name);
   std::unique_ptr<uint8_t, free_deleter> buf(
       static_cast<uint8_t*>(big_alloc(static_cast<size_t>(in.size + stored_overhead))));
-  if (buf == nullptr)
-    fail("Not enough memory for a file of %lld bytes\n", static_cast<long long>(in.size));
+  if (buf == nullptr) refuse_memory(in.size + stored_overhead);
   progress_phase("reading", in.size);
   in.read(buf.get() + stored_overhead);
   put_u32(buf.get(), static_cast<uint32_t>(method::stored));

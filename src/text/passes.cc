@@ -5,6 +5,7 @@
 #include "text/chars.h"
 #include "util/big_buffer.h"
 #include "util/fail.h"
+#include "util/memory_limits.h"
 
 namespace vesk {
 
@@ -108,7 +109,7 @@ text_buf apply(const uint8_t* a, int64_t n) {
 text_buf text_alloc(int64_t n) {
   text_buf t;
   t.a = static_cast<uint8_t*>(big_alloc(static_cast<size_t>(n + 1 + text_pad)));
-  if (t.a == nullptr) fail("Not enough memory for the text transform\n");
+  if (t.a == nullptr) refuse_memory(n + 1 + text_pad);
   t.n = n;
   t.a[n] = ' ';
   std::memset(t.a + n + 1, 0, text_pad);

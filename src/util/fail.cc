@@ -31,7 +31,7 @@ void on_stop_signal(int sig) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   raise(sig);
   _exit(128 + sig);
 }
@@ -76,11 +76,18 @@ stop_signals_blocked::stop_signals_blocked() {
   sigset_t set;
   sigemptyset(&set);
   for (int sig : stop_signals) sigaddset(&set, sig);
-  sigprocmask(SIG_BLOCK, &set, &saved);
+  pthread_sigmask(SIG_BLOCK, &set, &saved);
+}
+
+void block_stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : stop_signals) sigaddset(&set, sig);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
 stop_signals_blocked::~stop_signals_blocked() {
-  sigprocmask(SIG_SETMASK, &saved, nullptr);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 void set_messages_to_stderr(bool on) {

@@ -55,6 +55,11 @@ struct stop_signals_blocked {
   sigset_t saved;
 };
 
+// Blocks those signals for the rest of the process: once the output is
+// renamed into place, the run has succeeded, and a stop that came after it
+// must not report otherwise.
+void block_stop_signals();
+
 // For harnesses that run the decoders in-process (the fuzz targets): called
 // after the message, before the process would end; a refusal may throw to
 // unwind, an internal check should abort. Null (the default) ends the process.

@@ -221,11 +221,11 @@ void output_commit(output_file& o) {
   if (fsync(o.fd) != 0) cannot_write(o.path, errno);
   if (close(o.fd) != 0) cannot_write(o.path, errno);
   o.fd = -1;
-  {
-    stop_signals_blocked blocked;
-    if (renameat(o.dir, o.temp.c_str(), o.dir, o.base.c_str()) != 0) cannot_write(o.path, errno);
-    clear_pending_output();
-  }
+  // From the rename on the run has succeeded: a stop signal that comes
+  // later stays pending until the process has ended with status 0.
+  block_stop_signals();
+  if (renameat(o.dir, o.temp.c_str(), o.dir, o.base.c_str()) != 0) cannot_write(o.path, errno);
+  clear_pending_output();
   close(o.dir);
   o.dir = -1;
 }

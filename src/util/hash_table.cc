@@ -8,6 +8,7 @@
 #include "util/big_buffer.h"
 #include "util/fail.h"
 #include "util/fasthash.h"
+#include "util/memory_limits.h"
 
 namespace vesk {
 
@@ -19,7 +20,7 @@ void hash_create(hash_table& ht, int32_t l) {
   ht.size = static_cast<int32_t>(1.3 * l);
   ht.mask = l - 1;
   ht.a = static_cast<hash_entry*>(std::calloc(static_cast<size_t>(ht.size), sizeof(hash_entry)));
-  if (ht.a == nullptr) fail("Not enough memory for a hash table\n");
+  if (ht.a == nullptr) refuse_memory(static_cast<int64_t>(ht.size) * int64_t{sizeof(hash_entry)});
   // Entries are touched in random order, so every page of the table
   // faults in. A calloc of fresh memory leaves its pages untouched, so the
   // advice comes before their first touch; reused heap pages keep theirs.
@@ -44,7 +45,7 @@ int32_t grow_overflow(hash_table& ht) {
   const int64_t size = std::min<int64_t>(old_size + (old_size - ht.l) + 1024, INT32_MAX);
   check(size > old_size, "ht->size<INT32_MAX");
   auto* a = static_cast<hash_entry*>(std::realloc(ht.a, static_cast<size_t>(size) * sizeof(hash_entry)));
-  if (a == nullptr) fail("Not enough memory for a hash table\n");
+  if (a == nullptr) refuse_memory((size - old_size) * int64_t{sizeof(hash_entry)});
   std::memset(a + old_size, 0, static_cast<size_t>(size - old_size) * sizeof(hash_entry));
   ht.a = a;
   ht.size = static_cast<int32_t>(size);

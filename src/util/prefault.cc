@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "util/arena.h"
+#include "util/threads.h"
 
 namespace vesk {
 
@@ -75,7 +76,7 @@ void prefault(void* lo, void* hi) {
   if (s.unsupported) return;
   if (!s.started) {
     try {
-      std::thread(serve, std::ref(s)).detach();
+      helper_thread([&s] { serve(s); }).detach();
     } catch (const std::system_error&) {
       s.unsupported = true;  // no thread to spare: every page faults in where it is used
       return;

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "util/threads.h"
+
 namespace vesk {
 
 namespace {
@@ -160,7 +162,7 @@ void progress_begin() {
   d.name = nullptr;
   d.stop = false;
   try {
-    d.thread = std::thread(display_loop, std::ref(d));
+    d.thread = helper_thread([&d] { display_loop(d); });
   } catch (const std::system_error&) {
     return;  // no thread to spare: the run goes on without a display
   }

@@ -4,15 +4,17 @@
 #pragma once
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "util/arena.h"
 #include "util/progress.h"
+#include "util/threads.h"
 
 namespace vesk {
 
 // Streams shorter than this are not worth a second thread: its own arena
-// region would cost more memory than the thread saves time.
+// region would cost more than the thread saves time.
 constexpr int64_t parallel_min_bytes = 65536;
 
 // True when a second thread can run beside the main one.
@@ -24,8 +26,9 @@ inline bool tasks_in_parallel() {
 // first), on the calling thread and, when `parallel` and a second core
 // allow, one worker thread beside it; each takes the next task as it
 // becomes free. Returns when all are done. The worker
-// allocates from its own arena region. fn must not end the process while
-// the other thread runs: it records a failure for the caller to report.
+// allocates from an arena region of its own, returned when it ends. fn
+// must not end the process while the other thread runs (a stop for want
+// of memory aside): it records a failure for the caller to report.
 template <class Fn>
 void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
   std::atomic<int> next{0};
@@ -36,13 +39,18 @@ void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
     work();
     return;
   }
-  std::thread worker([&] {
-    arena_use_worker(0);
-    progress_lane = 1;
-    work();
-  });
+  std::thread worker;
+  try {
+    worker = helper_thread([&] {
+      const arena_thread_region region;
+      progress_lane = 1;
+      work();
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: the calling thread does it all.
+  }
   work();
-  worker.join();
+  if (worker.joinable()) worker.join();
 }
 
 // A task's completion, for a task that needs another's result.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -107,23 +108,23 @@ TEST(NibbleTable, BucketAddressing) {
 TEST(NibbleTable, CompactMapGrowsWithoutLosingBuckets) {
   test::init_runtime();
   table_stats stats;
-  table_storage s = table_open(table_2g, 0, {1024, false, &stats});
-  ASSERT_TRUE(s.compact);
   std::mt19937_64 g(3);
   std::vector<uint64_t> hashes(200000);
   for (auto& h : hashes) h = g();
+  table_storage s = table_open(table_2g, hashes.size(), {1024, false, &stats});
+  ASSERT_TRUE(s.compact);
   // Mark every bucket with a value derived from its hash, growing as needed;
-  // buckets never move, so earlier pointers stay valid.
-  std::vector<uint16_t*> at;
+  // the block may move as it grows, but a bucket keeps its dense slot.
+  std::vector<ptrdiff_t> at;
   for (size_t i = 0; i < hashes.size(); i++) {
     if (!s.map.has_room(1)) table_grow(s, 1);
     uint16_t* b = s.map.bucket(hashes[i]);
-    at.push_back(b);
+    at.push_back(b - s.map.buckets);
     b[5] = static_cast<uint16_t>(hashes[i] >> 40);
   }
   for (size_t i = 0; i < hashes.size(); i++) {
-    ASSERT_EQ(s.map.bucket(hashes[i]), at[i]);
-    ASSERT_EQ(at[i][5], static_cast<uint16_t>(hashes[i] >> 40));
+    ASSERT_EQ(s.map.bucket(hashes[i]) - s.map.buckets, at[i]);
+    ASSERT_EQ(s.map.buckets[at[i] + 5], static_cast<uint16_t>(hashes[i] >> 40));
   }
   // 200,000 random hashes over 2^25 buckets: a few hundred land twice.
   EXPECT_GT(s.map.used, 199000u);
@@ -138,8 +139,8 @@ TEST(NibbleTable, CompactMapGrowsWithoutLosingBuckets) {
 
 // A call large enough to have its pages faulted in ahead, over memory that
 // an earlier block left dirty: every bucket still starts as zeros, the
-// buckets stay where they are as the index doubles, and what is asked for
-// ahead stays a small step beyond what the call uses.
+// buckets keep their slots as the index doubles and the block grows, and
+// what is asked for ahead stays a small step beyond what the call uses.
 TEST(NibbleTable, DirtyMemoryAndPagesAskedForAhead) {
   test::init_runtime();
   constexpr uint64_t count = 1'500'000;
@@ -154,7 +155,7 @@ TEST(NibbleTable, DirtyMemoryAndPagesAskedForAhead) {
   std::mt19937_64 g(11);
   std::vector<uint64_t> hashes(count);
   for (auto& h : hashes) h = g();
-  std::vector<uint16_t*> at;
+  std::vector<ptrdiff_t> at;
   for (uint64_t h : hashes) {
     if (!s.map.has_room(1)) {
       table_grow(s, 1);
@@ -167,13 +168,13 @@ TEST(NibbleTable, DirtyMemoryAndPagesAskedForAhead) {
     if (s.map.used > fresh) {
       for (int w = 0; w < bucket_words; w++) ASSERT_EQ(b[w], 0) << "slot " << fresh;
     }
-    at.push_back(b);
+    at.push_back(b - s.map.buckets);
     b[3] = static_cast<uint16_t>(h >> 48);  // the same in every hash of a bucket
   }
   EXPECT_GT(s.ahead, s.map.used);  // pages were asked for ahead
   for (uint64_t i = 0; i < count; i++) {
-    ASSERT_EQ(s.map.bucket(hashes[i]), at[i]);
-    ASSERT_EQ(at[i][3], static_cast<uint16_t>(hashes[i] >> 48));
+    ASSERT_EQ(s.map.bucket(hashes[i]) - s.map.buckets, at[i]);
+    ASSERT_EQ(s.map.buckets[at[i] + 3], static_cast<uint16_t>(hashes[i] >> 48));
   }
   const uint64_t used = s.map.used;
   table_close(s);
@@ -189,9 +190,9 @@ TEST(NibbleTable, CrowdedHomesStayDistinct) {
   test::init_runtime();
   for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
     SCOPED_TRACE(top);
-    table_storage s = table_open(table_8g, 0, {1024});
     std::vector<uint64_t> hashes;
     for (uint64_t i = 0; i < 5000; i++) hashes.push_back((top << 52) | (i << 37) | i);
+    table_storage s = table_open(table_8g, hashes.size(), {1024});
     for (uint64_t h : hashes) {
       if (!s.map.has_room(1)) table_grow(s, 1);
       select(s.map, h)[1] = static_cast<uint16_t>(h);

@@ -4,10 +4,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "support/support.h"
+#include "util/memory_limits.h"
 
 namespace vesk {
 namespace {
@@ -117,6 +124,123 @@ TEST_F(Arena, ZeroedBlocksReadZeroAfterDirtyReuse) {
 TEST_F(Arena, RequestsBeyondTheRegionStop) {
   EXPECT_STOPS(arena_alloc(arena_size), "assertion \"0\" failed");
   EXPECT_STOPS(arena_alloc(-1), "assertion \"n>=0\" failed");
+}
+
+TEST_F(Arena, GrowableBlocksKeepTheirBytesWhereverTheyMove) {
+  const int64_t blocks = arena_blocks(), before = arena_allocated();
+  uint8_t* under = arena_alloc(100);  // a block below, which must stay put
+  std::memset(under, 7, 100);
+  int64_t dirty;
+  uint8_t* a = arena_alloc_growable(1 << 20, &dirty);
+  for (int64_t i = 0; i < (1 << 20); i++) a[i] = static_cast<uint8_t>(i * 31);
+  arena_growth g = arena_grow(a, int64_t{64} << 20, int64_t{80} << 20);
+  ASSERT_GE(g.usable, int64_t{64} << 20);
+  // Whatever the block held before, and the old upper guard, may read as dirty.
+  EXPECT_GE(g.dirty, (int64_t{1} << 20) + 4096);
+  bool kept = true;
+  for (int64_t i = 0; i < (1 << 20); i++) kept &= g.block[i] == static_cast<uint8_t>(i * 31);
+  EXPECT_TRUE(kept);
+  std::memset(g.block, 0x3C, static_cast<size_t>(g.usable));  // every usable byte is writable
+  // Growing within what the segment maps moves nothing.
+  const arena_growth again = arena_grow(g.block, g.usable - 4096, g.usable);
+  EXPECT_EQ(again.block, g.block);
+  EXPECT_EQ(again.usable, g.usable);
+  arena_free(again.block);
+  for (int i = 0; i < 100; i++) ASSERT_EQ(under[i], 7);
+  arena_free(under);
+  EXPECT_EQ(arena_blocks(), blocks);
+  EXPECT_EQ(arena_allocated(), before);
+}
+
+TEST_F(Arena, OnlyTheMostRecentGrowableBlockGrows) {
+  int64_t dirty;
+  uint8_t* a = arena_alloc_growable(100, &dirty);
+  uint8_t* b = arena_alloc(100);
+  EXPECT_STOPS(arena_grow(a, 1 << 20, 1 << 20), "a growing block is the most recent");
+  arena_free(b);
+  uint8_t* c = arena_alloc(100);  // shares the segment of the block below
+  arena_free(c);
+  arena_free(a);
+  uint8_t* d = arena_alloc(100);
+  EXPECT_STOPS(arena_grow(d, 1 << 20, 1 << 20), "a growing block is the most recent");
+  arena_free(d);
+}
+
+// A thread's region is its own: blocks there leave the main region and
+// the other threads' regions alone, and it grows past its reservation.
+TEST_F(Arena, ThreadRegionsAreTheirOwn) {
+  const int64_t main_blocks = arena_blocks(), main_allocated = arena_allocated();
+  constexpr int threads = 16;
+  constexpr int64_t reserve = int64_t{64} << 20;
+  std::atomic<int> good{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; t++) {
+    pool.emplace_back([&, t] {
+      const arena_thread_region region(reserve);
+      bool ok = arena_blocks() == 0 && arena_allocated() == 0 && arena_mapped() >= reserve;
+      uint8_t* a = arena_alloc(int64_t{40} << 20);  // within the reservation: nothing more mapped
+      ok = ok && arena_mapped() == reserve;
+      uint8_t* b = arena_alloc_zeroed(int64_t{100} << 20);  // beyond it: the region grows
+      std::memset(a, t, 4096);
+      b[(int64_t{100} << 20) - 1] = static_cast<uint8_t>(t);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the others run meanwhile
+      ok = ok && arena_blocks() == 2 && a[4095] == t && b[0] == 0 &&
+           arena_mapped() >= (int64_t{140} << 20);
+      arena_release(a, b);
+      if (ok && arena_blocks() == 0) good++;
+    });
+  }
+  for (auto& p : pool) p.join();
+  EXPECT_EQ(good.load(), threads);
+  EXPECT_EQ(arena_blocks(), main_blocks);
+  EXPECT_EQ(arena_allocated(), main_allocated);
+}
+
+// A region's address space is mapped while it lives and returned when it
+// ends; the thread then allocates from where it did before.
+TEST_F(Arena, ThreadRegionsReturnTheirAddressSpace) {
+  const int64_t blocks = arena_blocks(), space = address_space_in_use();
+  constexpr int64_t reserve = int64_t{512} << 20;
+  {
+    const arena_thread_region region(reserve);
+    EXPECT_GE(address_space_in_use() - space, reserve);
+    uint8_t* a = arena_alloc(int64_t{700} << 20);
+    EXPECT_EQ(arena_blocks(), 1);
+    arena_free(a);
+  }
+  EXPECT_LT(address_space_in_use() - space, int64_t{16} << 20);
+  EXPECT_EQ(arena_blocks(), blocks);
+}
+
+// Lets this process map `more` bytes beyond what it maps now.
+void limit_address_space(int64_t more) {
+  rlimit rl{};
+  getrlimit(RLIMIT_AS, &rl);
+  rl.rlim_cur = static_cast<rlim_t>(address_space_in_use() + more);
+  setrlimit(RLIMIT_AS, &rl);
+}
+
+// Under an address-space limit the region maps only what its blocks need,
+// and a request beyond the limit stops with the memory message, not an
+// internal check.
+TEST_F(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
+  EXPECT_STOPS(
+      {
+        limit_address_space(int64_t{256} << 20);
+        uint8_t* small = arena_alloc(int64_t{64} << 20);
+        arena_free(small);
+        arena_alloc(int64_t{1} << 30);
+      },
+      "vesk needs about [0-9.]+ [GM]B of memory for this file; the address-space limit "
+      "\\(ulimit -v\\) is [0-9.]+ [GM]B");
+  EXPECT_STOPS(
+      {
+        limit_address_space(int64_t{256} << 20);
+        int64_t dirty;
+        uint8_t* a = arena_alloc_growable(int64_t{64} << 20, &dirty);
+        arena_grow(a, int64_t{2} << 30, int64_t{2} << 30);
+      },
+      "vesk needs about [0-9.]+ GB of memory for this file; the address-space limit");
 }
 
 // A fault is a crash, not a refusal: the process ends by the signal, so a

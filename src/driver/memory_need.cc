@@ -1,0 +1,108 @@
+#include "driver/memory_need.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "util/memory_limits.h"
+#include "util/progress.h"
+
+namespace vesk {
+
+namespace {
+
+// Figures measured for one size of file: peak resident memory (from
+// /usr/bin/time) and the smallest `ulimit -v` that let the run through,
+// compressing; restoring needs about as much.
+struct need_point {
+  double bytes;
+  double resident;
+  double address_space;
+};
+
+constexpr double mb = 1e6;
+
+// Texts: C headers and change logs.
+constexpr need_point text_points[] = {
+    {1e3, 8 * mb, 47 * mb},
+    {1e6, 110 * mb, 760 * mb},
+    {1e7, 440 * mb, 1850 * mb},
+    {2e7, 700 * mb, 2600 * mb},
+};
+// The mixed method: random bytes (the most contexts per byte) up to a
+// megabyte, executables beyond (x86 code beside binary data).
+constexpr need_point mixed_points[] = {
+    {1e3, 8 * mb, 14 * mb},
+    {1e6, 750 * mb, 1030 * mb},
+    {2e7, 1680 * mb, 3000 * mb},
+};
+// The stored method holds the file once, beside a few megabytes of program.
+constexpr int64_t stored_resident = 4'000'000, stored_address_space = 12'000'000;
+
+// No run needs more than its tables at their full size beside the buffers
+// of the largest input.
+constexpr double most_bytes = 24e9;
+
+// Between two measured sizes, and past the last, the figures follow a power
+// of the size (a straight line on a log-log plot): tables fill more slowly
+// as a stream repeats its contexts.
+template <size_t N>
+memory_need interpolate(const need_point (&p)[N], int64_t n) {
+  const double x = std::max(static_cast<double>(n), p[0].bytes);
+  size_t k = 0;
+  while (k + 2 < N && x > p[k + 1].bytes) k++;
+  const need_point &a = p[k], &b = p[k + 1];
+  const double t = std::log(x / a.bytes) / std::log(b.bytes / a.bytes);
+  auto at = [&](double ya, double yb) {
+    const double y = std::exp(std::log(ya) + t * (std::log(yb) - std::log(ya)));
+    return static_cast<int64_t>(std::min(y, most_bytes));
+  };
+  return {at(a.resident, b.resident), at(a.address_space, b.address_space)};
+}
+
+void out_of_memory() {
+  refuse_memory(0);
+}
+
+}  // namespace
+
+memory_need expected_memory(method m, int64_t n) {
+  switch (m) {
+    case method::text:
+      return interpolate(text_points, n);
+    case method::mixed:
+      return interpolate(mixed_points, n);
+    default:
+      break;
+  }
+  return {stored_resident + n, stored_address_space + n};
+}
+
+std::string memory_warning(const memory_need& need, const memory_limits& l) {
+  std::string why;
+  if (l.cgroup_room >= 0 && need.resident > l.cgroup_room) {
+    why = "the memory limit of its cgroup leaves " + memory_text(l.cgroup_room);
+  } else if (l.available >= 0 && need.resident > l.available) {
+    why = "only " + memory_text(l.available) + " is available";
+  } else {
+    return "";
+  }
+  return "Warning: vesk may need about " + memory_text(need.resident, true) +
+         " of memory for this file; " + why + "\n";
+}
+
+void check_memory(method m, int64_t n) {
+  const memory_need need = expected_memory(m, n);
+  set_expected_address_space(need.address_space);
+  std::set_new_handler(out_of_memory);
+  const std::string warning = memory_warning(need, read_memory_limits());
+  if (!warning.empty()) {
+    progress_clear();
+    std::fflush(stdout);
+    std::fputs(warning.c_str(), stderr);
+  }
+}
+
+}  // namespace vesk

@@ -1,0 +1,135 @@
+#include "util/threads.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+#include "util/arena.h"
+#include "util/fail.h"
+#include "util/prefault.h"
+#include "util/progress.h"
+#include "util/tasks.h"
+
+namespace vesk {
+namespace {
+
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool blocks_stop_signals(const sigset_t& set) {
+  for (int sig : stop_signals)
+    if (sigismember(&set, sig) != 1) return false;
+  return true;
+}
+
+sigset_t own_mask() {
+  sigset_t set;
+  pthread_sigmask(SIG_SETMASK, nullptr, &set);
+  return set;
+}
+
+TEST(HelperThread, BlocksTheStopSignalsFromItsStartAndLeavesTheCallerAlone) {
+  const sigset_t before = own_mask();
+  ASSERT_FALSE(blocks_stop_signals(before));
+  bool blocked = false;
+  std::thread t = helper_thread([&] { blocked = blocks_stop_signals(own_mask()); });
+  t.join();
+  EXPECT_TRUE(blocked);
+  const sigset_t after = own_mask();
+  for (int sig : stop_signals) EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig));
+}
+
+// Threads of this process other than the main one whose mask lets a stop
+// signal through, by name, from /proc (what the kernel sees); *others
+// counts those threads.
+std::string threads_taking_stop_signals(int* others) {
+  *others = 0;
+  std::string bad;
+  DIR* d = opendir("/proc/self/task");
+  if (d == nullptr) return "no /proc/self/task";
+  const std::string main_tid = std::to_string(getpid());
+  while (dirent* e = readdir(d)) {
+    const std::string tid = e->d_name;
+    if (tid == "." || tid == ".." || tid == main_tid) continue;
+    ++*others;
+    std::ifstream status("/proc/self/task/" + tid + "/status");
+    std::string line, name;
+    unsigned long long blocked = 0;
+    while (std::getline(status, line)) {
+      if (line.rfind("Name:", 0) == 0) name = line.substr(6);
+      if (line.rfind("SigBlk:", 0) == 0) blocked = std::strtoull(line.c_str() + 7, nullptr, 16);
+    }
+    for (int sig : stop_signals)
+      if ((blocked & (1ULL << (sig - 1))) == 0) bad += " " + tid + " (" + name + ")";
+  }
+  closedir(d);
+  return bad;
+}
+
+// In a child process: starts every thread the program has (the progress
+// display, with a pseudo-terminal as standard error, the prefault thread,
+// the coding thread beside the main one) and looks at their masks while
+// they run. Returns the exit status: 0 when all is well.
+int start_threads_and_look() {
+  const int err = dup(STDERR_FILENO);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return 2;
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  if (slave < 0 || dup2(slave, STDERR_FILENO) < 0) return 2;
+  install_stop_signals();
+  progress_begin();
+  std::vector<uint8_t> memory(size_t{4} << 20);
+  prefault(memory.data(), memory.data() + memory.size());
+  prefault_drain();
+  // Both tasks wait for each other, so that both threads are alive
+  // when the first looks.
+  const bool two = tasks_in_parallel();
+  std::atomic<int> arrived{0};
+  std::atomic<bool> checked{false};
+  std::string bad = "(not checked)";
+  int others = 0;
+  auto wait_for = [&](auto done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (two && !done() && std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
+  };
+  const int order[2] = {0, 1};
+  run_tasks(order, 2, [&](int t) {
+    arrived++;
+    wait_for([&] { return arrived == 2; });
+    if (t == 0) {
+      bad = threads_taking_stop_signals(&others);
+      checked = true;
+    } else {
+      wait_for([&] { return checked.load(); });
+    }
+  });
+  const bool main_takes_them = !blocks_stop_signals(own_mask());
+  // The display, the prefault thread and, with two cores, the coding thread.
+  const int expected = two ? 3 : 2;
+  const std::string report = std::to_string(others) + " threads beside the main one; " +
+                             "letting stop signals through:" + bad +
+                             (main_takes_them ? "" : "; the main thread blocks them") + "\n";
+  if (write(err, report.data(), report.size()) < 0) return 3;
+  return bad.empty() && main_takes_them && others >= expected ? 0 : 1;
+}
+
+// Every thread the program starts blocks the stop signals, so the main
+// thread alone runs their handler.
+TEST(HelperThread, EveryThreadOfTheProgramBlocksTheStopSignals) {
+  test::init_runtime();
+  EXPECT_EXIT(std::_Exit(start_threads_and_look()), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace vesk
