@@ -14,12 +14,14 @@
 #include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
+#include "driver/memory_need.h"
 #include "driver/trailer.h"
 #include "util/arena.h"
 #include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/fail.h"
 #include "util/files.h"
+#include "util/memory_limits.h"
 #include "util/progress.h"
 #include "util/threads.h"
 
@@ -58,6 +60,7 @@ struct frame_job {
   byte_buffer out;
   int64_t original = 0;  // the slice's length, when compressing
   uint64_t hash = 0;     // of the slice, when compressing
+  bool parallel = false;  // its streams two at a time
   bool done = false;
 };
 
@@ -153,6 +156,39 @@ void run_frames(int threads, const std::function<std::unique_ptr<frame_job>()>& 
     held.pop_front();
   }
   pool_stop(pool);
+}
+
+// Lowers the thread count so that as many frames of `frame` bytes of
+// method m fit, at once, in the memory the process may use and in its
+// address-space limit; says so on standard error when it does.
+int threads_for_memory(int threads, method m, int64_t frame) {
+  if (threads <= 1) return threads;
+  const memory_need one = expected_memory(m, frame);
+  // Beside the models: the slice and its archive, and one slice read ahead.
+  const int64_t resident = one.resident + 3 * frame, mapped = one.address_space + 3 * frame;
+  const memory_limits l = read_memory_limits();
+  const int64_t room = usable_memory(l);
+  const int64_t space = l.address_space >= 0 ? l.address_space - address_space_in_use() : -1;
+  const int64_t by_room = room >= 0 ? room / resident : threads;
+  const int64_t by_space = space >= 0 ? space / mapped : threads;
+  const int fit = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({threads, by_room, by_space})));
+  if (fit < threads) {
+    progress_clear();
+    if (by_space < by_room) {
+      std::fprintf(stderr,
+                   "vesk: %d frames at once would need about %s of address space; the "
+                   "address-space limit (ulimit -v) leaves %s: coding %d at once\n",
+                   threads, memory_text(threads * mapped, true).c_str(), memory_text(space).c_str(),
+                   fit);
+    } else {
+      std::fprintf(stderr,
+                   "vesk: %d frames at once would need about %s of memory; %s is free for this "
+                   "process: coding %d at once\n",
+                   threads, memory_text(threads * resident, true).c_str(),
+                   memory_text(room).c_str(), fit);
+    }
+  }
+  return fit;
 }
 
 std::string frame_name(const char* in, uint32_t index) {
@@ -253,6 +289,21 @@ method method_by_content(const uint8_t* p, int64_t n) {
 void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
                      const frame_settings& s) {
   const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
+  // A pipe's frames may be text or mixed: plan for the larger.
+  const method planned = s.forced                ? *s.forced
+                         : s.name != nullptr ? method_for_name(s.name)
+                                             : method::mixed;
+  const int64_t frames_known =
+      known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
+  // No more threads than the frames can use (two a frame: its streams two
+  // at a time), then no more than fit in memory.
+  const int usable = frames_known > 0 ? static_cast<int>(std::min<int64_t>(s.threads, 2 * frames_known))
+                                      : s.threads;
+  const int64_t largest = known_size < 0 ? want : std::min(want, known_size);
+  const int threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
+  // Spare threads code the streams of a frame two at a time: when the
+  // input's frames are known to be at most half the threads.
+  const pack_settings set{frames_known > 0 && threads >= 2 * frames_known};
   byte_buffer pending;  // read but not yet in a frame
   bool at_end = false;
   uint32_t index = 0;
@@ -292,7 +343,6 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
     const std::string name = frame_name(in_name, j.index);
     const pack_input input{name.c_str(), static_cast<int64_t>(j.in.size()),
                            [&j](uint8_t* dst) { std::memcpy(dst, j.in.data(), j.in.size()); }};
-    const pack_settings set{false};
     j.hash = content_hash(j.in.data(), static_cast<int64_t>(j.in.size()));
     switch (j.m) {
       case method::text: text_pack(input, append_to(j.out), set); break;
@@ -310,7 +360,7 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
     output_write(out, j.out.data(), j.out.size());
     progress_frame_done(j.original);
   };
-  run_frames(s.threads, next, code, finish);
+  run_frames(threads, next, code, finish);
   uint8_t e[frame_record_bytes];
   put_frame_end(e, {index, total, whole.value()});
   output_write(out, e, sizeof e);
@@ -324,21 +374,46 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
   content_hasher whole;
   uint64_t total = 0;
   uint32_t restored = 0;
+  // The record after the one being handled, when it has been read: the
+  // first one before any thread starts (its frame's method and size tell
+  // how many frames fit in memory), and the one after the first frame (an
+  // archive of one frame codes its streams two at a time).
+  uint8_t ahead[frame_record_bytes];
+  bool have_ahead = false;
+  auto read_record = [&](uint8_t* r) {
+    if (input_read(fd, in_name, r, frame_record_bytes) < frame_record_bytes)
+      refuse_damaged(in_name, "truncated");
+  };
+  auto parse = [&](const uint8_t* r) {
+    const char* why = nullptr;
+    std::optional<frame_record> rec = get_frame_record(r, &why);
+    if (!rec) refuse_damaged(in_name, why);
+    return *rec;
+  };
+  read_record(ahead);
+  have_ahead = true;
+  if (const frame_record first = parse(ahead); !first.is_end) {
+    const auto m = static_cast<method>(first.header.method_word);
+    threads = threads_for_memory(threads, m, std::max<int64_t>(first.header.original, 1));
+  }
   progress_frames(-1);
 
   auto next = [&]() -> std::unique_ptr<frame_job> {
     if (ended) return nullptr;
     uint8_t r[frame_record_bytes];
-    if (input_read(fd, in_name, r, sizeof r) < sizeof r) refuse_damaged(in_name, "truncated");
-    const char* why = nullptr;
-    const std::optional<frame_record> rec = get_frame_record(r, &why);
-    if (!rec) refuse_damaged(in_name, why);
-    if (rec->is_end) {
+    if (have_ahead) {
+      std::memcpy(r, ahead, sizeof r);
+      have_ahead = false;
+    } else {
+      read_record(r);
+    }
+    const frame_record rec = parse(r);
+    if (rec.is_end) {
       ended = true;
-      end = rec->end;
+      end = rec.end;
       return nullptr;
     }
-    const frame_header& h = rec->header;
+    const frame_header& h = rec.header;
     if (h.index != index) refuse_damaged(in_name, "frames out of order");
     const bool known = h.method_word == static_cast<uint32_t>(method::stored) ||
                        h.method_word == static_cast<uint32_t>(method::text) ||
@@ -361,12 +436,17 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
       have += more;
     }
     if (get_u32(j->in.data()) != h.method_word) refuse_damaged(in_name, "frame method mismatch");
+    if (j->index == 0) {
+      read_record(ahead);
+      have_ahead = true;
+      j->parallel = threads >= 2 && std::memcmp(ahead, "VEND", 4) == 0;
+    }
     return j;
   };
   auto code = [&](frame_job& j) {
     const std::string name = frame_name(in_name, j.index);
     const auto m = static_cast<int64_t>(j.in.size());
-    const pack_settings set{false};
+    const pack_settings set{j.parallel};
     j.out.reserve(static_cast<size_t>(j.header.original));
     switch (static_cast<method>(j.header.method_word)) {
       case method::text: text_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set); break;
