@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, 7-Zip PPMd and zpaq -m5.
+"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, 7-Zip PPMd and zpaq -m5
+(and xz and zstd on two threads, for vesk's frames: --variant=-T0).
 
 For every file: compressed size, bits per byte, compress and decompress MB/s
 and peak RSS of each tool, with every round trip verified. Runs are
@@ -8,7 +9,7 @@ since this machine's memory costs drift from run to run. vesk is rebuilt
 (cmake --build of the release preset) before anything is measured.
 
   bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers]
-                 [--reference VESK] [PATH ...]
+                 [--reference VESK] [--variant OPTIONS ...] [PATH ...]
   bench/bench.py --reuse CSV --plot PNG
 
 PATH is a file or a folder of files; the default is bench/corpus, built by
@@ -49,6 +50,12 @@ PEERS = [
     Tool('zstd -19 --long', 'zstd', 'zstd', 'packed.zst',
          ['zstd', '-19', '--long=27', '-q', '-c', '{src}'], '{packed}',
          ['zstd', '-d', '--long=27', '-q', '-c', '{packed}'], '{restored}'),
+    Tool('xz -9e -T2', 'xz-utils', 'xz', 'packed.xz',
+         ['xz', '-9e', '-T2', '-k', '-c', '{src}'], '{packed}', ['xz', '-d', '-T2', '-c', '{packed}'],
+         '{restored}'),
+    Tool('zstd -19 --long -T2', 'zstd', 'zstd', 'packed.zst',
+         ['zstd', '-19', '--long=27', '-T2', '-q', '-c', '{src}'], '{packed}',
+         ['zstd', '-d', '--long=27', '-q', '-c', '{packed}'], '{restored}'),
     Tool('bzip2 -9', 'bzip2', 'bzip2', 'packed.bz2',
          ['bzip2', '-9', '-k', '-c', '{src}'], '{packed}', ['bzip2', '-d', '-c', '{packed}'], '{restored}'),
     Tool('7-Zip PPMd', '7zip', '7zz', 'packed.7z',
@@ -63,11 +70,12 @@ PEERS = [
 ]
 VESK_TOOL = Tool('vesk', None, None, 'packed.vsk',
                  [VESK, '-c', '{src}', '{packed}'], None, [VESK, '-d', '{packed}', '{restored}'], None)
-COLUMNS = ['file', 'bytes', 'tool', 'packed', 'vs_xz', 'bpb', 'c_mbs', 'd_mbs', 'c_s', 'd_s', 'rss_mb']
+COLUMNS = ['file', 'bytes', 'tool', 'packed', 'vs_xz', 'bpb', 'c_mbs', 'd_mbs', 'c_s', 'd_s', 'rss_mb',
+           'c_cpu', 'd_cpu']
 
 
 def run(cmd, cwd, stdout_path=None):
-    """Runs cmd; returns (seconds, peak RSS in MB)."""
+    """Runs cmd; returns (seconds, peak RSS in MB, CPU seconds: user and system)."""
     out = open(stdout_path, 'wb') if stdout_path else subprocess.DEVNULL
     try:
         t0 = time.perf_counter()
@@ -80,7 +88,7 @@ def run(cmd, cwd, stdout_path=None):
             out.close()
     if os.waitstatus_to_exitcode(status) != 0:
         raise RuntimeError('failed: ' + ' '.join(cmd) + '\n' + err.decode(errors='replace'))
-    return dt, usage.ru_maxrss / 1024.0
+    return dt, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime
 
 
 def rebuild_vesk():
@@ -153,7 +161,7 @@ def measure(path, tools, runs, work):
     base = os.path.basename(path)
     src = os.path.join(work, base)
     shutil.copyfile(path, src)
-    samples = {t.name: {'c': [], 'd': [], 'rss': []} for t in tools}
+    samples = {t.name: {'c': [], 'd': [], 'rss': [], 'c_cpu': [], 'd_cpu': []} for t in tools}
     packed_size = {}
     archives = {}
     for run_index in range(runs):
@@ -164,8 +172,8 @@ def measure(path, tools, runs, work):
             restored = os.path.join(work, 'restored')
             outdir = os.path.join(work, 'out')
             names = dict(src=src, base=base, packed=packed, restored=restored, dir=outdir)
-            tc, mc = run(fill(t.c, **names), work, t.c_out and t.c_out.format(**names))
-            td, md = run(fill(t.d, **names), work, t.d_out and t.d_out.format(**names))
+            tc, mc, cc = run(fill(t.c, **names), work, t.c_out and t.c_out.format(**names))
+            td, md, cd = run(fill(t.d, **names), work, t.d_out and t.d_out.format(**names))
             got = restored if os.path.exists(restored) else os.path.join(outdir, base)
             if not filecmp.cmp(src, got, shallow=False):
                 raise RuntimeError(f'{t.name}: round trip of {base} FAILED')
@@ -175,6 +183,7 @@ def measure(path, tools, runs, work):
                     archives[t.name] = f.read()
             s = samples[t.name]
             s['c'].append(tc); s['d'].append(td); s['rss'].append(max(mc, md))
+            s['c_cpu'].append(cc); s['d_cpu'].append(cd)
             os.remove(packed)
             if os.path.exists(restored):
                 os.remove(restored)
@@ -191,7 +200,8 @@ def measure(path, tools, runs, work):
         rows[name] = dict(file=base, bytes=size, tool=name, packed=packed_size[name],
                           bpb=8.0 * packed_size[name] / size if size else 0.0,
                           c_mbs=size / 1e6 / tc, d_mbs=size / 1e6 / td, c_s=tc, d_s=td,
-                          rss_mb=statistics.median(s['rss']))
+                          rss_mb=statistics.median(s['rss']),
+                          c_cpu=statistics.median(s['c_cpu']), d_cpu=statistics.median(s['d_cpu']))
     return rows
 
 
@@ -284,6 +294,8 @@ def main():
                     help='comma-separated peers to measure (default: all)')
     ap.add_argument('--no-peers', action='store_true')
     ap.add_argument('--reference', metavar='VESK', help='an earlier vesk binary whose coded bytes must match')
+    ap.add_argument('--variant', action='append', default=[], metavar='OPTIONS',
+                    help='also measure vesk with these options (e.g. "-T0"; repeatable)')
     args = ap.parse_args()
     if args.reuse:
         if not args.plot:
@@ -311,7 +323,9 @@ def main():
     peers, notes = ensure_peers(wanted)
     for n in notes:
         print('note:', n)
-    tools = [VESK_TOOL] + peers
+    tools = [VESK_TOOL] + [Tool('vesk ' + v, None, None, 'variant.vsk', [VESK] + v.split() + ['-c', '{src}', '{packed}'],
+                                None, [VESK] + v.split() + ['-d', '{packed}', '{restored}'], None)
+                           for v in args.variant] + peers
     if args.reference:
         ref = os.path.abspath(args.reference)
         tools.append(Tool('vesk before', None, None, 'before.vsk', [ref, '-c', '{src}', '{packed}'], None,

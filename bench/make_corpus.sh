@@ -22,6 +22,11 @@
 #   speech.dat        espeak-ng reading the first 2,500 bytes of GPL-3 (base-files), WAV
 #   small1k.dat       the first 1,000 bytes of executables.dat
 #
+# With --large (into bench/corpus-large, or the folder given after it), the
+# pieces of 100 MB and more that the framed archive is measured on:
+#   kernel-tar.txt    the first 150,000,000 bytes of the kernel source tar of KERNEL_SOURCE
+#   llvm-library.dat  the shared library of LLVM_LIBRARY, 150,000,000 bytes at most
+#
 # Writes manifest.tsv beside the pieces: name, bytes, sha256, and the
 # packages (name=version) each piece was made from. A package that cannot
 # be fetched or a piece that cannot be made is reported at the end, the
@@ -37,9 +42,16 @@ MANPAGES=(git-man coreutils findutils tar gdb cmake strace wget gpg)
 EXECUTABLES=(gdb cmake)
 LIBRARIES=(libstdc++6 libssl3 libpython3.11 libgnutls30 libc6 libapt-pkg6.0 libxml2 libglib2.0-0)
 LICENCE_EXTRA=(libboost-regex1.74.0 perl-base manpages)
+KERNEL_SOURCE=linux-source-6.1
+LLVM_LIBRARY=libllvm15
 
 here=$(cd "$(dirname "$0")" && pwd)
-out=${1:-$here/corpus}
+large=false
+if [ "${1:-}" = --large ]; then
+  large=true
+  shift
+fi
+if $large; then out=${1:-$here/corpus-large}; else out=${1:-$here/corpus}; fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)
@@ -116,6 +128,16 @@ finish() {
 
 rm -f ./*.txt ./*.dat manifest.tsv
 
+if $large; then
+  fetch "$KERNEL_SOURCE"
+  tarxz=$(find "$work/root/$KERNEL_SOURCE/usr/src" -name '*.tar.xz' 2>/dev/null | head -1)
+  [ -n "$tarxz" ] && xz -dc "$tarxz" | take 150000000 >kernel-tar.txt
+  finish kernel-tar.txt "no kernel source tar found" "$KERNEL_SOURCE"
+  fetch "$LLVM_LIBRARY"
+  files_of /usr/lib/x86_64-linux-gnu "$LLVM_LIBRARY" -- -maxdepth 1 -type f -name 'libLLVM*.so*' |
+    cut -f2 | tr "\n" "\0" | xargs -0 -r cat 2>/dev/null | take 150000000 >llvm-library.dat
+  finish llvm-library.dat "no LLVM library found" "$LLVM_LIBRARY"
+else
 # Texts.
 fetch "${CHANGELOGS[@]}"
 for p in "${CHANGELOGS[@]}"; do
@@ -216,6 +238,7 @@ fetch "${all[@]}"
   done
 } | take 10000000 >licences.txt
 finish licences.txt "no licence found" "${all[@]}"
+fi
 
 {
   printf '# vesk benchmark corpus, made by bench/make_corpus.sh on Debian %s\n' \

@@ -4,19 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "driver/containers.h"
 #include "harness.h"
 
 namespace vesk::fuzz {
 
-// Writes the input as a file and decodes it; returns whether the decoder
-// accepted it (the restored file is then at scratch("out")).
-template <class Decode>
-bool decode_file(const uint8_t* data, size_t size, Decode decode) {
-  const std::string in = scratch("in"), out = scratch("out");
-  write_whole(in, data, size);
-  return guarded([&] { decode(in.c_str(), out.c_str()); });
+// Decodes the input with unpack(name, packed, m, out); returns what it
+// restored, or nothing when it refused the input.
+template <class Unpack>
+std::optional<std::string> decode(const uint8_t* data, size_t size, Unpack unpack) {
+  std::string restored;
+  const pack_output out = [&](const uint8_t* p, int64_t n) {
+    restored.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+  };
+  if (!guarded([&] { unpack("fuzz input", data, static_cast<int64_t>(size), out); }))
+    return std::nullopt;
+  return restored;
 }
 
 }  // namespace vesk::fuzz

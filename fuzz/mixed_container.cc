@@ -1,5 +1,4 @@
 #include "containers.h"
-#include "driver/containers.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vesk::fuzz::init();
@@ -7,6 +6,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vesk::fuzz::decode_file(data, size, vesk::mixed_decompress);
+  using namespace vesk;
+  fuzz::decode(data, size, [](const char* name, const uint8_t* p, int64_t m, const pack_output& out) {
+    mixed_unpack(name, p, m, out, pack_settings{false});
+  });
   return 0;
 }

@@ -1,11 +1,11 @@
 // Compress then decompress: input = a method byte (text, mixed or stored
 // by its value mod 3) and the file. The restored file must equal it.
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "driver/containers.h"
-#include "driver/stored.h"
-#include "harness.h"
+#include "containers.h"
+#include "util/bytes.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vesk::fuzz::init();
@@ -15,28 +15,34 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vesk;
   if (size < 1) return 0;
-  static const char* const names[] = {"in.txt", "in.dat", "in.bin"};
-  const std::string in = fuzz::scratch(names[data[0] % 3]);
-  const std::string packed = fuzz::scratch("packed"), out = fuzz::scratch("out");
-  fuzz::write_whole(in, data + 1, size - 1);
+  const pack_input in{"fuzz input", static_cast<int64_t>(size - 1),
+                      [&](uint8_t* dst) { std::memcpy(dst, data + 1, size - 1); }};
+  std::string archive, restored;
+  const pack_output keep = [&](const uint8_t* p, int64_t n) {
+    archive.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+  };
+  const pack_output back = [&](const uint8_t* p, int64_t n) {
+    restored.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+  };
+  const pack_settings set{false};
   // Nothing here may be refused.
   const bool ok = fuzz::guarded([&] {
     switch (data[0] % 3) {
-      case 0: text_compress(in.c_str(), packed.c_str()); break;
-      case 1: mixed_compress(in.c_str(), packed.c_str()); break;
-      default: stored_compress(in.c_str(), packed.c_str()); break;
+      case 0: text_pack(in, keep, set); break;
+      case 1: mixed_pack(in, keep, set); break;
+      default: stored_pack(in, keep); break;
     }
-    const std::string archive = fuzz::read_whole(packed);
     if (archive.size() < 4) std::abort();
-    switch (archive[0]) {  // the method word, as the driver reads it
-      case 0: stored_decompress(packed.c_str(), out.c_str()); break;
-      case 1: text_decompress(packed.c_str(), out.c_str()); break;
-      case 2: mixed_decompress(packed.c_str(), out.c_str()); break;
+    const auto* p = reinterpret_cast<const uint8_t*>(archive.data());
+    const auto m = static_cast<int64_t>(archive.size());
+    switch (get_u32(p)) {  // the method word, as the driver reads it
+      case 0: stored_unpack("fuzz archive", p, m, back); break;
+      case 1: text_unpack("fuzz archive", p, m, back, set); break;
+      case 2: mixed_unpack("fuzz archive", p, m, back, set); break;
       default: std::abort();
     }
   });
   if (!ok) std::abort();
-  if (fuzz::read_whole(out) != std::string(reinterpret_cast<const char*>(data) + 1, size - 1))
-    std::abort();
+  if (restored != std::string(reinterpret_cast<const char*>(data) + 1, size - 1)) std::abort();
   return 0;
 }

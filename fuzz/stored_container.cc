@@ -1,7 +1,6 @@
 #include <cstdlib>
 
 #include "containers.h"
-#include "driver/stored.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vesk::fuzz::init();
@@ -10,12 +9,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vesk;
-  if (fuzz::decode_file(data, size, stored_decompress)) {
-    // A stored file restores to everything behind its method word.
-    if (size < 4) std::abort();
-    if (fuzz::read_whole(fuzz::scratch("out")) !=
-        std::string(reinterpret_cast<const char*>(data) + 4, size - 4))
-      std::abort();
-  }
+  const auto restored = fuzz::decode(data, size, stored_unpack);
+  // A stored file restores to everything behind its method word.
+  if (restored && (size < 4 || *restored != std::string(reinterpret_cast<const char*>(data) + 4,
+                                                        size - 4)))
+    std::abort();
   return 0;
 }

@@ -30,10 +30,12 @@ void coder_init_encode(coder& k, uint8_t* buf, size_t capacity) {
   k.end = buf + capacity;
 }
 
-void coder_init_decode(coder& k, uint8_t* data, size_t length) {
+void coder_init_decode(coder& k, const uint8_t* data, size_t length) {
   k = coder{};
-  k.start = k.cursor = data;
-  k.end = data + length;
+  // The coder shares one pointer type for both directions; decoding never
+  // writes through it.
+  k.start = k.cursor = const_cast<uint8_t*>(data);
+  k.end = k.start + length;
   uint32_t hi = get_word(k);
   k.x = (hi << 16) | get_word(k);
 }

@@ -32,7 +32,8 @@ struct coder {
 };
 
 void coder_init_encode(coder& k, uint8_t* buf, size_t capacity);
-void coder_init_decode(coder& k, uint8_t* data, size_t length);
+// Decoding only reads the data.
+void coder_init_decode(coder& k, const uint8_t* data, size_t length);
 void coder_flush(coder& k);
 
 // Bytes written (encoder) or consumed (decoder) so far.

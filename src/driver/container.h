@@ -39,4 +39,10 @@ bool decoded_exactly(const coder& k, int64_t coded);
 // Refuses a damaged compressed file: one message, status 1, no output.
 [[noreturn]] void refuse_damaged(const char* in, const char* why);
 
+// What a refusal says of the output: "nothing was written" until a
+// framed archive restored to a pipe has passed frames on; nothing when
+// archives are only tested.
+void damage_note_output_started();
+void damage_note_testing();
+
 }  // namespace vesk

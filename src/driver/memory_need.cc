@@ -76,7 +76,7 @@ memory_need expected_memory(method m, int64_t n) {
       return interpolate(text_points, n);
     case method::mixed:
       return interpolate(mixed_points, n);
-    case method::stored:
+    default:
       break;
   }
   return {stored_resident + n, stored_address_space + n};

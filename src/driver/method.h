@@ -7,7 +7,7 @@
 
 namespace vesk {
 
-enum class method : uint32_t { stored = 0, text = 1, mixed = 2 };
+enum class method : uint32_t { stored = 0, text = 1, mixed = 2, framed = 3 };
 
 // The last "." of the whole argument (directories included) decides: the
 // four characters from it compared with ".txt" and ".dat", case-sensitive.

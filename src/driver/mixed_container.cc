@@ -22,7 +22,6 @@
 #include "util/arena.h"
 #include "util/bytes.h"
 #include "util/fail.h"
-#include "util/files.h"
 #include "util/progress.h"
 #include "util/tasks.h"
 
@@ -129,13 +128,12 @@ bool worth_parallel(const stream_ref* r) {
 
 }  // namespace
 
-void mixed_compress(const char* in, const char* out) {
-  const int64_t n = file_size(in);
-  if (n < 0) fail("%s not found", in);
-  if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
+void mixed_pack(const pack_input& in, const pack_output& out, const pack_settings& set) {
+  const int64_t n = in.size;
+  if (n >= input_limit) fail("File %s must be less than 1.001GB", in.name);
   uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
   progress_phase("reading", n);
-  read_file(in, input + input_history, static_cast<uint64_t>(n));
+  in.read(input + input_history);
   const uint64_t hash = content_hash(input + input_history, n);
   mixed_streams s;
   progress_phase("parsing", n);
@@ -181,7 +179,7 @@ void mixed_compress(const char* in, const char* out) {
         coded[w] = static_cast<int64_t>(coder_length(k));
         progress_stream_done();
       },
-      worth_parallel(r));
+      set.parallel_streams && worth_parallel(r));
   at = header_bytes;
   for (int w = 0; w < streams; w++) {
     if (overrun[w]) fail("A coded stream exceeds its buffer\n");
@@ -191,21 +189,17 @@ void mixed_compress(const char* in, const char* out) {
   }
   put_trailer(packed + at, hash);
   at += trailer_bytes;
-  if (at >= archive_limit) fail("%s cannot be compressed: its archive would exceed 1.5GB\n", in);
+  if (at >= archive_limit)
+    fail("%s cannot be compressed: its archive would exceed 1.5GB\n", in.name);
   progress_phase("writing", at);
-  write_file(out, packed, static_cast<uint64_t>(at));
+  out(packed, at);
   arena_free(packed);
   mixed_release(s);
   arena_free(input);
 }
 
-void mixed_decompress(const char* in, const char* out) {
-  const int64_t m = file_size(in);
-  if (m < 0) fail("File %s not found", in);
-  uint8_t* packed = arena_alloc(m);
-  progress_phase("reading", m);
-  read_file(in, packed, static_cast<uint64_t>(m));
-
+void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_output& out,
+                  const pack_settings& set) {
   // The header: every length checked against the others and the limits
   // before anything is allocated or decoded.
   if (m < header_bytes + 4 * streams) refuse_damaged(in, "shorter than its header");
@@ -279,7 +273,7 @@ void mixed_decompress(const char* in, const char* out) {
         }
         if (w == s_mismatch) mismatch_done.set();
       },
-      worth_parallel(r));
+      set.parallel_streams && worth_parallel(r));
   for (int w = 0; w < streams; w++) {
     if (w == s_record && !periods_good) refuse_damaged(in, "bad period");
     if (!good[w]) refuse_damaged(in, "a coded stream does not match its length");
@@ -294,10 +288,9 @@ void mixed_decompress(const char* in, const char* out) {
   if (!checksum_matches(sum, output, n))
     refuse_damaged(in, "the restored file does not match its checksum");
   progress_phase("writing", n);
-  write_file(out, output, static_cast<uint64_t>(n));
+  out(output, n);
   arena_free(output);
   mixed_release(s);
-  arena_free(packed);
 }
 
 }  // namespace vesk

@@ -21,7 +21,6 @@
 #include "util/arena.h"
 #include "util/bytes.h"
 #include "util/fail.h"
-#include "util/files.h"
 #include "util/progress.h"
 #include "util/tasks.h"
 
@@ -36,15 +35,14 @@ constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word mo
 constexpr const char* word_codes_name = "word codes";
 constexpr const char* dictionary_name = "dictionary";
 
-// Codes the file with the text method, or returns why the method cannot
+// Codes the input with the text method, or returns why the method cannot
 // represent it (having released everything and written nothing).
-const char* text_encode(const char* in, const char* out) {
-  const int64_t s = file_size(in);
-  if (s < 0) fail("%s not found", in);
-  if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
+const char* text_encode(const pack_input& in, const pack_output& out, const pack_settings& set) {
+  const int64_t s = in.size;
+  if (s >= input_limit) fail("File %s must be less than 1.001GB", in.name);
   uint8_t* text = arena_alloc(s + 2);
   progress_phase("reading", s);
-  read_file(in, text + 1, static_cast<uint64_t>(s));
+  in.read(text + 1);
   text[0] = ' ';
   text[s + 1] = ' ';
   const int64_t n = s + 1;
@@ -90,7 +88,7 @@ const char* text_encode(const char* in, const char* out) {
         }
         progress_stream_done();
       },
-      std::min(l1, l2) >= parallel_min_bytes);
+      set.parallel_streams && std::min(l1, l2) >= parallel_min_bytes);
   put_u32(packed + 16, static_cast<uint32_t>(k1));
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
   std::memmove(packed + 24 + k1, region2, static_cast<size_t>(k2));
@@ -102,7 +100,7 @@ const char* text_encode(const char* in, const char* out) {
   if (why == nullptr) {
     put_trailer(packed + header_bytes + k1 + k2, hash);
     progress_phase("writing", size);
-    write_file(out, packed, static_cast<uint64_t>(size));
+    out(packed, size);
   }
   arena_free(packed);
   text_release_streams(t);
@@ -112,24 +110,19 @@ const char* text_encode(const char* in, const char* out) {
 
 }  // namespace
 
-void text_compress(const char* in, const char* out) {
-  if (const char* why = text_encode(in, out)) {
+void text_pack(const pack_input& in, const pack_output& out, const pack_settings& s) {
+  if (const char* why = text_encode(in, out, s)) {
     std::fflush(stdout);
     progress_clear();
     std::fprintf(stderr,
                  "Note: the text method cannot code %s (%s); it is coded with the mixed method\n",
-                 in, why);
-    mixed_compress(in, out);
+                 in.name, why);
+    mixed_pack(in, out, s);
   }
 }
 
-void text_decompress(const char* in, const char* out) {
-  const int64_t m = file_size(in);
-  if (m < 0) fail("File %s not found", in);
-  uint8_t* packed = arena_alloc(m);
-  progress_phase("reading", m);
-  read_file(in, packed, static_cast<uint64_t>(m));
-
+void text_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_output& out,
+                 const pack_settings& set) {
   // The header is checked field by field before anything is decoded; the
   // declared lengths must fit what their coded lengths can hold before
   // anything is allocated for them.
@@ -179,7 +172,7 @@ void text_decompress(const char* in, const char* out) {
         }
         progress_stream_done();
       },
-      std::min(l1, l2) >= parallel_min_bytes);
+      set.parallel_streams && std::min(l1, l2) >= parallel_min_bytes);
   if (!good1) refuse_damaged(in, "word stream");
   if (!good2) refuse_damaged(in, "dictionary stream");
 
@@ -195,9 +188,9 @@ void text_decompress(const char* in, const char* out) {
     refuse_damaged(in, why);
   }
   progress_phase("writing", n - 1);
-  write_file(out, text + 1, static_cast<uint64_t>(n - 1));
+  out(text + 1, n - 1);
   std::free(text);
-  arena_release(packed, codes_block, list_block);
+  arena_release(codes_block, list_block);
 }
 
 }  // namespace vesk

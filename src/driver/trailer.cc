@@ -7,6 +7,7 @@
 #include "coding/predictor_rows_first.h"
 #include "driver/container.h"
 #include "util/bytes.h"
+#include "util/fail.h"
 
 namespace vesk {
 
@@ -17,6 +18,23 @@ constexpr uint8_t first_marker[4] = {'X', 'X', 'H', '3'};  // the first rows
 
 uint64_t content_hash(const uint8_t* data, int64_t n) {
   return XXH3_64bits(data, static_cast<size_t>(n));
+}
+
+content_hasher::content_hasher() : state(XXH3_createState()) {
+  if (state == nullptr) fail("Not enough memory\n");
+  XXH3_64bits_reset(static_cast<XXH3_state_t*>(state));
+}
+
+content_hasher::~content_hasher() {
+  XXH3_freeState(static_cast<XXH3_state_t*>(state));
+}
+
+void content_hasher::add(const uint8_t* data, int64_t n) {
+  XXH3_64bits_update(static_cast<XXH3_state_t*>(state), data, static_cast<size_t>(n));
+}
+
+uint64_t content_hasher::value() const {
+  return XXH3_64bits_digest(static_cast<const XXH3_state_t*>(state));
 }
 
 void put_trailer(uint8_t* at, uint64_t hash) {

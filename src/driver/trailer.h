@@ -20,6 +20,17 @@ constexpr int64_t trailer_bytes = 12;
 // The hash of a file's bytes.
 uint64_t content_hash(const uint8_t* data, int64_t n);
 
+// The same hash over bytes that arrive a piece at a time.
+struct content_hasher {
+  content_hasher();
+  ~content_hasher();
+  content_hasher(const content_hasher&) = delete;
+  content_hasher& operator=(const content_hasher&) = delete;
+  void add(const uint8_t* data, int64_t n);
+  uint64_t value() const;
+  void* state;
+};
+
 // Writes the trailer for a file with this hash at `at`.
 void put_trailer(uint8_t* at, uint64_t hash);
 

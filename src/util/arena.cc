@@ -68,7 +68,8 @@ void fill_guard(uint8_t* zone) {
 void on_segfault(int sig) {
   progress_abandon_in_signal();
   static const char msg[] = "Segmentation fault\n";
-  ssize_t r = write(STDOUT_FILENO, msg, sizeof msg - 1);
+  // Where the run's messages go (never into data on standard output).
+  ssize_t r = write(fileno(message_stream()), msg, sizeof msg - 1);
   (void)r;
   remove_pending_output();
   signal(sig, SIG_DFL);

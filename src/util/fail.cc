@@ -20,6 +20,7 @@ constexpr size_t name_room = 4096;
 volatile sig_atomic_t pending_dir = -1;
 char pending_name[name_room];
 stop_hook hook = nullptr;
+bool messages_to_stderr = false;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -78,8 +79,23 @@ stop_signals_blocked::stop_signals_blocked() {
   pthread_sigmask(SIG_BLOCK, &set, &saved);
 }
 
+void block_stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : stop_signals) sigaddset(&set, sig);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
 stop_signals_blocked::~stop_signals_blocked() {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void set_messages_to_stderr(bool on) {
+  messages_to_stderr = on;
+}
+
+FILE* message_stream() {
+  return messages_to_stderr ? stderr : stdout;
 }
 
 void set_stop_hook(stop_hook h) {
@@ -90,13 +106,13 @@ void fail(const char* fmt, ...) {
   progress_abandon();
   va_list args;
   va_start(args, fmt);
-  std::vfprintf(stdout, fmt, args);
+  std::vfprintf(message_stream(), fmt, args);
   va_end(args);
   stop(stop_kind::refusal);
 }
 
 void check_failed(const char* text, const char* file, int line) {
-  std::printf("assertion \"%s\" failed: %s:%d\n", text, file, line);
+  std::fprintf(message_stream(), "assertion \"%s\" failed: %s:%d\n", text, file, line);
   stop(stop_kind::internal);
 }
 

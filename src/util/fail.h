@@ -6,9 +6,16 @@
 
 #include <signal.h>
 
+#include <cstdio>
+
 namespace vesk {
 
 constexpr int exit_failure = 1;
+
+// Where the run's messages go: standard output, as file-to-file runs have
+// always printed them, or standard error when standard output carries data.
+void set_messages_to_stderr(bool on);
+FILE* message_stream();
 
 // Prints the message with printf formatting and ends the process.
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -47,6 +54,11 @@ struct stop_signals_blocked {
   stop_signals_blocked& operator=(const stop_signals_blocked&) = delete;
   sigset_t saved;
 };
+
+// Blocks those signals for the rest of the process: once the output is
+// renamed into place, the run has succeeded, and a stop that came after it
+// must not report otherwise.
+void block_stop_signals();
 
 // For harnesses that run the decoders in-process (the fuzz targets): called
 // after the message, before the process would end; a refusal may throw to

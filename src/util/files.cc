@@ -115,14 +115,6 @@ std::string partial_name(const std::string& base, long name_max) {
   return name;
 }
 
-// Writes straight into an existing output that is not a regular file.
-void write_in_place(const char* path, const uint8_t* src, uint64_t n) {
-  const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) cannot_write(path, errno);
-  write_fully(fd, path, src, n);
-  if (close(fd) != 0) cannot_write(path, errno);
-}
-
 }  // namespace
 
 int64_t file_size(const char* path) {
@@ -165,59 +157,104 @@ bool is_device_directory(const char* dir) {
   return under("/dev") && !under("/dev/shm");
 }
 
-uint64_t write_file(const char* path, const uint8_t* src, uint64_t n) {
+output_file output_open(const char* path) {
+  output_file o;
+  o.path = path;
   // Messages printed so far come before anything written to a terminal or
   // a pipe.
   std::fflush(stdout);
+  if (std::strcmp(path, "-") == 0) {
+    o.fd = STDOUT_FILENO;
+    return o;
+  }
   struct stat st;
   const bool present = stat(path, &st) == 0;
   if (present && S_ISDIR(st.st_mode)) cannot_write(path, EISDIR);
-  if (present && !S_ISREG(st.st_mode)) {
-    write_in_place(path, src, n);
-    return n;
-  }
+  auto in_place = [&] {
+    o.fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (o.fd < 0) cannot_write(path, errno);
+    o.owns_fd = true;
+    return o;
+  };
+  if (present && !S_ISREG(st.st_mode)) return in_place();
   const std::string target = final_name(path);
   struct stat tst;
-  if (present && lstat(target.c_str(), &tst) != 0) {
-    // A regular file reached through a link that names no path (a file
-    // already deleted, seen through /proc/self/fd): only in place works.
-    write_in_place(path, src, n);
-    return n;
-  }
+  // A regular file reached through a link that names no path (a file
+  // already deleted, seen through /proc/self/fd): only in place works.
+  if (present && lstat(target.c_str(), &tst) != 0) return in_place();
   const split_path where = split(target);
   if (where.base.empty()) cannot_write(path, EISDIR);
   if (is_device_directory(where.dir.c_str()))
     fail("Cannot write %s: vesk creates no files in /dev\n", path);
-  const int dir = open(where.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) cannot_write(path, errno);
-  long name_max = fpathconf(dir, _PC_NAME_MAX);
+  o.dir = open(where.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (o.dir < 0) cannot_write(path, errno);
+  long name_max = fpathconf(o.dir, _PC_NAME_MAX);
   if (name_max <= 0) name_max = NAME_MAX;
-
-  int fd = -1;
-  std::string name;
+  o.base = where.base;
   {
     stop_signals_blocked blocked;
-    for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
-      name = partial_name(where.base, name_max);
-      fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) break;
+    for (int attempt = 0; o.fd < 0 && attempt < 100; attempt++) {
+      o.temp = partial_name(where.base, name_max);
+      o.fd = openat(o.dir, o.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (o.fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) cannot_write(path, errno);
-    set_pending_output(dir, name.c_str());
+    if (o.fd < 0) cannot_write(path, errno);
+    set_pending_output(o.dir, o.temp.c_str());
   }
+  o.owns_fd = true;
   // Replacing a file keeps its permission bits; a new one gets what a plain
   // create gives (0666 less the umask).
-  if (present) fchmod(fd, st.st_mode & 07777);
-  write_fully(fd, path, src, n);
-  if (fsync(fd) != 0) cannot_write(path, errno);
-  if (close(fd) != 0) cannot_write(path, errno);
-  {
-    stop_signals_blocked blocked;
-    if (renameat(dir, name.c_str(), dir, where.base.c_str()) != 0) cannot_write(path, errno);
-    clear_pending_output();
+  if (present) fchmod(o.fd, st.st_mode & 07777);
+  return o;
+}
+
+void output_write(output_file& o, const uint8_t* src, uint64_t n) {
+  write_fully(o.fd, o.path, src, n);
+}
+
+void output_commit(output_file& o) {
+  if (o.temp.empty()) {
+    if (o.owns_fd && close(o.fd) != 0) cannot_write(o.path, errno);
+    o.fd = -1;
+    return;
   }
-  close(dir);
+  if (fsync(o.fd) != 0) cannot_write(o.path, errno);
+  if (close(o.fd) != 0) cannot_write(o.path, errno);
+  o.fd = -1;
+  // From the rename on the run has succeeded: a stop signal that comes
+  // later stays pending until the process has ended with status 0.
+  block_stop_signals();
+  if (renameat(o.dir, o.temp.c_str(), o.dir, o.base.c_str()) != 0) cannot_write(o.path, errno);
+  clear_pending_output();
+  close(o.dir);
+  o.dir = -1;
+}
+
+uint64_t write_file(const char* path, const uint8_t* src, uint64_t n) {
+  output_file o = output_open(path);
+  output_write(o, src, n);
+  output_commit(o);
   return n;
+}
+
+bool is_same_file(int fd, const char* path) {
+  struct stat a, b;
+  if (fstat(fd, &a) != 0 || stat(path, &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int input_open(const char* path) {
+  if (std::strcmp(path, "-") == 0) return STDIN_FILENO;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) fail("%s not found", path);
+    cannot_read(path, errno);
+  }
+  return fd;
+}
+
+uint64_t input_read(int fd, const char* path, uint8_t* dst, uint64_t n) {
+  return read_fully(fd, path, dst, n);
 }
 
 }  // namespace vesk

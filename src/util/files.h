@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vesk {
 
@@ -33,6 +34,31 @@ uint64_t read_file_prefix(const char* path, uint8_t* dst, uint64_t n);
 //   terminal, /dev/stdout): written in place.
 // No file is ever created in /dev.
 uint64_t write_file(const char* path, const uint8_t* src, uint64_t n);
+
+// The same, a piece at a time: output_open makes the temporary file (or
+// opens the path in place; "-" is standard output), output_write appends,
+// output_commit flushes and renames it into place. A run that stops before
+// the commit leaves nothing behind.
+struct output_file {
+  const char* path = nullptr;
+  int fd = -1;
+  bool owns_fd = false;
+  int dir = -1;      // the directory of the temporary file, if any
+  std::string temp;  // its name in dir; empty when written in place
+  std::string base;  // the final name in dir
+};
+output_file output_open(const char* path);
+void output_write(output_file& o, const uint8_t* src, uint64_t n);
+void output_commit(output_file& o);
+
+// True when fd and path name the same file.
+bool is_same_file(int fd, const char* path);
+
+// Input read a piece at a time, from a file of any kind ("-" is standard
+// input): input_open stops the run with the reason when the path cannot be
+// opened; input_read returns fewer than n bytes only at the end.
+int input_open(const char* path);
+uint64_t input_read(int fd, const char* path, uint8_t* dst, uint64_t n);
 
 // True when dir (an existing directory) is /dev or below it, where device
 // nodes live; /dev/shm, a file system meant for files, is not.

@@ -41,6 +41,9 @@ struct display {
   int64_t file_bytes = 0;  // bytes of the file the coding part stands for
   int64_t total = 0;       // bytes of all the coding part's streams
   int64_t before = 0;      // bytes of the streams already done
+  bool framed = false;       // frames: what follows is all the display shows
+  int64_t frames_total = 0;  // -1: unknown
+  int64_t frames_done = 0;
   // The stream each lane codes now (null: none).
   const char* lane_name[progress_lanes] = {};
   int64_t lane_size[progress_lanes] = {};
@@ -102,7 +105,15 @@ void draw(display& d) {
   v.size = d.size;
   v.coding = d.coding;
   std::string both;  // two streams side by side: "x86 4.2 MB + binary"
-  if (d.coding) {
+  if (d.framed) {
+    v.name = "frames";
+    v.coding = d.frames_total > 0;
+    v.size = v.coding ? d.frames_total : d.frames_done;
+    v.fraction = v.coding ? static_cast<double>(d.frames_done) / static_cast<double>(d.frames_total)
+                          : 0.0;
+    v.file_bytes = d.frames_total;
+    v.seconds = seconds_between(d.coding_start, now);
+  } else if (d.coding) {
     int64_t at = d.before;
     int active = 0;
     for (int l = 0; l < progress_lanes; l++) {
@@ -162,6 +173,7 @@ void progress_phase(const char* name, int64_t size) {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
+  if (d.framed) return;
   d.name = name;
   d.size = size;
   d.coding = false;
@@ -172,6 +184,7 @@ void progress_coding(int64_t file_bytes, int64_t total) {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
+  if (d.framed) return;
   d.file_bytes = file_bytes;
   d.total = total;
   d.before = 0;
@@ -183,6 +196,7 @@ void progress_stream(const char* name, int64_t size) {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
+  if (d.framed) return;
   progress_position[progress_lane].store(0, std::memory_order_relaxed);
   d.lane_name[progress_lane] = name;
   d.lane_size[progress_lane] = size;
@@ -195,10 +209,29 @@ void progress_stream_done() {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
+  if (d.framed) return;
   d.before += d.lane_size[progress_lane];
   d.lane_name[progress_lane] = nullptr;
   d.lane_size[progress_lane] = 0;
   progress_position[progress_lane].store(0, std::memory_order_relaxed);
+}
+
+void progress_frames(int64_t total) {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  d.framed = true;
+  d.name = "frames";
+  d.frames_total = total;
+  d.frames_done = 0;
+  d.coding_start = steady::now();
+}
+
+void progress_frame_done(int64_t bytes) {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  d.frames_done += bytes;
 }
 
 void progress_end() {

@@ -46,6 +46,12 @@ void progress_coding(int64_t file_bytes, int64_t total);
 void progress_stream(const char* name, int64_t size);
 void progress_stream_done();
 
+// A framed run: frames are coded side by side, so the display counts the
+// input bytes of finished frames over the whole input (total -1: unknown, a
+// pipe) and leaves the streams inside the frames out.
+void progress_frames(int64_t total);
+void progress_frame_done(int64_t bytes);
+
 // Stops the display and clears its line.
 void progress_end();
 

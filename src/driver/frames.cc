@@ -1,0 +1,479 @@
+#include "driver/frames.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/container.h"
+#include "driver/containers.h"
+#include "driver/limits.h"
+#include "driver/memory_need.h"
+#include "driver/trailer.h"
+#include "util/arena.h"
+#include "util/big_buffer.h"
+#include "util/bytes.h"
+#include "util/fail.h"
+#include "util/files.h"
+#include "util/memory_limits.h"
+#include "util/progress.h"
+#include "util/threads.h"
+
+namespace vesk {
+
+namespace {
+
+static_assert(frame_size_most == input_limit - 1, "a frame is what a single archive holds");
+
+constexpr uint8_t frame_tag[4] = {'V', 'F', 'R', 'M'};
+constexpr uint8_t end_tag[4] = {'V', 'E', 'N', 'D'};
+constexpr int64_t checked_bytes = 28;  // a record's bytes before its check
+
+void put_u64(uint8_t* p, uint64_t v) {
+  put_u32(p, static_cast<uint32_t>(v));
+  put_u32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+uint32_t record_check(const uint8_t* at) {
+  return static_cast<uint32_t>(content_hash(at, checked_bytes));
+}
+
+bool is_word_byte(uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80;
+}
+
+using byte_buffer = std::vector<uint8_t, big_allocator<uint8_t>>;
+
+// One frame on its way through: compressing, `in` is the slice and `out`
+// its archive; decompressing, `in` is the archive and `out` the slice.
+struct frame_job {
+  uint32_t index = 0;
+  method m = method::stored;
+  frame_header header;  // as read, when decompressing
+  byte_buffer in;
+  byte_buffer out;
+  int64_t original = 0;  // the slice's length, when compressing
+  uint64_t hash = 0;     // of the slice, when compressing
+  bool parallel = false;  // its streams two at a time
+  bool done = false;
+};
+
+// Threads that code frames, each with an arena region of its own. Jobs are
+// handed over under the lock and given back marked done; a job is touched
+// by one thread at a time.
+struct frame_pool {
+  std::mutex m;
+  std::condition_variable work, finished;
+  std::deque<frame_job*> waiting;
+  bool closing = false;
+  std::vector<std::thread> threads;
+};
+
+void pool_start(frame_pool& p, int threads, const std::function<void(frame_job&)>& code) {
+  for (int t = 0; t < threads; t++) {
+    p.threads.push_back(helper_thread([&p, &code] {
+      const arena_thread_region region;
+      for (;;) {
+        frame_job* j;
+        {
+          std::unique_lock lock(p.m);
+          p.work.wait(lock, [&] { return p.closing || !p.waiting.empty(); });
+          if (p.waiting.empty()) return;
+          j = p.waiting.front();
+          p.waiting.pop_front();
+        }
+        code(*j);
+        {
+          std::lock_guard lock(p.m);
+          j->done = true;
+        }
+        p.finished.notify_all();
+      }
+    }));
+  }
+}
+
+void pool_submit(frame_pool& p, frame_job* j) {
+  {
+    std::lock_guard lock(p.m);
+    p.waiting.push_back(j);
+  }
+  p.work.notify_one();
+}
+
+void pool_wait(frame_pool& p, frame_job& j) {
+  std::unique_lock lock(p.m);
+  p.finished.wait(lock, [&] { return j.done; });
+}
+
+void pool_stop(frame_pool& p) {
+  {
+    std::lock_guard lock(p.m);
+    p.closing = true;
+  }
+  p.work.notify_all();
+  for (auto& t : p.threads) t.join();
+}
+
+// Runs frames through the pool in order: next() makes the next job (null
+// at the end), the pool codes it, finish() takes each coded job in order.
+// At most threads + 1 frames are held at once: one per thread and the
+// one read ahead.
+void run_frames(int threads, const std::function<std::unique_ptr<frame_job>()>& next,
+                const std::function<void(frame_job&)>& code,
+                const std::function<void(frame_job&)>& finish) {
+  if (threads <= 1) {
+    // One thread in all: the calling thread codes each frame itself.
+    while (std::unique_ptr<frame_job> j = next()) {
+      code(*j);
+      finish(*j);
+    }
+    return;
+  }
+  frame_pool pool;
+  pool_start(pool, threads, code);
+  std::deque<std::unique_ptr<frame_job>> held;
+  bool more = true;
+  for (;;) {
+    while (more && held.size() < static_cast<size_t>(threads) + 1) {
+      std::unique_ptr<frame_job> j = next();
+      if (j == nullptr) {
+        more = false;
+        break;
+      }
+      pool_submit(pool, j.get());
+      held.push_back(std::move(j));
+    }
+    if (held.empty()) break;
+    pool_wait(pool, *held.front());
+    finish(*held.front());
+    held.pop_front();
+  }
+  pool_stop(pool);
+}
+
+// Lowers the thread count so that as many frames of `frame` bytes of
+// method m fit, at once, in the memory the process may use and in its
+// address-space limit; says so on standard error when it does.
+int threads_for_memory(int threads, method m, int64_t frame) {
+  if (threads <= 1) return threads;
+  const memory_need one = expected_memory(m, frame);
+  // Beside the models: the slice and its archive, and one slice read ahead.
+  const int64_t resident = one.resident + 3 * frame, mapped = one.address_space + 3 * frame;
+  const memory_limits l = read_memory_limits();
+  const int64_t room = usable_memory(l);
+  const int64_t space = l.address_space >= 0 ? l.address_space - address_space_in_use() : -1;
+  const int64_t by_room = room >= 0 ? room / resident : threads;
+  const int64_t by_space = space >= 0 ? space / mapped : threads;
+  const int fit = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({threads, by_room, by_space})));
+  if (fit < threads) {
+    progress_clear();
+    if (by_space < by_room) {
+      std::fprintf(stderr,
+                   "vesk: %d frames at once would need about %s of address space; the "
+                   "address-space limit (ulimit -v) leaves %s: coding %d at once\n",
+                   threads, memory_text(threads * mapped, true).c_str(), memory_text(space).c_str(),
+                   fit);
+    } else {
+      std::fprintf(stderr,
+                   "vesk: %d frames at once would need about %s of memory; %s is free for this "
+                   "process: coding %d at once\n",
+                   threads, memory_text(threads * resident, true).c_str(),
+                   memory_text(room).c_str(), fit);
+    }
+  }
+  return fit;
+}
+
+std::string frame_name(const char* in, uint32_t index) {
+  return std::string(in) + " (frame " + std::to_string(index) + ")";
+}
+
+// Appends to a job's output buffer.
+pack_output append_to(byte_buffer& b) {
+  return [&b](const uint8_t* data, int64_t n) { b.insert(b.end(), data, data + n); };
+}
+
+}  // namespace
+
+void put_frame_header(uint8_t* at, const frame_header& h) {
+  std::memcpy(at, frame_tag, 4);
+  put_u32(at + 4, h.index);
+  put_u32(at + 8, h.method_word);
+  put_u32(at + 12, static_cast<uint32_t>(h.original));
+  put_u32(at + 16, static_cast<uint32_t>(h.coded));
+  put_u64(at + 20, h.hash);
+  put_u32(at + 28, record_check(at));
+}
+
+void put_frame_end(uint8_t* at, const frame_end& e) {
+  std::memcpy(at, end_tag, 4);
+  put_u64(at + 4, e.count);
+  put_u64(at + 12, e.total);
+  put_u64(at + 20, e.hash);
+  put_u32(at + 28, record_check(at));
+}
+
+std::optional<frame_record> get_frame_record(const uint8_t* at, const char** why) {
+  frame_record r;
+  r.is_end = std::memcmp(at, end_tag, 4) == 0;
+  if (!r.is_end && std::memcmp(at, frame_tag, 4) != 0) {
+    *why = "no frame header where one belongs";
+    return std::nullopt;
+  }
+  if (get_u32(at + 28) != record_check(at)) {
+    *why = r.is_end ? "damaged end record" : "damaged frame header";
+    return std::nullopt;
+  }
+  if (r.is_end) {
+    r.end = {get_u64(at + 4), get_u64(at + 12), get_u64(at + 20)};
+  } else {
+    r.header = {get_u32(at + 4), get_u32(at + 8), get_u32(at + 12), get_u32(at + 16),
+                get_u64(at + 20)};
+  }
+  return r;
+}
+
+int64_t default_frame_size(int64_t size) {
+  constexpr int64_t mib = int64_t{1} << 20;
+  if (size < 0) return 64 * mib;
+  // Frames of up to 128 MiB, and two at least from 64 MiB on, so that two
+  // cores halve the time of a large file; a frame boundary costs some
+  // ratio (each frame's models start afresh: about 100 KB of a kernel
+  // source tar's), so there are no more of them than that needs. The
+  // frames are of even size, with a little room, so that the last frame is
+  // no runt after cuts at line ends (at most 1/64 early) or whole blocks.
+  int64_t frames = (size + 128 * mib - 1) / (128 * mib);
+  if (size >= 64 * mib) frames = std::max<int64_t>(frames, 2);
+  frames = std::max<int64_t>(frames, 1);
+  int64_t f = (size + frames - 1) / frames;
+  f += f / 32;
+  f = (f + 99) / 100 * 100;
+  return std::clamp(f, frame_size_least, frame_size_most);
+}
+
+int64_t text_frame_cut(const uint8_t* p, int64_t have, int64_t want, bool last) {
+  if (have <= want && last) return have;
+  const int64_t end = std::min(have, want);
+  const int64_t floor = end - end / 64;
+  for (int64_t i = end; i > floor; i--)
+    if (p[i - 1] == '\n') return i;
+  for (int64_t i = end; i > floor; i--)
+    if (!is_word_byte(p[i - 1])) return i;
+  return end;
+}
+
+int64_t mixed_frame_cut(int64_t have, int64_t want, bool last) {
+  if (have <= want && last) return have;
+  const int64_t end = std::min(have, want);
+  const int64_t whole = end - end % 100;
+  return whole > 0 ? whole : end;
+}
+
+method method_by_content(const uint8_t* p, int64_t n) {
+  int64_t controls = 0;
+  for (int64_t i = 0; i < n; i++) {
+    const uint8_t c = p[i];
+    if (c == 0) return method::mixed;
+    if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f' && c != '\v') controls++;
+  }
+  return controls * 100 > n ? method::mixed : method::text;
+}
+
+void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
+                     const frame_settings& s) {
+  const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
+  // A pipe's frames may be text or mixed: plan for the larger.
+  const method planned = s.forced                ? *s.forced
+                         : s.name != nullptr ? method_for_name(s.name)
+                                             : method::mixed;
+  const int64_t frames_known =
+      known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
+  // No more threads than the frames can use (two a frame: its streams two
+  // at a time), then no more than fit in memory.
+  const int usable = frames_known > 0 ? static_cast<int>(std::min<int64_t>(s.threads, 2 * frames_known))
+                                      : s.threads;
+  const int64_t largest = known_size < 0 ? want : std::min(want, known_size);
+  const int threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
+  // Spare threads code the streams of a frame two at a time: when the
+  // input's frames are known to be at most half the threads.
+  const pack_settings set{frames_known > 0 && threads >= 2 * frames_known};
+  byte_buffer pending;  // read but not yet in a frame
+  bool at_end = false;
+  uint32_t index = 0;
+  content_hasher whole;
+  uint64_t total = 0;
+  uint8_t word[4];
+  put_u32(word, static_cast<uint32_t>(method::framed));
+  output_write(out, word, 4);
+  progress_frames(known_size);
+
+  auto next = [&]() -> std::unique_ptr<frame_job> {
+    if (!at_end && static_cast<int64_t>(pending.size()) < want) {
+      const size_t had = pending.size();
+      pending.resize(static_cast<size_t>(want));
+      const uint64_t got = input_read(fd, in_name, pending.data() + had, pending.size() - had);
+      pending.resize(had + got);
+      at_end = static_cast<int64_t>(had + got) < want;
+    }
+    if (pending.empty()) return nullptr;
+    const int64_t have = static_cast<int64_t>(pending.size());
+    method m = s.forced ? *s.forced
+               : s.name != nullptr ? method_for_name(s.name)
+                                   : method_by_content(pending.data(), std::min(have, want));
+    int64_t cut = m == method::text    ? text_frame_cut(pending.data(), have, want, at_end)
+                  : m == method::mixed ? mixed_frame_cut(have, want, at_end)
+                                       : std::min(have, want);
+    auto j = std::make_unique<frame_job>();
+    j->index = index++;
+    j->m = m;
+    j->in.assign(pending.begin(), pending.begin() + cut);
+    pending.erase(pending.begin(), pending.begin() + cut);
+    whole.add(j->in.data(), cut);
+    total += static_cast<uint64_t>(cut);
+    return j;
+  };
+  auto code = [&](frame_job& j) {
+    const std::string name = frame_name(in_name, j.index);
+    const pack_input input{name.c_str(), static_cast<int64_t>(j.in.size()),
+                           [&j](uint8_t* dst) { std::memcpy(dst, j.in.data(), j.in.size()); }};
+    j.hash = content_hash(j.in.data(), static_cast<int64_t>(j.in.size()));
+    switch (j.m) {
+      case method::text: text_pack(input, append_to(j.out), set); break;
+      case method::mixed: mixed_pack(input, append_to(j.out), set); break;
+      default: stored_pack(input, append_to(j.out)); break;
+    }
+    j.original = static_cast<int64_t>(j.in.size());
+    byte_buffer().swap(j.in);
+  };
+  auto finish = [&](frame_job& j) {
+    uint8_t h[frame_record_bytes];
+    put_frame_header(h, {j.index, get_u32(j.out.data()), j.original,
+                         static_cast<int64_t>(j.out.size()), j.hash});
+    output_write(out, h, sizeof h);
+    output_write(out, j.out.data(), j.out.size());
+    progress_frame_done(j.original);
+  };
+  run_frames(threads, next, code, finish);
+  uint8_t e[frame_record_bytes];
+  put_frame_end(e, {index, total, whole.value()});
+  output_write(out, e, sizeof e);
+  output_commit(out);
+}
+
+void framed_decompress(int fd, const char* in_name, output_file* out, int threads) {
+  uint32_t index = 0;
+  bool ended = false;
+  frame_end end;
+  content_hasher whole;
+  uint64_t total = 0;
+  uint32_t restored = 0;
+  // The record after the one being handled, when it has been read: the
+  // first one before any thread starts (its frame's method and size tell
+  // how many frames fit in memory), and the one after the first frame (an
+  // archive of one frame codes its streams two at a time).
+  uint8_t ahead[frame_record_bytes];
+  bool have_ahead = false;
+  auto read_record = [&](uint8_t* r) {
+    if (input_read(fd, in_name, r, frame_record_bytes) < frame_record_bytes)
+      refuse_damaged(in_name, "truncated");
+  };
+  auto parse = [&](const uint8_t* r) {
+    const char* why = nullptr;
+    std::optional<frame_record> rec = get_frame_record(r, &why);
+    if (!rec) refuse_damaged(in_name, why);
+    return *rec;
+  };
+  read_record(ahead);
+  have_ahead = true;
+  if (const frame_record first = parse(ahead); !first.is_end) {
+    const auto m = static_cast<method>(first.header.method_word);
+    threads = threads_for_memory(threads, m, std::max<int64_t>(first.header.original, 1));
+  }
+  progress_frames(-1);
+
+  auto next = [&]() -> std::unique_ptr<frame_job> {
+    if (ended) return nullptr;
+    uint8_t r[frame_record_bytes];
+    if (have_ahead) {
+      std::memcpy(r, ahead, sizeof r);
+      have_ahead = false;
+    } else {
+      read_record(r);
+    }
+    const frame_record rec = parse(r);
+    if (rec.is_end) {
+      ended = true;
+      end = rec.end;
+      return nullptr;
+    }
+    const frame_header& h = rec.header;
+    if (h.index != index) refuse_damaged(in_name, "frames out of order");
+    const bool known = h.method_word == static_cast<uint32_t>(method::stored) ||
+                       h.method_word == static_cast<uint32_t>(method::text) ||
+                       h.method_word == static_cast<uint32_t>(method::mixed);
+    if (!known) refuse_damaged(in_name, "a frame of an unknown method");
+    if (h.original > frame_size_most || h.coded < 4 || h.coded >= archive_limit)
+      refuse_damaged(in_name, "bad frame lengths");
+    auto j = std::make_unique<frame_job>();
+    j->index = index++;
+    j->header = h;
+    // The coded bytes are taken as they come, so that a header that
+    // claims more than the file holds costs no more memory than the file.
+    constexpr int64_t piece = int64_t{64} << 20;
+    for (int64_t have = 0; have < h.coded;) {
+      const int64_t more = std::min(piece, h.coded - have);
+      j->in.resize(static_cast<size_t>(have + more));
+      if (input_read(fd, in_name, j->in.data() + have, static_cast<uint64_t>(more)) <
+          static_cast<uint64_t>(more))
+        refuse_damaged(in_name, "truncated");
+      have += more;
+    }
+    if (get_u32(j->in.data()) != h.method_word) refuse_damaged(in_name, "frame method mismatch");
+    if (j->index == 0) {
+      read_record(ahead);
+      have_ahead = true;
+      j->parallel = threads >= 2 && std::memcmp(ahead, "VEND", 4) == 0;
+    }
+    return j;
+  };
+  auto code = [&](frame_job& j) {
+    const std::string name = frame_name(in_name, j.index);
+    const auto m = static_cast<int64_t>(j.in.size());
+    const pack_settings set{j.parallel};
+    j.out.reserve(static_cast<size_t>(j.header.original));
+    switch (static_cast<method>(j.header.method_word)) {
+      case method::text: text_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set); break;
+      case method::mixed: mixed_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set); break;
+      default: stored_unpack(name.c_str(), j.in.data(), m, append_to(j.out)); break;
+    }
+    if (static_cast<int64_t>(j.out.size()) != j.header.original ||
+        content_hash(j.out.data(), static_cast<int64_t>(j.out.size())) != j.header.hash)
+      refuse_damaged(name.c_str(), "the restored frame does not match its checksum");
+    byte_buffer().swap(j.in);
+  };
+  auto finish = [&](frame_job& j) {
+    whole.add(j.out.data(), static_cast<int64_t>(j.out.size()));
+    total += j.out.size();
+    restored++;
+    progress_frame_done(static_cast<int64_t>(j.out.size()));
+    if (out != nullptr) {
+      output_write(*out, j.out.data(), j.out.size());
+      damage_note_output_started();
+    }
+  };
+  run_frames(threads, next, code, finish);
+  if (end.count != restored || end.total != total || end.hash != whole.value())
+    refuse_damaged(in_name, "the end record does not match the frames");
+  uint8_t extra;
+  if (input_read(fd, in_name, &extra, 1) != 0) refuse_damaged(in_name, "bytes after the end record");
+  if (out != nullptr) output_commit(*out);
+}
+
+}  // namespace vesk

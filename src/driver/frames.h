@@ -1,0 +1,101 @@
+// The framed archive (method word 3): the input cut into slices, each coded
+// as a complete archive of its own method (stored, text, mixed, ...) behind
+// a frame header, then an end record. Frames are independent, so they are
+// coded side by side and written in order as they finish; nothing needs the
+// input's size in advance, so a pipe streams through in bounded memory.
+//
+//   0   method word 3
+//   4   frames, each: a 32-byte header, then `coded` bytes (an archive)
+//       end record (32 bytes)
+//
+// Frame header (little-endian):
+//   0 "VFRM"  4 index (from 0)  8 method word of the archive inside
+//   12 original length  16 coded length  20 XXH3-64 of the original slice
+//   28 check: low 32 bits of the XXH3-64 of bytes 0..27
+// End record:
+//   0 "VEND"  4 frame count (64-bit)  12 total length (64-bit)
+//   20 XXH3-64 of the whole input  28 check, as above
+//
+// The index numbers catch frames dropped, repeated or swapped; the checks
+// catch a damaged header before its lengths are trusted; every frame's hash
+// lets a reader pass it on as soon as it is restored.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "driver/method.h"
+
+namespace vesk {
+
+constexpr int64_t frame_record_bytes = 32;
+constexpr int frame_threads_most = 256;
+constexpr int64_t frame_size_least = 65536;     // below this the models learn too little
+constexpr int64_t frame_size_most = 1'001'000'000;  // what a single archive may hold
+
+struct frame_header {
+  uint32_t index = 0;
+  uint32_t method_word = 0;
+  int64_t original = 0;
+  int64_t coded = 0;
+  uint64_t hash = 0;
+};
+
+struct frame_end {
+  uint64_t count = 0;
+  uint64_t total = 0;
+  uint64_t hash = 0;
+};
+
+void put_frame_header(uint8_t* at, const frame_header& h);
+void put_frame_end(uint8_t* at, const frame_end& e);
+
+// Reads a 32-byte record: a frame header or the end record, or neither
+// (a damaged record) with `why` set.
+struct frame_record {
+  bool is_end = false;
+  frame_header header;
+  frame_end end;
+};
+std::optional<frame_record> get_frame_record(const uint8_t* at, const char** why);
+
+// The frame size for an input of `size` bytes (-1: unknown, a pipe), when
+// none was asked for. It depends on nothing else, so the archive never
+// depends on the machine or the thread count.
+int64_t default_frame_size(int64_t size);
+
+// Where a frame of a text input ends: at most `want` bytes of the `have`
+// at p, cut after the last line end in the last 1/64 of `want`, else
+// after the last byte that is no part of a word, else at `want`. When
+// the input has ended (`last`) and fits, all of it.
+int64_t text_frame_cut(const uint8_t* p, int64_t have, int64_t want, bool last);
+
+// The mixed method cuts on whole 100-byte blocks; the last frame takes
+// what is left.
+int64_t mixed_frame_cut(int64_t have, int64_t want, bool last);
+
+// The method for a frame of unknown origin: text when it holds no zero
+// byte and at most one byte in a hundred is a control character other
+// than white space; mixed otherwise.
+method method_by_content(const uint8_t* p, int64_t n);
+
+struct frame_settings {
+  int threads = 1;                // frames coded at once, each on one thread
+  int64_t frame_size = 0;         // 0: the default rule
+  std::optional<method> forced;   // every frame's method (--method)
+  const char* name = nullptr;     // the input's name, which picks the method; null for a pipe
+  bool strong = false;            // -9
+};
+
+struct output_file;
+
+// Compresses what fd holds (a file of known_size bytes, or a pipe: -1)
+// into out, which it commits.
+void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
+                     const frame_settings& s);
+
+// Restores a framed archive from fd, whose method word has been read,
+// into out (nullptr: test only, nothing written) and commits out.
+void framed_decompress(int fd, const char* in_name, output_file* out, int threads);
+
+}  // namespace vesk

@@ -1,0 +1,124 @@
+// The framed archive's records, cut rules and content test.
+#include "driver/frames.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vesk {
+namespace {
+
+TEST(FrameRecords, RoundTripAndEveryFlipIsCaught) {
+  const frame_header h{7, 2, 64'000'000, 12'345'678, 0x0123456789ABCDEF};
+  const frame_end e{8, 512'000'001, 0xFEDCBA9876543210};
+  uint8_t hb[frame_record_bytes], eb[frame_record_bytes];
+  put_frame_header(hb, h);
+  put_frame_end(eb, e);
+  const char* why = nullptr;
+  const auto rh = get_frame_record(hb, &why);
+  ASSERT_TRUE(rh && !rh->is_end);
+  EXPECT_EQ(rh->header.index, h.index);
+  EXPECT_EQ(rh->header.method_word, h.method_word);
+  EXPECT_EQ(rh->header.original, h.original);
+  EXPECT_EQ(rh->header.coded, h.coded);
+  EXPECT_EQ(rh->header.hash, h.hash);
+  const auto re = get_frame_record(eb, &why);
+  ASSERT_TRUE(re && re->is_end);
+  EXPECT_EQ(re->end.count, e.count);
+  EXPECT_EQ(re->end.total, e.total);
+  EXPECT_EQ(re->end.hash, e.hash);
+  // Any single flipped bit, in any field or in the check, is refused.
+  for (uint8_t* rec : {hb, eb}) {
+    for (int byte = 0; byte < frame_record_bytes; byte++) {
+      for (int bit = 0; bit < 8; bit++) {
+        rec[byte] ^= static_cast<uint8_t>(1 << bit);
+        EXPECT_FALSE(get_frame_record(rec, &why)) << byte << ":" << bit;
+        rec[byte] ^= static_cast<uint8_t>(1 << bit);
+      }
+    }
+  }
+}
+
+TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
+  // Frames of 640 bytes: a cut may come up to 10 bytes early.
+  const std::string a(640, 'a');
+  auto at = [&](int64_t i, char c) {
+    std::string t = a + a;
+    t[static_cast<size_t>(i)] = c;
+    return t;
+  };
+  struct cut_case {
+    std::string text;
+    bool last;
+    int64_t expected;
+  };
+  const std::vector<cut_case> cases = {
+      {"", true, 0},
+      {"abc", true, 3},                     // the rest of the input
+      {a, true, 640},                       // exactly one frame
+      {at(634, '\n'), false, 635},          // after a line end within the last 1/64
+      {at(634, ' '), false, 635},           // else after a byte that is no part of a word
+      {at(600, '\n'), false, 640},          // a line end too far back: at the size
+      {at(634, '\n'), true, 635},           // the input goes on beyond the frame
+      {a + a, false, 640},                  // no break at all
+  };
+  for (const auto& c : cases) {
+    const auto* p = reinterpret_cast<const uint8_t*>(c.text.data());
+    EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(c.text.size()), 640, c.last), c.expected)
+        << c.text.size() << " " << c.expected;
+  }
+}
+
+TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
+  // The default cuts a file into the frames it means to, whether each cut
+  // comes at the frame size or up to 1/64 early: the last is never an
+  // extra runt.
+  constexpr int64_t mib = int64_t{1} << 20;
+  EXPECT_EQ(default_frame_size(-1), 64 * mib);
+  struct size_case {
+    int64_t size;
+    int64_t frames;
+  };
+  const std::vector<size_case> cases = {
+      {0, 1},           {1000, 1},         {20 * mib, 1},         {64 * mib - 1, 1},
+      {64 * mib, 2},    {117'308'864, 2},  {150'000'000, 2},      {256 * mib, 2},
+      {256 * mib + 1, 3}, {int64_t{1} << 30, 8}, {int64_t{3} << 30, 24},
+  };
+  for (const auto& c : cases) {
+    const int64_t f = default_frame_size(c.size);
+    EXPECT_GE(f, frame_size_least);
+    if (f > frame_size_least) {
+      EXPECT_EQ(f % 100, 0);
+    }
+    const int64_t late = (c.size + f - 1) / f, early = (c.size + f - f / 64 - 1) / (f - f / 64);
+    EXPECT_EQ(std::max<int64_t>(late, 1), c.frames) << c.size;
+    EXPECT_EQ(std::max<int64_t>(early, 1), c.frames) << c.size;
+  }
+}
+
+TEST(FrameCuts, MixedOnWholeBlocks) {
+  EXPECT_EQ(mixed_frame_cut(1000, 65536, false), 1000);
+  EXPECT_EQ(mixed_frame_cut(70000, 65536, false), 65500);
+  EXPECT_EQ(mixed_frame_cut(65537, 65536, true), 65500);
+  EXPECT_EQ(mixed_frame_cut(65000, 65536, true), 65000);
+  EXPECT_EQ(mixed_frame_cut(0, 65536, true), 0);
+}
+
+TEST(FrameMethod, ByContent) {
+  auto of = [](const std::string& s) {
+    return method_by_content(reinterpret_cast<const uint8_t*>(s.data()),
+                             static_cast<int64_t>(s.size()));
+  };
+  EXPECT_EQ(of("plain text\twith tabs\r\nand lines\n"), method::text);
+  EXPECT_EQ(of("caf\xc3\xa9 na\xc3\xafve\n"), method::text);
+  EXPECT_EQ(of(std::string("binary\0data", 11)), method::mixed);
+  std::string noisy(1000, 'a');
+  for (int i = 0; i < 11; i++) noisy[static_cast<size_t>(90 * i)] = '\x01';
+  EXPECT_EQ(of(noisy), method::mixed);
+  noisy[0] = 'a';
+  EXPECT_EQ(of(noisy), method::text);  // ten controls in a thousand bytes
+}
+
+}  // namespace
+}  // namespace vesk
