@@ -24,19 +24,21 @@ struct need_point {
 
 constexpr double mb = 1e6;
 
-// Texts: C headers and change logs.
+// Texts: C headers (10 MB and parts of them), change logs (20 MB).
 constexpr need_point text_points[] = {
     {1e3, 8 * mb, 47 * mb},
     {1e6, 110 * mb, 760 * mb},
     {1e7, 440 * mb, 1850 * mb},
-    {2e7, 700 * mb, 2600 * mb},
+    {2e7, 1020 * mb, 2200 * mb},
+    {1e9, 12000 * mb, 16000 * mb},  // reckoned: the tables full, the buffers of the input
 };
 // The mixed method: random bytes (the most contexts per byte) up to a
 // megabyte, executables beyond (x86 code beside binary data).
 constexpr need_point mixed_points[] = {
     {1e3, 8 * mb, 14 * mb},
     {1e6, 750 * mb, 1030 * mb},
-    {2e7, 1680 * mb, 3000 * mb},
+    {2e7, 1720 * mb, 3200 * mb},
+    {1e9, 14000 * mb, 17000 * mb},  // reckoned: the tables full, the buffers of the input
 };
 // The stored method holds the file once, beside a few megabytes of program.
 constexpr int64_t stored_resident = 4'000'000, stored_address_space = 12'000'000;
@@ -45,7 +47,7 @@ constexpr int64_t stored_resident = 4'000'000, stored_address_space = 12'000'000
 // of the largest input.
 constexpr double most_bytes = 24e9;
 
-// Between two measured sizes, and past the last, the figures follow a power
+// Between two sizes, and past the last, the figures follow a power
 // of the size (a straight line on a log-log plot): tables fill more slowly
 // as a stream repeats its contexts.
 template <size_t N>
