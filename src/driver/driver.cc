@@ -22,6 +22,7 @@ constexpr const char* usage_text =
     "Vesk version 4\n"
     "Compress:\n"
     "    ./vesk -c input output\n"
+    "    ./vesk -9 -c input output   (stronger models, slower)\n"
     "Decompress:\n"
     "    ./vesk -d input output\n";
 
@@ -29,15 +30,17 @@ bool valid_flag(const char* flag) {
   return std::strlen(flag) == 2 && flag[0] == '-' && (flag[1] == 'c' || flag[1] == 'd');
 }
 
-void compress(const char* in, const char* out) {
+void compress(const char* in, const char* out, bool strong) {
   switch (method_for_name(in)) {
     case method::text:
+    case method::text_strong:
       std::printf("Compressing text\n");
-      text_compress(in, out);
+      text_compress(in, out, strong);
       break;
     case method::mixed:
+    case method::mixed_strong:
       std::printf("Compressing mixed\n");
-      mixed_compress(in, out);
+      mixed_compress(in, out, strong);
       break;
     case method::stored:
       std::printf("Compressing default\n");
@@ -58,10 +61,12 @@ void decompress(const char* in, const char* out) {
       stored_decompress(in, out);
       break;
     case static_cast<uint32_t>(method::text):
+    case static_cast<uint32_t>(method::text_strong):
       std::printf("Decompressing text\n");
       text_decompress(in, out);
       break;
     case static_cast<uint32_t>(method::mixed):
+    case static_cast<uint32_t>(method::mixed_strong):
       std::printf("Decompressing mixed\n");
       mixed_decompress(in, out);
       break;
@@ -73,6 +78,21 @@ void decompress(const char* in, const char* out) {
 }  // namespace
 
 int run(int argc, const char* const* argv) {
+  // -9 (the strong models) may stand before or after the flag.
+  const char* args[4] = {};
+  bool strong = false;
+  int count = 0;
+  for (int a = 0; a < argc; a++) {
+    if (a >= 1 && a <= 2 && !strong && std::strcmp(argv[a], "-9") == 0) {
+      strong = true;
+    } else if (count < 4) {
+      args[count++] = argv[a];
+    } else {
+      count++;
+    }
+  }
+  argc = count;
+  argv = args;
   if (argc != 4 || !valid_flag(argv[1])) {
     std::fputs(usage_text, stdout);
     return exit_failure;
@@ -89,7 +109,7 @@ int run(int argc, const char* const* argv) {
   stat_init();
   progress_begin();
   if (compressing) {
-    compress(in, out);
+    compress(in, out, strong);
   } else {
     decompress(in, out);
   }

@@ -7,7 +7,9 @@
 
 namespace vesk {
 
-enum class method : uint32_t { stored = 0, text = 1, mixed = 2 };
+// 4 and 5 are the text and mixed methods with the strong models (-9): the
+// same layouts, other coded bits.
+enum class method : uint32_t { stored = 0, text = 1, mixed = 2, text_strong = 4, mixed_strong = 5 };
 
 // The last "." of the whole argument (directories included) decides: the
 // four characters from it compared with ".txt" and ".dat", case-sensitive.

@@ -1,4 +1,4 @@
-// The mixed container: method word 2, a header of the stream lengths, then
+// The mixed container: method word 2 (5 with the strong models), a header of the stream lengths, then
 // the nine coded streams, each behind its coded length, in coding order:
 //
 //   0 method (2)  4 n  8 binaryc  12 recordc  16 blocktypec  20 x86c
@@ -129,7 +129,7 @@ bool worth_parallel(const stream_ref* r) {
 
 }  // namespace
 
-void mixed_compress(const char* in, const char* out) {
+void mixed_compress(const char* in, const char* out, bool strong) {
   const int64_t n = file_size(in);
   if (n < 0) fail("%s not found", in);
   if (n >= input_limit) fail("File %s must be less than 1.001GB", in);
@@ -146,7 +146,7 @@ void mixed_compress(const char* in, const char* out) {
   int64_t cap = header_bytes + trailer_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
-  const int64_t header[11] = {static_cast<int64_t>(method::mixed),
+  const int64_t header[11] = {static_cast<int64_t>(strong ? method::mixed_strong : method::mixed),
                               n,
                               s.binaryc,
                               s.recordc,
@@ -176,7 +176,9 @@ void mixed_compress(const char* in, const char* out) {
         progress_stream(stream_names[w], r[w].len);
         coder k;
         coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
-        run_model(w, s, r[w], k, compress_dir);
+        model_options options;
+        options.strong = strong;
+        run_model(w, s, r[w], k, compress_dir, options);
         overrun[w] = k.overrun;
         coded[w] = static_cast<int64_t>(coder_length(k));
         progress_stream_done();
@@ -234,7 +236,8 @@ void mixed_decompress(const char* in, const char* out) {
     at = coded_at[w] + coded_len[w];
   }
   const checksum sum = read_trailer(in, packed, at, m);
-  const model_options options = decoding_options(sum);
+  model_options options = decoding_options(sum);
+  options.strong = get_u32(packed) == static_cast<uint32_t>(method::mixed_strong);
   // Every model but the record model codes at least one bit per byte.
   const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
                                      x86c,    4 * dispc, branchc, textc};

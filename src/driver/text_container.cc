@@ -1,4 +1,4 @@
-// The text container: method word 1, then n (the file's length + 1), the
+// The text container: method word 1 (4 with the strong models), then n (the file's length + 1), the
 // word-code stream's length L1 (4 bytes per slot), the dictionary stream's
 // length L2, and the two coded streams, each behind its coded length:
 //
@@ -38,7 +38,7 @@ constexpr const char* dictionary_name = "dictionary";
 
 // Codes the file with the text method, or returns why the method cannot
 // represent it (having released everything and written nothing).
-const char* text_encode(const char* in, const char* out) {
+const char* text_encode(const char* in, const char* out, bool strong) {
   const int64_t s = file_size(in);
   if (s < 0) fail("%s not found", in);
   if (s >= input_limit) fail("File %s must be less than 1.001GB", in);
@@ -59,7 +59,9 @@ const char* text_encode(const char* in, const char* out) {
   const int64_t l1 = 4 * t.codesc, l2 = t.listc;
   const int64_t cap1 = coded_capacity(l1), cap2 = coded_capacity(l2);
   uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2 + trailer_bytes);
-  put_u32(packed, static_cast<uint32_t>(method::text));
+  put_u32(packed, static_cast<uint32_t>(strong ? method::text_strong : method::text));
+  model_options options;
+  options.strong = strong;
   put_u32(packed + 4, static_cast<uint32_t>(n));
   put_u32(packed + 8, static_cast<uint32_t>(l1));
   put_u32(packed + 12, static_cast<uint32_t>(l2));
@@ -78,13 +80,13 @@ const char* text_encode(const char* in, const char* out) {
         if (w == 0) {
           coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
           progress_stream(word_codes_name, l1);
-          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
+          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir, options);
           fits1 = k.overrun == 0;
           k1 = static_cast<int64_t>(coder_length(k));
         } else {
           coder_init_encode(k, region2, static_cast<size_t>(cap2));
           progress_stream(dictionary_name, l2);
-          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
+          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir, options);
           fits2 = k.overrun == 0;
           k2 = static_cast<int64_t>(coder_length(k));
         }
@@ -112,14 +114,14 @@ const char* text_encode(const char* in, const char* out) {
 
 }  // namespace
 
-void text_compress(const char* in, const char* out) {
-  if (const char* why = text_encode(in, out)) {
+void text_compress(const char* in, const char* out, bool strong) {
+  if (const char* why = text_encode(in, out, strong)) {
     std::fflush(stdout);
     progress_clear();
     std::fprintf(stderr,
                  "Note: the text method cannot code %s (%s); it is coded with the mixed method\n",
                  in, why);
-    mixed_compress(in, out);
+    mixed_compress(in, out, strong);
   }
 }
 
@@ -150,7 +152,8 @@ void text_decompress(const char* in, const char* out) {
   if (l1 > 4 * most_tokens(n) || l2 > most_dictionary_bytes(n))
     refuse_damaged(in, "stream lengths beyond what the file can have");
   const checksum sum = read_trailer(in, packed, end, m);
-  const model_options options = decoding_options(sum);
+  model_options options = decoding_options(sum);
+  options.strong = get_u32(packed) == static_cast<uint32_t>(method::text_strong);
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);

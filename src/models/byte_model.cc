@@ -102,7 +102,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);
-      if constexpr (Strong) strong.begin_nibbles(bp, buf[i - 1]);
+      if constexpr (Strong) strong.begin_nibbles(*bp);
       const uint8_t v =
           code_byte<contexts, Enc>(table, k, h, second, policy, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;

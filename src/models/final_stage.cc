@@ -41,6 +41,7 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   apm_init(s.apm1, final_apm1_contexts);
   apm_init(s.apm2, final_apm2_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);
+  build_squash_table(s.sq);
 }
 
 void strong_close(strong_memory& s) {

@@ -1,9 +1,9 @@
 // The final stage of the strong methods, around a model's own mixer: the
 // mixer's probability and the match model's prediction meet in a small
 // second mixer whose weight set is chosen by the match's length bucket and
-// expected bit, and two adaptive probability maps refine the result (one
-// under the partial byte, one under the partial byte and a byte context the
-// model picks). The byte predictor's flag, where a model codes one, is
+// expected bit, and adaptive probability maps refine the result (one under
+// the partial byte, one under the partial byte and the match state while a
+// match expects the bit). The byte predictor's flag, where a model codes one, is
 // refined by a map under the match state and whether the match expects the
 // guessed byte.
 //
@@ -17,7 +17,9 @@
 //   x3  0.5, a bias
 // The dot product is ((x0 w0 + x1 w1) + (x2 w2 + x3 w3)) in single
 // precision; the output is ((pm + a1) + (a2 + a2)) / 4 of the mixed
-// probability pm and the two maps' a1, a2.
+// probability pm and the two maps' a1, a2; without an expected bit it is
+// (pm + 3 a1) / 4. The first map's context is the partial byte, the
+// second's the partial byte, the length bucket and the expected bit.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +43,7 @@ constexpr float final_d_limit = 64.0f;  // beyond it the weights have diverged a
 constexpr float final_hit_rate = 1.0f / 128;
 constexpr float final_apm_rate = 1.0f / 64;
 constexpr int final_apm1_contexts = 256;    // the partial byte
-constexpr int final_apm2_contexts = 65536;  // the partial byte x the model's byte context
+constexpr int final_apm2_contexts = 256 * 2 * match_buckets;  // partial byte x bucket x bit
 // The flag's map: no match, then length bucket x (expected byte == guess).
 constexpr int flag_apm_contexts = 1 + 2 * match_buckets;
 constexpr float flag_apm_rate = 1.0f / 64;
@@ -58,6 +60,7 @@ struct strong_memory {
   float* apm1 = nullptr;     // final_apm1_contexts x apm_points
   float* apm2 = nullptr;     // final_apm2_contexts x apm_points
   float* flag_apm = nullptr; // flag_apm_contexts x apm_points
+  squash_table sq;
 };
 
 // Sizes the match table for a stream of `elements` (at most 2^max_log2
@@ -71,8 +74,8 @@ struct final_stage {
   Inner* inner = nullptr;
   strong_memory* mem = nullptr;
   // Set per byte by the model: the match's length (0 = none expects this
-  // byte), its expected byte, the byte context of the second map.
-  uint32_t mlen = 0, mexp = 0, ctx = 0;
+  // byte) and its expected byte.
+  uint32_t mlen = 0, mexp = 0;
   // Per bit.
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
   int eb = -1;      // the expected bit, -1 when no match expects it
@@ -82,16 +85,15 @@ struct final_stage {
   float pm = 0;
   apm_pick k1, k2;
 
-  void begin_byte(uint32_t len, uint32_t expected, uint32_t context) {
+  void begin_byte(uint32_t len, uint32_t expected) {
     mlen = len;
     mexp = expected;
-    ctx = context;
   }
 
   uint32_t predict(const float* xs, uint32_t visited, int j) {
     inner->predict(xs, visited, j);
     if (j == 0) c0 = 1;
-    x[0] = stretch(inner->p);
+    x[0] = stretch_quick(inner->p);
     x[1] = 0.0f;
     x[2] = 0.0f;
     x[3] = 0.5f;
@@ -111,11 +113,16 @@ struct final_stage {
       final_weights_fresh(mem->weights);
       d = x[0];
     }
-    pm = squash(d);
+    pm = mem->sq.v[squash_index(d) + squash_table_zero];
     const float a1 = apm_refine(mem->apm1, c0, d, k1);
-    const float a2 = apm_refine(mem->apm2, c0 | (ctx << 8), d, k2);
-    const float p = ((pm + a1) + (a2 + a2)) * 0.25f;
-    return prob12(clamp_c2n(p));
+    float p;
+    if (eb >= 0) {
+      const float a2 = apm_refine(mem->apm2, c0 | ((sel - 2) << 8), d, k2);
+      p = ((pm + a1) + (a2 + a2)) * 0.25f;
+    } else {
+      p = (pm + (a1 + a1 + a1)) * 0.25f;
+    }
+    return prob12(p);
   }
 
   void update(const float* xs, int y) {
@@ -123,10 +130,10 @@ struct final_stage {
     const float err = mix_error(y, pm, final_rate);
     for (int i = 0; i < final_inputs; i++) set[i] += x[i] * err;
     apm_update(k1, y, final_apm_rate);
-    apm_update(k2, y, final_apm_rate);
     if (eb >= 0) {
+      apm_update(k2, y, final_apm_rate);
       float& h = mem->hit[bucket];
-      h += (static_cast<float>(y == eb) - h) * final_hit_rate;
+      h += (apm_target(y == eb) - h) * final_hit_rate;
     }
     c0 = 2 * c0 + static_cast<uint32_t>(y);
   }
@@ -189,12 +196,12 @@ struct byte_stage {
     return code_refined_flag<Enc>(k, bp, byte, threshold, flag, mm.len, expected());
   }
 
-  // Before the byte's nibbles, with the second map's byte context. A flag
-  // that said the byte is not the guess rules out a match expecting it.
-  void begin_nibbles(const byte_predictor* bp, uint32_t context) {
+  // Before the byte's nibbles. A flag that said the byte is not the guess
+  // rules out a match expecting it.
+  void begin_nibbles(const byte_predictor& bp) {
     const uint32_t e = expected();
-    const bool ruled_out = bp != nullptr && bp->flag_coded && e == bp->guess;
-    fin.begin_byte(ruled_out ? 0 : mm.len, e, context);
+    const bool ruled_out = bp.flag_coded && e == bp.guess;
+    fin.begin_byte(ruled_out ? 0 : mm.len, e);
   }
 
   // After byte i is known (coded by either path).

@@ -233,7 +233,7 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
       // The match expects this byte while the slot's earlier bytes agree.
       const uint8_t* e = buf + 4 * mm.ptr;
       const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
-      fin.begin_byte(agree ? mm.len : 0, e[kk], kk == 0 ? st.b1 : buf[w.i - 1]);
+      fin.begin_byte(agree ? mm.len : 0, e[kk]);
     }
     if constexpr (Enc) {
       code_byte<contexts, Enc>(table, k, h, second, policy, buf[w.i]);

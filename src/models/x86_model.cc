@@ -150,7 +150,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
-      if constexpr (Strong) strong.begin_nibbles(bp, buf[i - 1]);
+      if constexpr (Strong) strong.begin_nibbles(*bp);
       if constexpr (Enc) {
         code_byte<contexts, Enc>(table, k, h, second, policy, buf[i]);
       } else {
