@@ -8,7 +8,7 @@ since this machine's memory costs drift from run to run. vesk is rebuilt
 (cmake --build of the release preset) before anything is measured.
 
   bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers]
-                 [--reference VESK] [PATH ...]
+                 [--reference VESK] [--strong] [PATH ...]
   bench/bench.py --reuse CSV --plot PNG
 
 PATH is a file or a folder of files; the default is bench/corpus, built by
@@ -21,6 +21,8 @@ when possible, else skipped with a note.
 original bytes over total packed bytes; total bytes over total seconds),
 compress and decompress speed on a log axis, one point per tool.
 --reuse draws from the CSV of an earlier run instead of measuring.
+--strong measures `vesk -9` (the strong models) beside the default, as
+"vesk -9", in the same interleaved runs.
 --reference VESK names an earlier vesk binary: its archive of each file must
 hold exactly the coded bytes of today's (today's may add the 12-byte
 checksum trailer), else the bench stops; it is measured once per file, as
@@ -63,6 +65,9 @@ PEERS = [
 ]
 VESK_TOOL = Tool('vesk', None, None, 'packed.vsk',
                  [VESK, '-c', '{src}', '{packed}'], None, [VESK, '-d', '{packed}', '{restored}'], None)
+VESK_STRONG_TOOL = Tool('vesk -9', None, None, 'packed9.vsk',
+                        [VESK, '-9', '-c', '{src}', '{packed}'], None,
+                        [VESK, '-d', '{packed}', '{restored}'], None)
 COLUMNS = ['file', 'bytes', 'tool', 'packed', 'vs_xz', 'bpb', 'c_mbs', 'd_mbs', 'c_s', 'd_s', 'rss_mb']
 
 
@@ -284,6 +289,7 @@ def main():
                     help='comma-separated peers to measure (default: all)')
     ap.add_argument('--no-peers', action='store_true')
     ap.add_argument('--reference', metavar='VESK', help='an earlier vesk binary whose coded bytes must match')
+    ap.add_argument('--strong', action='store_true', help='measure vesk -9 beside the default')
     args = ap.parse_args()
     if args.reuse:
         if not args.plot:
@@ -311,7 +317,7 @@ def main():
     peers, notes = ensure_peers(wanted)
     for n in notes:
         print('note:', n)
-    tools = [VESK_TOOL] + peers
+    tools = [VESK_TOOL] + ([VESK_STRONG_TOOL] if args.strong else []) + peers
     if args.reference:
         ref = os.path.abspath(args.reference)
         tools.append(Tool('vesk before', None, None, 'before.vsk', [ref, '-c', '{src}', '{packed}'], None,

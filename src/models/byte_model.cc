@@ -57,7 +57,7 @@ struct byte_mixer {
 constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
                           3,        bp_preset_bytes};
 
-constexpr int match_minlen = 6;
+constexpr int match_minlen = 5;
 constexpr int match_max_log2 = 22;
 
 template <bool Strong>

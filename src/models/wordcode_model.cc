@@ -168,7 +168,7 @@ constexpr model_kind kind{table_8g, 2 * contexts, reset_floats, fresh_weight, 0,
 // The strong method's match model runs over whole slots: a match of the
 // last match_minlen slots expects the slot that followed them, and each of
 // its code bytes while the slot's earlier bytes agree.
-constexpr int match_minlen = 4;
+constexpr int match_minlen = 2;
 constexpr int match_max_log2 = 22;
 
 template <bool Strong>

@@ -80,7 +80,7 @@ struct pair_mixer {
 };
 
 // The strong methods' match model: minimum length, table size.
-constexpr int match_minlen = 6;
+constexpr int match_minlen = 5;
 constexpr int match_max_log2 = 22;
 
 template <bool Block, bool Strong>

@@ -10,7 +10,8 @@ namespace vesk::test {
 namespace {
 
 const char* const usage =
-    "Vesk version 4\nCompress:\n    ./vesk -c input output\nDecompress:\n    ./vesk -d input "
+    "Vesk version 4\nCompress:\n    ./vesk -c input output\n    ./vesk -9 -c input output   "
+    "(stronger models, slower)\nDecompress:\n    ./vesk -d input "
     "output\n";
 
 TEST(Cli, WrongCommandLinesPrintUsage) {
