@@ -238,6 +238,8 @@ void mixed_decompress(const char* in, const char* out) {
   const checksum sum = read_trailer(in, packed, at, m);
   model_options options = decoding_options(sum);
   options.strong = get_u32(packed) == static_cast<uint32_t>(method::mixed_strong);
+  // The strong methods came after the trailer: their archives always carry it.
+  if (options.strong && (!sum.present || sum.first_rows)) refuse_damaged(in, "bad checksum trailer");
   // Every model but the record model codes at least one bit per byte.
   const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
                                      x86c,    4 * dispc, branchc, textc};

@@ -154,6 +154,8 @@ void text_decompress(const char* in, const char* out) {
   const checksum sum = read_trailer(in, packed, end, m);
   model_options options = decoding_options(sum);
   options.strong = get_u32(packed) == static_cast<uint32_t>(method::text_strong);
+  // The strong methods came after the trailer: their archives always carry it.
+  if (options.strong && (!sum.present || sum.first_rows)) refuse_damaged(in, "bad checksum trailer");
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);

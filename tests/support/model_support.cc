@@ -35,11 +35,12 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
 
 // Round trip: returns the coded size; checks the restored stream, the
 // decoder's exact end, and that nothing leaked in the arena.
-size_t model_round_trip(const model_call& model, const bytes& data) {
+size_t model_round_trip(const model_call& model, const bytes& data,
+                        const model_options& options) {
   int64_t blocks = arena_blocks(), allocated = arena_allocated();
-  bytes coded = model_encode(model, data);
+  bytes coded = model_encode(model, data, options);
   bool exact = false;
-  bytes back = model_decode(model, coded, data.size(), &exact);
+  bytes back = model_decode(model, coded, data.size(), &exact, options);
   EXPECT_TRUE(back == data) << "stream of " << data.size() << " bytes";
   EXPECT_TRUE(exact);
   EXPECT_EQ(arena_blocks(), blocks);

@@ -95,10 +95,13 @@ run_result run_shell(const std::string& command) {
   return r;
 }
 
-bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data) {
+bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data,
+                     const std::vector<std::string>& flags) {
   scratch_dir d;
   write_bytes(d.path(name), data);
-  run_result c = run_vesk({"-c", d.path(name), d.path("packed")});
+  std::vector<std::string> args = flags;
+  args.insert(args.end(), {"-c", d.path(name), d.path("packed")});
+  run_result c = run_vesk(args);
   EXPECT_EQ(c.status, 0) << c.out;
   EXPECT_EQ(c.out, "Compressing " + method_word + "\n");
   run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});

@@ -51,7 +51,9 @@ split_result run_split(const std::string& command);
 // Compresses data as a file called `name` and restores it through the
 // binary; checks the progress messages ("Compressing <word>") and the
 // restored bytes; returns the compressed file.
-bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data);
+// flags stand before -c (such as -9).
+bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data,
+                     const std::vector<std::string>& flags = {});
 
 // A clean refusal of a damaged or foreign compressed file: status 1 and
 // one of the refusal messages; a crash, a signal, an internal check or any
