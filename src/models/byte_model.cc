@@ -68,13 +68,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
   byte_mixer mix;
   byte_stage<byte_mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
-  auto& policy = [&]() -> auto& {
-    if constexpr (Strong) {
-      return strong.fin;
-    } else {
-      return mix;
-    }
-  }();
+  auto& policy = nibble_policy<Strong>(strong.fin, mix);
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
@@ -92,13 +86,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
   };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     bp_predict(*bp, i);
-    bool flagged;
-    if constexpr (Strong) {
-      flagged = strong.template code_flag<Enc>(k, *bp, buf[i], flag_threshold);
-    } else {
-      flagged = code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold);
-    }
-    if (!flagged) {
+    if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);

@@ -8,7 +8,7 @@ namespace {
 
 constexpr int64_t strong_floats =
     final_sets * final_inputs + match_buckets +
-    int64_t{final_apm1_contexts + final_apm2_contexts + flag_apm_contexts} * apm_points;
+    int64_t{final_apm_contexts + flag_apm_contexts} * apm_points;
 constexpr float fresh_hit = 0.75f;
 
 }  // namespace
@@ -33,13 +33,11 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   s.floats = reinterpret_cast<float*>(arena_alloc(strong_floats * int64_t{sizeof(float)}));
   s.weights = s.floats;
   s.hit = s.weights + final_sets * final_inputs;
-  s.apm1 = s.hit + match_buckets;
-  s.apm2 = s.apm1 + int64_t{final_apm1_contexts} * apm_points;
-  s.flag_apm = s.apm2 + int64_t{final_apm2_contexts} * apm_points;
+  s.apm = s.hit + match_buckets;
+  s.flag_apm = s.apm + int64_t{final_apm_contexts} * apm_points;
   final_weights_fresh(s.weights);
   for (int b = 0; b < match_buckets; b++) s.hit[b] = fresh_hit;
-  apm_init(s.apm1, final_apm1_contexts);
-  apm_init(s.apm2, final_apm2_contexts);
+  apm_init(s.apm, final_apm_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);
   build_squash_table(s.sq);
 }

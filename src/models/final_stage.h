@@ -1,25 +1,24 @@
-// The final stage of the strong methods, around a model's own mixer: the
-// mixer's probability and the match model's prediction meet in a small
-// second mixer whose weight set is chosen by the match's length bucket and
-// expected bit, and adaptive probability maps refine the result (one under
-// the partial byte, one under the partial byte and the match state while a
-// match expects the bit). The byte predictor's flag, where a model codes one, is
-// refined by a map under the match state and whether the match expects the
-// guessed byte.
+// The final stage of the strong methods, around a model's own mixer. While
+// a match expects the bit being coded, the mixer's probability and the
+// match model's prediction meet in a small second mixer whose weight set is
+// chosen by the match's length bucket and the expected bit, and an adaptive
+// probability map under the partial byte and that match state refines the
+// result. Without such a match the mixer's probability is coded as it is:
+// a map on every bit gained about 1% on word codes for about a third more
+// time. The byte predictor's flag, where a model codes one, is refined by a
+// map under the match state and whether the match expects the guessed byte.
 //
 // final_stage wraps the inner mixer policy of code_nibble (predict / update,
 // see nibble_coder.h) and follows the partial byte itself from the bit
 // position j and the coded bits. Its inputs, stretch domain (base 2):
 //   x0  stretch of the inner mixer's probability
 //   x1  +-stretch(hit rate of the expected bit at this length bucket), with
-//       the sign of the expected bit; 0 when no match expects this bit
+//       the sign of the expected bit
 //   x2  +-1 likewise (the weight set learns the length's own strength)
 //   x3  0.5, a bias
 // The dot product is ((x0 w0 + x1 w1) + (x2 w2 + x3 w3)) in single
-// precision; the output is ((pm + a1) + (a2 + a2)) / 4 of the mixed
-// probability pm and the two maps' a1, a2; without an expected bit it is
-// (pm + 3 a1) / 4. The first map's context is the partial byte, the
-// second's the partial byte, the length bucket and the expected bit.
+// precision; the coded probability is (pm + 3 a) / 4 of the mixed
+// probability pm and the map's a.
 #pragma once
 
 #include <cstdint>
@@ -35,15 +34,13 @@
 namespace vesk {
 
 constexpr int final_inputs = 4;
-// No match (0), a match this byte has left (1), then a set per length
-// bucket and expected bit.
-constexpr int final_sets = 2 + 2 * match_buckets;
+// A set per length bucket and expected bit.
+constexpr int final_sets = 2 * match_buckets;
 constexpr double final_rate = 0.002;
 constexpr float final_d_limit = 64.0f;  // beyond it the weights have diverged and start over
 constexpr float final_hit_rate = 1.0f / 128;
 constexpr float final_apm_rate = 1.0f / 64;
-constexpr int final_apm1_contexts = 256;    // the partial byte
-constexpr int final_apm2_contexts = 256 * 2 * match_buckets;  // partial byte x bucket x bit
+constexpr int final_apm_contexts = 256 * final_sets;  // partial byte x bucket x expected bit
 // The flag's map: no match, then length bucket x (expected byte == guess).
 constexpr int flag_apm_contexts = 1 + 2 * match_buckets;
 constexpr float flag_apm_rate = 1.0f / 64;
@@ -57,8 +54,7 @@ struct strong_memory {
   float* floats = nullptr;
   float* weights = nullptr;  // final_sets x final_inputs
   float* hit = nullptr;      // match_buckets
-  float* apm1 = nullptr;     // final_apm1_contexts x apm_points
-  float* apm2 = nullptr;     // final_apm2_contexts x apm_points
+  float* apm = nullptr;      // final_apm_contexts x apm_points
   float* flag_apm = nullptr; // flag_apm_contexts x apm_points
   squash_table sq;
 };
@@ -83,7 +79,7 @@ struct final_stage {
   float x[final_inputs] = {};
   float* set = nullptr;
   float pm = 0;
-  apm_pick k1, k2;
+  apm_pick k;
 
   void begin_byte(uint32_t len, uint32_t expected) {
     mlen = len;
@@ -91,22 +87,20 @@ struct final_stage {
   }
 
   uint32_t predict(const float* xs, uint32_t visited, int j) {
-    inner->predict(xs, visited, j);
+    const uint32_t inner_p12 = inner->predict(xs, visited, j);
     if (j == 0) c0 = 1;
-    x[0] = stretch_quick(inner->p);
-    x[1] = 0.0f;
-    x[2] = 0.0f;
-    x[3] = 0.5f;
+    // Without a match that expects this bit the inner mixer's probability
+    // is coded as it is: the stage costs a test.
     eb = -1;
-    uint32_t sel = mlen > 0 ? 1 : 0;
-    if (mlen > 0 && ((mexp | 256) >> (8 - j)) == c0) {
-      eb = static_cast<int>((mexp >> (7 - j)) & 1);
-      bucket = match_bucket(mlen);
-      const float c = stretch(mem->hit[bucket]);
-      x[1] = eb ? c : -c;
-      x[2] = eb ? 1.0f : -1.0f;
-      sel = 2 + 2 * static_cast<uint32_t>(bucket) + static_cast<uint32_t>(eb);
-    }
+    if (mlen == 0 || ((mexp | 256) >> (8 - j)) != c0) return inner_p12;
+    eb = static_cast<int>((mexp >> (7 - j)) & 1);
+    bucket = match_bucket(mlen);
+    const float c = stretch(mem->hit[bucket]);
+    x[0] = stretch_quick(inner->p);
+    x[1] = eb ? c : -c;
+    x[2] = eb ? 1.0f : -1.0f;
+    x[3] = 0.5f;
+    const uint32_t sel = 2 * static_cast<uint32_t>(bucket) + static_cast<uint32_t>(eb);
     set = mem->weights + final_inputs * sel;
     float d = (x[0] * set[0] + x[1] * set[1]) + (x[2] * set[2] + x[3] * set[3]);
     if (!(d > -final_d_limit && d < final_d_limit)) {
@@ -114,24 +108,16 @@ struct final_stage {
       d = x[0];
     }
     pm = mem->sq.v[squash_index(d) + squash_table_zero];
-    const float a1 = apm_refine(mem->apm1, c0, d, k1);
-    float p;
-    if (eb >= 0) {
-      const float a2 = apm_refine(mem->apm2, c0 | ((sel - 2) << 8), d, k2);
-      p = ((pm + a1) + (a2 + a2)) * 0.25f;
-    } else {
-      p = (pm + (a1 + a1 + a1)) * 0.25f;
-    }
-    return prob12(p);
+    const float a = apm_refine(mem->apm, c0 | (sel << 8), d, k);
+    return prob12((pm + (a + a + a)) * 0.25f);
   }
 
   void update(const float* xs, int y) {
     inner->update(xs, y);
-    const float err = mix_error(y, pm, final_rate);
-    for (int i = 0; i < final_inputs; i++) set[i] += x[i] * err;
-    apm_update(k1, y, final_apm_rate);
     if (eb >= 0) {
-      apm_update(k2, y, final_apm_rate);
+      const float err = mix_error(y, pm, final_rate);
+      for (int i = 0; i < final_inputs; i++) set[i] += x[i] * err;
+      apm_update(k, y, final_apm_rate);
       float& h = mem->hit[bucket];
       h += (apm_target(y == eb) - h) * final_hit_rate;
     }
@@ -169,6 +155,17 @@ inline bool code_refined_flag(coder& k, byte_predictor& bp, uint8_t& byte, doubl
   return true;
 }
 
+// The policy that code_nibble runs: the final stage around the mixer in the
+// strong models, the mixer alone otherwise.
+template <bool Strong, class Inner>
+auto& nibble_policy(final_stage<Inner>& fin, Inner& mix) {
+  if constexpr (Strong) {
+    return fin;
+  } else {
+    return mix;
+  }
+}
+
 // The strong parts of a byte-stream model: the match model over its bytes,
 // the final stage around its mixer, the refined flag.
 template <class Inner>
@@ -191,9 +188,14 @@ struct byte_stage {
 
   uint32_t expected() const { return buf[mm.ptr]; }
 
-  template <bool Enc>
+  // The byte predictor's flag, refined in the strong models.
+  template <bool Strong, bool Enc>
   bool code_flag(coder& k, byte_predictor& bp, uint8_t& byte, double threshold) {
-    return code_refined_flag<Enc>(k, bp, byte, threshold, flag, mm.len, expected());
+    if constexpr (Strong) {
+      return code_refined_flag<Enc>(k, bp, byte, threshold, flag, mm.len, expected());
+    } else {
+      return code_guess_flag<Enc>(k, bp, byte, threshold);
+    }
   }
 
   // Before the byte's nibbles. A flag that said the byte is not the guess

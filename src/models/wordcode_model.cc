@@ -187,13 +187,7 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
     fin.mem = &strong;
     match_init(mm, strong.match_table, strong.match_log2, match_minlen);
   }
-  auto& policy = [&]() -> auto& {
-    if constexpr (Strong) {
-      return fin;
-    } else {
-      return mix;
-    }
-  }();
+  auto& policy = nibble_policy<Strong>(fin, mix);
   word_history st;
   auto setup = [&](model_frame& f) {
     mix.weights = f.weights;

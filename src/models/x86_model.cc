@@ -95,13 +95,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   pair_mixer mix;
   byte_stage<pair_mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
-  auto& policy = [&]() -> auto& {
-    if constexpr (Strong) {
-      return strong.fin;
-    } else {
-      return mix;
-    }
-  }();
+  auto& policy = nibble_policy<Strong>(strong.fin, mix);
   likely_nibble likely;  // decoding only
   auto early = [&](int64_t i) { return Block && likely.sure(i); };
   const uint64_t* key = nullptr;
@@ -140,13 +134,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     zr = zero_flags_next(zr, buf[i - 1]);
     mix.miss = 0;
     bp_predict(*bp, i);
-    bool flagged;
-    if constexpr (Strong) {
-      flagged = strong.template code_flag<Enc>(k, *bp, buf[i], flag_threshold);
-    } else {
-      flagged = code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold);
-    }
-    if (!flagged) {
+    if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];

@@ -33,17 +33,6 @@ bytes exe(size_t n) {
   return b;
 }
 
-// The word-code stream of a text, as the text transform makes it.
-bytes codes_of(const bytes& text) {
-  bytes a(text.size() + 2, ' ');
-  std::copy(text.begin(), text.end(), a.begin() + 1);
-  text_state t;
-  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
-  bytes codes(t.codes, t.codes + 4 * t.codesc);
-  text_release_streams(t);
-  return codes;
-}
-
 // Text whose second half repeats its first: long verbatim repeats.
 bytes repeated_text(size_t half, uint64_t seed) {
   bytes t = pin_text(half, 2000, seed);

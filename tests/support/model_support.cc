@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/text.h"
+
 namespace vesk::test {
 
 // Compresses data with the model and returns the coded bytes.
@@ -46,6 +48,16 @@ size_t model_round_trip(const model_call& model, const bytes& data,
   EXPECT_EQ(arena_blocks(), blocks);
   EXPECT_EQ(arena_allocated(), allocated);
   return coded.size();
+}
+
+bytes codes_of(const bytes& text) {
+  bytes a(text.size() + 2, ' ');
+  std::copy(text.begin(), text.end(), a.begin() + 1);
+  text_state t;
+  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
+  bytes codes(t.codes, t.codes + 4 * t.codesc);
+  text_release_streams(t);
+  return codes;
 }
 
 }  // namespace vesk::test

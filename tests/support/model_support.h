@@ -32,6 +32,9 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact =
 size_t model_round_trip(const model_call& model, const bytes& data,
                         const model_options& options = {});
 
+// The word-code stream of a text, as the text transform makes it.
+bytes codes_of(const bytes& text);
+
 // 32-bit FNV-1a, for golden checksums of coded streams.
 inline uint32_t checksum(const bytes& b) {
   uint32_t h = 2166136261u;
