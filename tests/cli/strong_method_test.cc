@@ -23,13 +23,8 @@ bytes machine_file(const char* path, size_t most) {
   return b;
 }
 
-// Text whose later part repeats its start.
 bytes repeated_text(size_t part, uint64_t seed) {
-  bytes t = pin_text(part, 1500, seed);
-  const bytes copy = t;
-  t.insert(t.end(), copy.begin(), copy.end());
-  t.insert(t.end(), copy.begin(), copy.begin() + static_cast<long>(part / 2));
-  return t;
+  return pin_repeated(part, 1500, seed);
 }
 
 TEST(StrongMethods, TextRoundTrips) {

@@ -33,12 +33,8 @@ bytes exe(size_t n) {
   return b;
 }
 
-// Text whose second half repeats its first: long verbatim repeats.
-bytes repeated_text(size_t half, uint64_t seed) {
-  bytes t = pin_text(half, 2000, seed);
-  const bytes copy = t;
-  t.insert(t.end(), copy.begin(), copy.end());
-  return t;
+bytes repeated_text(size_t part, uint64_t seed) {
+  return pin_repeated(part, 2000, seed);
 }
 
 struct named_model {

@@ -142,6 +142,14 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
   return b;
 }
 
+bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed) {
+  bytes t = pin_text(part, vocab, seed);
+  const bytes copy = t;
+  t.insert(t.end(), copy.begin(), copy.end());
+  t.insert(t.end(), copy.begin(), copy.begin() + static_cast<long>(part / 2));
+  return t;
+}
+
 bytes pin_noise(size_t n, uint64_t seed) {
   gen g{seed};
   bytes b(n);
