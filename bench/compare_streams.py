@@ -2,11 +2,13 @@
 """Coded size per model call of two vesk builds, side by side.
 
     bench/compare_streams.py OLD_MODELRUN NEW_MODELRUN FILE...
+    bench/compare_streams.py --strong MODELRUN FILE...
 
 Runs `modelrun streams FILE` of both builds (one model call per line, in the
 compress direction) and prints, per file and model call, the coded bytes of
 each and the change, then the totals per model and overall. Use it to judge
 a change of the coded bits (such as new probability rows) on held-out data.
+--strong compares one build's default models with its strong ones (-9).
 """
 import subprocess
 import sys
@@ -14,7 +16,7 @@ from collections import defaultdict
 
 
 def streams(modelrun, path):
-    out = subprocess.run([modelrun, "streams", path], check=True, capture_output=True,
+    out = subprocess.run(modelrun + ["streams", path], check=True, capture_output=True,
                          text=True).stdout
     sizes = {}
     for line in out.splitlines():
@@ -31,7 +33,10 @@ def pct(a, b):
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
-    old_run, new_run, files = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if sys.argv[1] == "--strong":
+        old_run, new_run, files = [sys.argv[2]], [sys.argv[2], "-9"], sys.argv[3:]
+    else:
+        old_run, new_run, files = [sys.argv[1]], [sys.argv[2]], sys.argv[3:]
     per_model = defaultdict(lambda: [0, 0])
     total = [0, 0]
     print(f"{'file':24} {'model call':11} {'bytes':>11} {'old':>10} {'new':>10} {'change':>8}")

@@ -1,9 +1,10 @@
 // Developer tool: runs one model over a file in both directions and prints
 // the coded size, bits per byte, speed each way, peak memory and what the
 // model's table held (distinct buckets, index entries, bytes touched).
-//   modelrun MODEL FILE
-//   modelrun streams FILE   every model call of the file's method, one line
-//                           each (compress direction, one thread)
+//   modelrun [-9] MODEL FILE
+//   modelrun [-9] streams FILE   every model call of the file's method, one
+//                                line each (compress direction, one thread)
+// -9 runs the strong methods' models.
 // MODEL: byte, x86, block (the file is the stream); word (the file is a
 // text: its word-code stream); disp, record (the file is cut by the mixed
 // parser: its displacement or record stream).
@@ -28,6 +29,14 @@ using namespace vesk;
 namespace {
 
 constexpr int64_t history = 1024;
+
+bool strong = false;  // -9: the strong methods' models
+
+model_options run_options(table_stats* st) {
+  model_options o{{0, false, st}};
+  o.strong = strong;
+  return o;
+}
 
 // A stream in a buffer with zero history in front and a zero tail.
 struct stream {
@@ -86,7 +95,7 @@ void report(const char* name, uint8_t* data, int64_t len,
   coder_init_encode(k, packed.data(), packed.size());
   table_stats st;
   const auto t0 = std::chrono::steady_clock::now();
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, model_options{{0, false, &st}});
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, run_options(&st));
   const double t = seconds_since(t0);
   std::printf(
       "%-10s %12lld bytes -> %11zu  %7.2f s  %10llu buckets  index %10llu  touched %8.1f MB"
@@ -138,7 +147,12 @@ int streams(const char* path, const std::vector<uint8_t>& file) {
 
 int main(int argc, char** argv) {
   const std::string usage =
-      "usage: modelrun MODEL FILE  (MODEL: byte word x86 block disp record streams)\n";
+      "usage: modelrun [-9] MODEL FILE  (MODEL: byte word x86 block disp record streams)\n";
+  if (argc == 4 && std::strcmp(argv[1], "-9") == 0) {
+    strong = true;
+    argv++;
+    argc--;
+  }
   if (argc != 3) {
     std::fputs(usage.c_str(), stderr);
     return 1;
@@ -179,13 +193,13 @@ int main(int argc, char** argv) {
   coder_init_encode(k, packed.data(), packed.size());
   auto t0 = std::chrono::steady_clock::now();
   table_stats st;
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, model_options{{0, false, &st}});
+  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, run_options(&st));
   double tc = seconds_since(t0);
   size_t packed_len = coder_length(k);
 
   coder_init_decode(k, packed.data(), packed_len);
   t0 = std::chrono::steady_clock::now();
-  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, model_options{});
+  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, run_options(nullptr));
   double td = seconds_since(t0);
   bool same = std::memcmp(in.data(), back.data(), static_cast<size_t>(len)) == 0;
   bool exact_end = coder_length(k) == packed_len && k.overrun == 0;

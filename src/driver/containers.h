@@ -25,6 +25,9 @@ struct pack_settings {
   // The streams of one input may be coded two at a time; frames coded side
   // by side turn it off, so that a run never uses more threads than asked.
   bool parallel_streams = true;
+  // The strong models (method words 4 and 5) when packing; unpacking
+  // follows the archive's method word.
+  bool strong = false;
 };
 
 void stored_pack(const pack_input& in, const pack_output& out);

@@ -67,14 +67,16 @@ constexpr const char* version_text =
     "Reads archives of methods 0 (stored), 1 (text), 2 (mixed) and 3 (framed),\n"
     "with or without their checksum trailer (\"VSK2\", \"XXH3\").\n";
 
+// The methods this version reads, by the names its messages use; null for
+// any other word. The strong methods' words are not read yet.
 const char* method_word_name(uint32_t word) {
   switch (static_cast<method>(word)) {
     case method::stored: return "default";
     case method::text: return "text";
     case method::mixed: return "mixed";
     case method::framed: return "frames";
+    default: return nullptr;
   }
-  return nullptr;
 }
 
 struct run_context {

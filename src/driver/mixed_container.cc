@@ -1,5 +1,6 @@
-// The mixed container: method word 2, a header of the stream lengths, then
-// the nine coded streams, each behind its coded length, in coding order:
+// The mixed container: method word 2 (5 with the strong models), a header of
+// the stream lengths, then the nine coded streams, each behind its coded
+// length, in coding order:
 //
 //   0 method (2)  4 n  8 binaryc  12 recordc  16 blocktypec  20 x86c
 //   24 textc  28 periodc  32 mismatchc  36 branchc  40 dispc (entries)
@@ -144,7 +145,7 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   int64_t cap = header_bytes + trailer_bytes;
   for (const auto& x : r) cap += 4 + coded_capacity(x.len);
   uint8_t* packed = arena_alloc(cap);
-  const int64_t header[11] = {static_cast<int64_t>(method::mixed),
+  const int64_t header[11] = {static_cast<int64_t>(set.strong ? method::mixed_strong : method::mixed),
                               n,
                               s.binaryc,
                               s.recordc,
@@ -174,7 +175,9 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
         progress_stream(stream_names[w], r[w].len);
         coder k;
         coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
-        run_model(w, s, r[w], k, compress_dir);
+        model_options options;
+        options.strong = set.strong;
+        run_model(w, s, r[w], k, compress_dir, options);
         overrun[w] = k.overrun;
         coded[w] = static_cast<int64_t>(coder_length(k));
         progress_stream_done();
@@ -228,7 +231,11 @@ void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_o
     at = coded_at[w] + coded_len[w];
   }
   const checksum sum = read_trailer(in, packed, at, m);
-  const model_options options = decoding_options(sum);
+  model_options options = decoding_options(sum);
+  options.strong = get_u32(packed) == static_cast<uint32_t>(method::mixed_strong);
+  // The strong methods came after the trailer: their archives always carry it.
+  if (options.strong && (!sum.present || sum.first_rows))
+    refuse_damaged(in, "bad checksum trailer");
   // Every model but the record model codes at least one bit per byte.
   const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
                                      x86c,    4 * dispc, branchc, textc};

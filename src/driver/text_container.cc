@@ -1,6 +1,7 @@
-// The text container: method word 1, then n (the file's length + 1), the
-// word-code stream's length L1 (4 bytes per slot), the dictionary stream's
-// length L2, and the two coded streams, each behind its coded length:
+// The text container: method word 1 (4 with the strong models), then n (the
+// file's length + 1), the word-code stream's length L1 (4 bytes per slot),
+// the dictionary stream's length L2, and the two coded streams, each behind
+// its coded length:
 //
 //   0 method (1)   4 n   8 L1   12 L2   16 K1   20 K1 bytes   20+K1 K2   24+K1 K2 bytes
 //
@@ -57,7 +58,9 @@ const char* text_encode(const pack_input& in, const pack_output& out, const pack
   const int64_t l1 = 4 * t.codesc, l2 = t.listc;
   const int64_t cap1 = coded_capacity(l1), cap2 = coded_capacity(l2);
   uint8_t* packed = arena_alloc(header_bytes + cap1 + cap2 + trailer_bytes);
-  put_u32(packed, static_cast<uint32_t>(method::text));
+  put_u32(packed, static_cast<uint32_t>(set.strong ? method::text_strong : method::text));
+  model_options options;
+  options.strong = set.strong;
   put_u32(packed + 4, static_cast<uint32_t>(n));
   put_u32(packed + 8, static_cast<uint32_t>(l1));
   put_u32(packed + 12, static_cast<uint32_t>(l2));
@@ -76,13 +79,13 @@ const char* text_encode(const pack_input& in, const pack_output& out, const pack
         if (w == 0) {
           coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
           progress_stream(word_codes_name, l1);
-          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir);
+          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir, options);
           fits1 = k.overrun == 0;
           k1 = static_cast<int64_t>(coder_length(k));
         } else {
           coder_init_encode(k, region2, static_cast<size_t>(cap2));
           progress_stream(dictionary_name, l2);
-          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir);
+          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir, options);
           fits2 = k.overrun == 0;
           k2 = static_cast<int64_t>(coder_length(k));
         }
@@ -143,7 +146,11 @@ void text_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_ou
   if (l1 > 4 * most_tokens(n) || l2 > most_dictionary_bytes(n))
     refuse_damaged(in, "stream lengths beyond what the file can have");
   const checksum sum = read_trailer(in, packed, end, m);
-  const model_options options = decoding_options(sum);
+  model_options options = decoding_options(sum);
+  options.strong = get_u32(packed) == static_cast<uint32_t>(method::text_strong);
+  // The strong methods came after the trailer: their archives always carry it.
+  if (options.strong && (!sum.present || sum.first_rows))
+    refuse_damaged(in, "bad checksum trailer");
 
   uint8_t* codes_block = arena_alloc_zeroed(codes_history + l1 + stream_slack);
   uint8_t* list_block = arena_alloc_zeroed(list_history + l2 + stream_slack);

@@ -9,6 +9,7 @@
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
+#include "models/final_stage.h"
 #include "models/model.h"
 #include "models/model_common.h"
 
@@ -56,13 +57,18 @@ struct byte_mixer {
 constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
                           3,        bp_preset_bytes};
 
-}  // namespace
+constexpr int match_minlen = 5;
+constexpr int match_max_log2 = 22;
 
-void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
+template <bool Strong>
+void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
                 const model_options& options) {
   uint64_t second[16];  // second-nibble hash of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
   byte_mixer mix;
+  byte_stage<byte_mixer> strong;
+  if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
+  auto& policy = nibble_policy<Strong>(strong.fin, mix);
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
@@ -80,14 +86,17 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
   };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     bp_predict(*bp, i);
-    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
+    if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);
-      const uint8_t v = code_byte<contexts, Enc>(table, k, h, second, mix, buf[i], bp->guess >> 4);
+      if constexpr (Strong) strong.begin_nibbles(*bp);
+      const uint8_t v =
+          code_byte<contexts, Enc>(table, k, h, second, policy, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
     }
     bp_update(*bp, i);
+    if constexpr (Strong) strong.after(i);
     return i + 1;
   };
   // Ahead of time the predictor's guess is peeked at: a byte that the flag
@@ -103,6 +112,18 @@ void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
     return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
+  if constexpr (Strong) strong.close();
+}
+
+}  // namespace
+
+void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                const model_options& options) {
+  if (options.strong) {
+    code_bytes<true>(buf, length, k, direction, options);
+  } else {
+    code_bytes<false>(buf, length, k, direction, options);
+  }
 }
 
 }  // namespace vesk

@@ -23,6 +23,10 @@ struct model_options {
   // Probability rows for the byte predictor in place of the format's (the
   // tool that fits them); any other rows code other bits.
   const float (*rows)[256] = nullptr;
+  // The strong methods' models: a match model and a final refinement stage
+  // around the model's mixer (the -9 methods; false codes the default
+  // methods' bits).
+  bool strong = false;
 };
 
 // General byte model: any byte stream (text dictionary; mixed period,

@@ -7,6 +7,7 @@
 // mixer with up to 2048 weight sets selected by the bit position, the
 // byte's place in its code and which context orders have been seen.
 
+#include <cstring>
 #include <vector>
 
 #include "coding/hashes.h"
@@ -14,6 +15,8 @@
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
+#include "models/final_stage.h"
+#include "models/match_model.h"
 #include "models/model.h"
 #include "models/model_common.h"
 #include "util/bytes.h"
@@ -162,13 +165,29 @@ struct word_lookahead {
 
 constexpr model_kind kind{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
 
-}  // namespace
+// The strong method's match model runs over whole slots: a match of the
+// last match_minlen slots expects the slot that followed them, and each of
+// its code bytes while the slot's earlier bytes agree.
+constexpr int match_minlen = 2;
+constexpr int match_max_log2 = 22;
 
-void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
-                    const model_options& options) {
+template <bool Strong>
+void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
+                const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
   word_mixer mix;
+  strong_memory strong;
+  final_stage<word_mixer> fin;
+  match_model mm;
+  auto slot = [&](int64_t q) -> uint64_t { return get_u32(buf + 4 * q); };
+  if constexpr (Strong) {
+    strong_open(strong, length / 4 + 1, match_max_log2);
+    fin.inner = &mix;
+    fin.mem = &strong;
+    match_init(mm, strong.match_table, strong.match_log2, match_minlen);
+  }
+  auto& policy = nibble_policy<Strong>(fin, mix);
   word_history st;
   auto setup = [&](model_frame& f) {
     mix.weights = f.weights;
@@ -202,16 +221,36 @@ void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
     uint64_t h[contexts];
     word_hashes(buf, w, st, h);
     mix.base = 8 * w.s + 1024 * st.z;
+    if constexpr (Strong) {
+      const int64_t kk = w.i & 3, first = w.i - kk;
+      if (kk == 0) match_next(mm, slot, first / 4);
+      // The match expects this byte while the slot's earlier bytes agree.
+      const uint8_t* e = buf + 4 * mm.ptr;
+      const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
+      fin.begin_byte(agree ? mm.len : 0, e[kk]);
+    }
     if constexpr (Enc) {
-      code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i]);
+      code_byte<contexts, Enc>(table, k, h, second, policy, buf[w.i]);
     } else {
       uint8_t& seen = last_seen[h[2] >> 48];
-      seen = code_byte<contexts, Enc>(table, k, h, second, mix, buf[w.i], seen >> 4);
+      seen = code_byte<contexts, Enc>(table, k, h, second, policy, buf[w.i], seen >> 4);
       buf[w.i] = seen;
     }
     return w.i + 1;
   };
   model_run(kind, buf, length, k, direction, options, setup, step);
+  if constexpr (Strong) strong_close(strong);
+}
+
+}  // namespace
+
+void wordcode_model(uint8_t* buf, int32_t length, coder& k, int direction,
+                    const model_options& options) {
+  if (options.strong) {
+    code_words<true>(buf, length, k, direction, options);
+  } else {
+    code_words<false>(buf, length, k, direction, options);
+  }
 }
 
 }  // namespace vesk

@@ -12,6 +12,7 @@
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
+#include "models/final_stage.h"
 #include "models/model.h"
 #include "models/model_common.h"
 
@@ -78,7 +79,11 @@ struct pair_mixer {
   }
 };
 
-template <bool Block>
+// The strong methods' match model: minimum length, table size.
+constexpr int match_minlen = 5;
+constexpr int match_max_log2 = 22;
+
+template <bool Block, bool Strong>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
                  const model_options& options) {
   constexpr preset pre = Block ? block_preset : x86_preset;
@@ -88,6 +93,9 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
   pair_mixer mix;
+  byte_stage<pair_mixer> strong;
+  if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
+  auto& policy = nibble_policy<Strong>(strong.fin, mix);
   likely_nibble likely;  // decoding only
   auto early = [&](int64_t i) { return Block && likely.sure(i); };
   const uint64_t* key = nullptr;
@@ -126,19 +134,21 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     zr = zero_flags_next(zr, buf[i - 1]);
     mix.miss = 0;
     bp_predict(*bp, i);
-    if (!code_guess_flag<Enc>(k, *bp, buf[i], flag_threshold)) {
+    if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
+      if constexpr (Strong) strong.begin_nibbles(*bp);
       if constexpr (Enc) {
-        code_byte<contexts, Enc>(table, k, h, second, mix, buf[i]);
+        code_byte<contexts, Enc>(table, k, h, second, policy, buf[i]);
       } else {
         const int hi = likely.pick(buf, i, bp->guess);
-        buf[i] = code_byte<contexts, Enc>(table, k, h, second, mix, 0, hi, early(i));
+        buf[i] = code_byte<contexts, Enc>(table, k, h, second, policy, 0, hi, early(i));
         likely.learn(buf, i, bp->guess);
       }
     }
     bp_update(*bp, i);
+    if constexpr (Strong) strong.after(i);
     return i + 1;
   };
   // Ahead of time the predictor's guess is peeked at: a byte that the flag
@@ -167,18 +177,27 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     return 2 * contexts;
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
+  if constexpr (Strong) strong.close();
 }
 
 }  // namespace
 
 void x86_model(uint8_t* buf, int32_t length, coder& k, int direction,
                const model_options& options) {
-  code_stream<false>(buf, length, k, direction, options);
+  if (options.strong) {
+    code_stream<false, true>(buf, length, k, direction, options);
+  } else {
+    code_stream<false, false>(buf, length, k, direction, options);
+  }
 }
 
 void block_model(uint8_t* buf, int32_t length, coder& k, int direction,
                  const model_options& options) {
-  code_stream<true>(buf, length, k, direction, options);
+  if (options.strong) {
+    code_stream<true, true>(buf, length, k, direction, options);
+  } else {
+    code_stream<true, false>(buf, length, k, direction, options);
+  }
 }
 
 }  // namespace vesk

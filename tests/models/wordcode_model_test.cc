@@ -22,17 +22,6 @@ bytes slots_of(const std::vector<uint32_t>& indices) {
   return b;
 }
 
-// The word-code stream of a text, as the text transform makes it.
-bytes codes_of(const bytes& text) {
-  bytes a(text.size() + 2, ' ');
-  std::copy(text.begin(), text.end(), a.begin() + 1);
-  text_state t;
-  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
-  bytes codes(t.codes, t.codes + 4 * t.codesc);
-  text_release_streams(t);
-  return codes;
-}
-
 TEST_F(WordModel, EmptyStream) {
   EXPECT_EQ(model_encode(wordcode_model, {}), (bytes{0xFF, 0x7F, 0xFF, 0xFF}));
   EXPECT_EQ(model_round_trip(wordcode_model, {}), 4u);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/text.h"
+
 namespace vesk::test {
 
 // Compresses data with the model and returns the coded bytes.
@@ -35,16 +37,27 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
 
 // Round trip: returns the coded size; checks the restored stream, the
 // decoder's exact end, and that nothing leaked in the arena.
-size_t model_round_trip(const model_call& model, const bytes& data) {
+size_t model_round_trip(const model_call& model, const bytes& data,
+                        const model_options& options) {
   int64_t blocks = arena_blocks(), allocated = arena_allocated();
-  bytes coded = model_encode(model, data);
+  bytes coded = model_encode(model, data, options);
   bool exact = false;
-  bytes back = model_decode(model, coded, data.size(), &exact);
+  bytes back = model_decode(model, coded, data.size(), &exact, options);
   EXPECT_TRUE(back == data) << "stream of " << data.size() << " bytes";
   EXPECT_TRUE(exact);
   EXPECT_EQ(arena_blocks(), blocks);
   EXPECT_EQ(arena_allocated(), allocated);
   return coded.size();
+}
+
+bytes codes_of(const bytes& text) {
+  bytes a(text.size() + 2, ' ');
+  std::copy(text.begin(), text.end(), a.begin() + 1);
+  text_state t;
+  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
+  bytes codes(t.codes, t.codes + 4 * t.codesc);
+  text_release_streams(t);
+  return codes;
 }
 
 }  // namespace vesk::test

@@ -29,7 +29,11 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact =
 
 // Round trip: returns the coded size; checks the restored stream, the
 // decoder's exact end, and that nothing leaked in the arena.
-size_t model_round_trip(const model_call& model, const bytes& data);
+size_t model_round_trip(const model_call& model, const bytes& data,
+                        const model_options& options = {});
+
+// The word-code stream of a text, as the text transform makes it.
+bytes codes_of(const bytes& text);
 
 // 32-bit FNV-1a, for golden checksums of coded streams.
 inline uint32_t checksum(const bytes& b) {

@@ -142,6 +142,14 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
   return b;
 }
 
+bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed) {
+  bytes t = pin_text(part, vocab, seed);
+  const bytes copy = t;
+  t.insert(t.end(), copy.begin(), copy.end());
+  t.insert(t.end(), copy.begin(), copy.begin() + static_cast<long>(part / 2));
+  return t;
+}
+
 bytes pin_noise(size_t n, uint64_t seed) {
   gen g{seed};
   bytes b(n);
@@ -154,6 +162,17 @@ std::vector<recipe> frozen_recipes() {
           {"plain.bin", pin_text(2000, 100, 13)},    {"noise.dat", pin_noise(1500, 14)},
           {"one.txt", {'v'}},                        {"empty.txt", {}},
           {"empty.dat", {}},                         {"empty.bin", {}}};
+}
+
+std::vector<recipe> frozen_strong_recipes() {
+  bytes repeats = pin_text(3000, 200, 21);
+  const bytes first = repeats;
+  repeats.insert(repeats.end(), first.begin() + 500, first.end());
+  repeats.insert(repeats.end(), first.begin(), first.begin() + 1200);
+  bytes kinds = pin_mixed(9000, 22, 1500);
+  kinds.insert(kinds.end(), kinds.begin(), kinds.begin() + 3000);
+  return {{"repeats-9.txt", repeats}, {"kinds-9.dat", kinds}, {"one-9.txt", {'v'}},
+          {"empty-9.txt", {}},        {"empty-9.dat", {}}};
 }
 
 }  // namespace vesk::test

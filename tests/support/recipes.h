@@ -37,6 +37,10 @@ bytes pin_text(size_t n, uint32_t vocab, uint64_t seed);
 // prose, noise), in pieces of `piece` bytes.
 bytes pin_mixed(size_t n, uint64_t seed, size_t piece = 24000);
 
+// Long verbatim repeats: pin_text(part, vocab, seed), that text again, and
+// its first half once more.
+bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed);
+
 // Uniform random bytes.
 bytes pin_noise(size_t n, uint64_t seed);
 
@@ -48,5 +52,9 @@ struct recipe {
   bytes data;
 };
 std::vector<recipe> frozen_recipes();
+
+// The sources of the frozen archives of the strong methods (`vesk -9 -c`):
+// a text with long repeats, every block class, the smallest files.
+std::vector<recipe> frozen_strong_recipes();
 
 }  // namespace vesk::test
