@@ -139,13 +139,6 @@ uint64_t read_file(const char* path, uint8_t* dst, uint64_t n) {
   return n;
 }
 
-uint64_t read_file_prefix(const char* path, uint8_t* dst, uint64_t n) {
-  const int fd = open_regular(path);
-  const uint64_t length = read_fully(fd, path, dst, n);
-  close(fd);
-  return length;
-}
-
 bool is_device_directory(const char* dir) {
   char* real = realpath(dir, nullptr);
   if (real == nullptr) return false;

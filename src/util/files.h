@@ -20,8 +20,6 @@ int64_t file_size(const char* path);
 // since its size was taken.
 uint64_t read_file(const char* path, uint8_t* dst, uint64_t n);
 
-// Reads at most n bytes from the start of the file into dst; returns the count.
-uint64_t read_file_prefix(const char* path, uint8_t* dst, uint64_t n);
 
 // Writes n bytes to path.
 // - A regular file, or nothing yet: the bytes go to a temporary file
