@@ -301,6 +301,8 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
                                       : s.threads;
   const int64_t largest = known_size < 0 ? want : std::min(want, known_size);
   const int threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
+  // A failed allocation stops with the memory message, quoting a frame.
+  check_memory(planned, largest);
   // Spare threads code the streams of a frame two at a time: when the
   // input's frames are known to be at most half the threads.
   const pack_settings set{frames_known > 0 && threads >= 2 * frames_known};
@@ -395,6 +397,7 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
   if (const frame_record first = parse(ahead); !first.is_end) {
     const auto m = static_cast<method>(first.header.method_word);
     threads = threads_for_memory(threads, m, std::max<int64_t>(first.header.original, 1));
+    check_memory(m, first.header.original);
   }
   progress_frames(-1);
 
