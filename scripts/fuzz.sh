@@ -13,7 +13,8 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
-  targets=(stored_container text_container mixed_container text_inverse mixed_inverse round_trip)
+  targets=(stored_container text_container mixed_container framed_container text_inverse mixed_inverse
+           round_trip)
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
