@@ -140,7 +140,6 @@ void compress(const run_context& c, const char* in, const char* out) {
   s.frame_size = c.o.frame_size;
   s.forced = c.o.forced;
   s.name = from_stdin ? nullptr : in;
-  s.strong = c.o.strong;
   const method all = s.forced ? *s.forced : s.name ? method_for_name(s.name) : method::framed;
   c.say(all == method::framed ? std::string("Compressing in frames")
                               : std::string("Compressing ") + method_word_name(static_cast<uint32_t>(all)) +

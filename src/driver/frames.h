@@ -84,7 +84,6 @@ struct frame_settings {
   int64_t frame_size = 0;         // 0: the default rule
   std::optional<method> forced;   // every frame's method (--method)
   const char* name = nullptr;     // the input's name, which picks the method; null for a pipe
-  bool strong = false;            // -9
 };
 
 struct output_file;

@@ -32,7 +32,7 @@ struct long_option {
 constexpr long_option long_options[] = {
     {"compress", 'c', false}, {"decompress", 'd', false}, {"test", 't', false},
     {"threads", 'T', true},   {"quiet", 'q', false},      {"help", 'h', false},
-    {"version", 'V', false},  {"best", '9', false},       {"frame-size", 'F', true},
+    {"version", 'V', false},  {"frame-size", 'F', true},
     {"method", 'M', true},
 };
 
@@ -64,7 +64,6 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
       case 'd': o.mode = run_mode::decompress; modes++; return true;
       case 't': o.mode = run_mode::test; modes++; return true;
       case 'q': o.quiet = true; return true;
-      case '9': o.strong = true; return true;
       case 'h': o.mode = run_mode::help; return true;
       case 'V': o.mode = run_mode::version; return true;
       case 'T': {
@@ -135,7 +134,7 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
     }
     for (const char* p = a + 1; *p != '\0'; p++) {
       const char c = *p;
-      if (std::strchr("cdtqhV9T", c) == nullptr) {
+      if (std::strchr("cdtqhVT", c) == nullptr) {
         why = std::string("unknown option -") + c;
         return std::nullopt;
       }

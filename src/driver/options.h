@@ -17,7 +17,6 @@ enum class run_mode { compress, decompress, test, help, version };
 struct run_options {
   run_mode mode = run_mode::compress;
   bool quiet = false;              // -q: no start line
-  bool strong = false;             // -9: the methods with the match model
   std::optional<int> threads;      // -T N; 0 = one per core the process may use
   int64_t frame_size = 0;          // --frame-size; 0 = the default rule
   std::optional<method> forced;    // --method: the method of every frame

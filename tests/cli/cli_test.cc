@@ -32,6 +32,7 @@ TEST(Cli, WrongCommandLinesPrintUsage) {
       {"--method"},
       {"--quiet=yes", d.path("in"), d.path("out")},
       {"--bogus", d.path("in"), d.path("out")},
+      {"-9", "-c", d.path("in"), d.path("out")},  // the strong methods are not offered yet
       {"-c", d.path("in"), d.path("out"), "extra"},
       {"-C", d.path("in"), d.path("out")},
       {"-x", d.path("in"), d.path("out")},
@@ -96,8 +97,7 @@ TEST(Cli, UnknownMethodWordAndShortInput) {
 
 TEST(Cli, StoredRoundTrips) {
   scratch_dir d;
-  bytes all(256);
-  for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
+  const bytes all = every_byte();
   const std::vector<bytes> inputs = {{}, {0x42}, random_bytes(1 << 20, 1), all};
   for (const bytes& input : inputs) {
     write_bytes(d.path("in.bin"), input);

@@ -25,8 +25,7 @@ TEST_F(ByteModel, EmptyStreamCodesOnlyTheFlush) {
 }
 
 TEST_F(ByteModel, RoundTripsVariedStreams) {
-  bytes all(256);
-  for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
+  const bytes all = every_byte();
   const std::vector<bytes> streams = {
       {0x00},
       {0xFF},

@@ -46,8 +46,7 @@ const std::vector<named_model> byte_models = {
     {"byte", byte_model}, {"x86", x86_model}, {"block", block_model}};
 
 TEST_F(StrongModels, RoundTripVariedStreams) {
-  bytes all(256);
-  for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
+  const bytes all = every_byte();
   const std::vector<bytes> streams = {
       {},
       {0x00},

@@ -198,6 +198,12 @@ bytes random_bytes(size_t n, uint64_t seed) {
   return b;
 }
 
+bytes every_byte() {
+  bytes b(256);
+  for (int i = 0; i < 256; i++) b[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  return b;
+}
+
 bytes text_sample(size_t n, uint64_t seed) {
   static const char* words[] = {
       "the",   "of",    "and",      "a",      "to",          "in",      "is",     "you",    "that",

@@ -80,6 +80,7 @@ void init_runtime();
 
 // Deterministic test data.
 bytes random_bytes(size_t n, uint64_t seed);
+bytes every_byte();  // 0, 1, ..., 255
 bytes text_sample(size_t n, uint64_t seed);
 
 }  // namespace vesk::test
