@@ -49,7 +49,7 @@ double timed_run(const std::vector<std::string>& args, const std::string& log, i
 // One kind of run: its arguments, how long it takes and what it writes.
 struct run_kind {
   std::vector<std::string> args;
-  double seconds;
+  double seconds;  // the expected length of a run, corrected as runs end
   bytes output;
 };
 
@@ -88,7 +88,7 @@ TEST(Signals, StormOfStopsLeavesNoFileAndTheOutputWholeOrUntouched) {
   // A fixed number of rounds, so that a slow machine runs as many.
   for (int round = 0; round < 40; round++) {
     // The mixed file's runs are the longest: one round in eight.
-    const run_kind& k = kinds[(round % 8 == 7 ? 2 : 0) + round % 2];
+    run_kind& k = kinds[(round % 8 == 7 ? 2 : 0) + round % 2];
     write_bytes(out, old_output);
     const int sig = signals[g() % 3];
     // Most signals late in the run, where the output is created and renamed.
@@ -109,10 +109,14 @@ TEST(Signals, StormOfStopsLeavesNoFileAndTheOutputWholeOrUntouched) {
       ASSERT_EQ(WEXITSTATUS(status), 0);
       ASSERT_TRUE(read_bytes(out) == k.output);
       finished++;
+      // The machine runs faster than measured (the measuring run may have
+      // shared it with other tests): aim earlier, so both outcomes keep coming.
+      k.seconds *= 0.75;
     } else {
       ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
       ASSERT_TRUE(read_bytes(out) == old_output);
       stopped++;
+      k.seconds *= 1.05;
     }
   }
   // Both outcomes must have come up for the storm to have tested anything.
