@@ -10,6 +10,7 @@ each and the change, then the totals per model and overall. Use it to judge
 a change of the coded bits (such as new probability rows) on held-out data.
 --strong compares one build's default models with its strong ones (-9).
 """
+import re
 import subprocess
 import sys
 from collections import defaultdict
@@ -20,9 +21,9 @@ def streams(modelrun, path):
                          text=True).stdout
     sizes = {}
     for line in out.splitlines():
-        f = line.split()
-        if len(f) >= 5 and f[2] == "bytes" and f[3] == "->":
-            sizes[f[0]] = (int(f[1]), int(f[4]))
+        m = re.match(r"(.+?)\s+(\d+) bytes ->\s+(\d+)", line)
+        if m:
+            sizes[m.group(1)] = (int(m.group(2)), int(m.group(3)))
     return sizes
 
 

@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
            std::memcmp(out, in + input_history, static_cast<size_t>(n)) == 0;
       auto t2 = std::chrono::steady_clock::now();
       for (int t = 0; t < 4; t++) count[t] = 0;
-      for (int64_t b = 0; b < s.blocktypec; b++) count[s.blocktype[b]]++;
-      branches = s.dispc;
+      for (int64_t b = 0; b < s.len[ms_blocktype]; b++) count[s.buf[ms_blocktype][b]]++;
+      branches = s.len[ms_disp];
       mixed_release(s);
       tp.push_back(std::chrono::duration<double>(t1 - t0).count());
       ti.push_back(std::chrono::duration<double>(t2 - t1).count());

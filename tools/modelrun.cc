@@ -10,13 +10,16 @@
 // parser: its displacement or record stream).
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "driver/model_calls.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "text/stat.h"
@@ -38,25 +41,42 @@ model_options run_options(table_stats* st) {
   return o;
 }
 
-// A stream in a buffer with zero history in front and a zero tail.
+// A model call's stream copied into a buffer of its own, with zero history
+// in front and a zero tail (a model may read and write past its end), and
+// copies of the side streams the record model reads.
 struct stream {
-  std::vector<uint8_t> buf;
-  int64_t len = 0;
-  std::vector<uint8_t> mismatch, period;  // record model only
+  std::vector<uint8_t> buf, mismatch, period;
+  model_call call{};
   uint8_t* data() { return buf.data() + history; }
 };
 
-stream wrap(const uint8_t* p, int64_t n) {
+stream wrap(const model_call& c, int64_t side_bytes = 0) {
   stream s;
-  s.buf.assign(static_cast<size_t>(history + n + 64), 0);
-  if (p != nullptr && n > 0) std::memcpy(s.data(), p, static_cast<size_t>(n));
-  s.len = n;
+  s.buf.assign(static_cast<size_t>(history + c.bytes + 64), 0);
+  if (c.buf != nullptr && c.bytes > 0) std::memcpy(s.data(), c.buf, static_cast<size_t>(c.bytes));
+  s.call = c;
+  s.call.buf = s.data();
+  if (c.mismatch != nullptr) {
+    s.mismatch.assign(c.mismatch, c.mismatch + side_bytes);
+    s.period.assign(c.period, c.period + side_bytes);
+    s.call.mismatch = s.mismatch.data();
+    s.call.period = s.period.data();
+  }
   return s;
 }
 
-stream prepare(const std::string& model, const std::vector<uint8_t>& file) {
+bool is_text(const char* path) {
+  const std::string p = path;
+  return p.size() >= 4 && p.compare(p.size() - 4, 4, ".txt") == 0;
+}
+
+// Runs fn over every model call of the file as its container cuts it
+// (a .txt file by the text method, any other by the mixed method), each
+// stream in a buffer of its own.
+void each_call(const char* path, const std::vector<uint8_t>& file,
+               const std::function<void(stream&)>& fn) {
   const auto n = static_cast<int64_t>(file.size());
-  if (model == "word") {
+  if (is_text(path)) {
     std::vector<uint8_t> a(file.size() + 2, ' ');
     std::memcpy(a.data() + 1, file.data(), file.size());
     text_state t;
@@ -64,22 +84,52 @@ stream prepare(const std::string& model, const std::vector<uint8_t>& file) {
       std::fprintf(stderr, "the text method cannot code this file: %s\n", why);
       std::exit(1);
     }
-    stream s = wrap(t.codes, 4 * t.codesc);
+    model_call c[text_call_count];
+    text_model_calls(t, c);
+    for (const model_call& x : c) {
+      stream s = wrap(x);
+      fn(s);
+    }
     text_release_streams(t);
-    return s;
+    return;
   }
-  if (model == "disp" || model == "record") {
-    std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
-    std::memcpy(in.data() + input_history, file.data(), file.size());
-    mixed_streams m;
-    mixed_parse(in.data() + input_history, n, m);
-    stream s = model == "disp" ? wrap(m.disp, 4 * m.dispc) : wrap(m.record, m.recordc);
-    s.mismatch.assign(m.mismatch, m.mismatch + m.mismatchc + 8);
-    s.period.assign(m.period, m.period + m.periodc + 8);
-    mixed_release(m);
-    return s;
+  std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
+  std::memcpy(in.data() + input_history, file.data(), file.size());
+  mixed_streams m;
+  mixed_parse(in.data() + input_history, n, m);
+  model_call c[mixed_stream_count];
+  mixed_model_calls(m, c);
+  // The side streams as the record model reads them, with their zero tail.
+  const int64_t side = std::max(m.len[ms_mismatch], m.len[ms_period]) + 8;
+  for (const model_call& x : c) {
+    stream s = wrap(x, side);
+    fn(s);
   }
-  return wrap(file.data(), n);
+  mixed_release(m);
+}
+
+// The stream a MODEL argument names: the file itself, or the stream of the
+// file that model codes in its container.
+stream prepare(stream_model kind, const char* path, const std::vector<uint8_t>& file) {
+  if (kind == stream_model::word || kind == stream_model::disp || kind == stream_model::record) {
+    stream found;
+    each_call(path, file, [&](stream& s) {
+      if (s.call.model == kind && found.buf.empty()) found = std::move(s);
+    });
+    if (found.buf.empty()) {
+      std::fprintf(stderr,
+                   "%s has no stream for that model (word: a .txt file; disp, record: any other)\n",
+                   path);
+      std::exit(1);
+    }
+    found.call.buf = found.data();
+    found.call.mismatch = found.mismatch.empty() ? nullptr : found.mismatch.data();
+    found.call.period = found.period.empty() ? nullptr : found.period.data();
+    return found;
+  }
+  stream s =
+      wrap({"file", kind, const_cast<uint8_t*>(file.data()), static_cast<int64_t>(file.size())});
+  return s;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -87,60 +137,23 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 }
 
 // Codes one stream and prints what its table held.
-void report(const char* name, uint8_t* data, int64_t len,
-            const std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)>& fn) {
-  stream in = wrap(data, len);
+void report(stream& in) {
+  const int64_t len = in.call.bytes;
   std::vector<uint8_t> packed(static_cast<size_t>(2 * len + 65536));
   coder k;
   coder_init_encode(k, packed.data(), packed.size());
   table_stats st;
   const auto t0 = std::chrono::steady_clock::now();
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, run_options(&st));
+  run_model_call(in.call, k, compress_dir, run_options(&st));
   const double t = seconds_since(t0);
   std::printf(
       "%-10s %12lld bytes -> %11zu  %7.2f s  %10llu buckets  index %10llu  touched %8.1f MB"
       "  %5.1f B/bucket\n",
-      name, static_cast<long long>(len), coder_length(k), t,
+      in.call.name, static_cast<long long>(len), coder_length(k), t,
       static_cast<unsigned long long>(st.buckets),
       static_cast<unsigned long long>(st.index_entries),
       static_cast<double>(st.bytes_touched) / 1e6,
       st.buckets ? static_cast<double>(st.bytes_touched) / static_cast<double>(st.buckets) : 0.0);
-}
-
-// Every model call of the file's method, as the containers make them.
-int streams(const char* path, const std::vector<uint8_t>& file) {
-  const auto n = static_cast<int64_t>(file.size());
-  const std::string p = path;
-  if (p.size() >= 4 && p.compare(p.size() - 4, 4, ".txt") == 0) {
-    std::vector<uint8_t> a(file.size() + 2, ' ');
-    std::memcpy(a.data() + 1, file.data(), file.size());
-    text_state t;
-    text_forward(t, a.data(), n + 1);
-    report("words", t.codes, 4 * t.codesc, wordcode_model);
-    report("dictionary", t.list, t.listc, byte_model);
-    text_release_streams(t);
-    return 0;
-  }
-  std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
-  std::memcpy(in.data() + input_history, file.data(), file.size());
-  mixed_streams m;
-  mixed_parse(in.data() + input_history, n, m);
-  std::vector<uint8_t> mismatch(m.mismatch, m.mismatch + m.mismatchc + 8);
-  std::vector<uint8_t> period(m.period, m.period + m.periodc + 8);
-  auto record = [&](uint8_t* b, int32_t len, coder& k, int dir, const model_options& l) {
-    record_model(b, len, k, dir, mismatch.data(), period.data(), l);
-  };
-  report("period", m.period, m.periodc, byte_model);
-  report("mismatch", m.mismatch, m.mismatchc, byte_model);
-  report("record", m.record, m.recordc, record);
-  report("blocktype", m.blocktype, m.blocktypec, byte_model);
-  report("binary", m.binary, m.binaryc, block_model);
-  report("x86", m.x86, m.x86c, x86_model);
-  report("disp", m.disp, 4 * m.dispc, disp_model);
-  report("branch", m.branch, m.branchc, byte_model);
-  report("text", m.text, m.textc, block_model);
-  mixed_release(m);
-  return 0;
 }
 
 }  // namespace
@@ -167,41 +180,40 @@ int main(int argc, char** argv) {
   stat_init();
   std::vector<uint8_t> file(static_cast<size_t>(n));
   read_file(argv[2], file.data(), static_cast<uint64_t>(n));
-  if (name == "streams") return streams(argv[2], file);
-  stream in = prepare(name, file);
-
-  std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)> fn;
-  if (name == "byte") fn = byte_model;
-  if (name == "word") fn = wordcode_model;
-  if (name == "x86") fn = x86_model;
-  if (name == "block") fn = block_model;
-  if (name == "disp") fn = disp_model;
-  if (name == "record") {
-    fn = [&](uint8_t* b, int32_t len, coder& k, int dir, const model_options& l) {
-      record_model(b, len, k, dir, in.mismatch.data(), in.period.data(), l);
-    };
+  if (name == "streams") {
+    each_call(argv[2], file, report);
+    return 0;
   }
-  if (!fn) {
+  const std::pair<const char*, stream_model> kinds[] = {
+      {"byte", stream_model::byte}, {"word", stream_model::word},
+      {"x86", stream_model::x86},   {"block", stream_model::block},
+      {"disp", stream_model::disp}, {"record", stream_model::record}};
+  const auto* kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                  [&](const auto& k) { return name == k.first; });
+  if (kind == std::end(kinds)) {
     std::fputs(usage.c_str(), stderr);
     return 1;
   }
-  const int64_t len = in.len;
+  stream in = prepare(kind->second, argv[2], file);
+  const int64_t len = in.call.bytes;
   std::vector<uint8_t> packed(static_cast<size_t>(2 * len + 65536));
-  stream back = wrap(nullptr, len);
+  std::vector<uint8_t> back_buf(static_cast<size_t>(history + len + 64), 0);
+  model_call back = in.call;
+  back.buf = back_buf.data() + history;
 
   coder k;
   coder_init_encode(k, packed.data(), packed.size());
   auto t0 = std::chrono::steady_clock::now();
   table_stats st;
-  fn(in.data(), static_cast<int32_t>(len), k, compress_dir, run_options(&st));
+  run_model_call(in.call, k, compress_dir, run_options(&st));
   double tc = seconds_since(t0);
   size_t packed_len = coder_length(k);
 
   coder_init_decode(k, packed.data(), packed_len);
   t0 = std::chrono::steady_clock::now();
-  fn(back.data(), static_cast<int32_t>(len), k, decompress_dir, run_options(nullptr));
+  run_model_call(back, k, decompress_dir, run_options(nullptr));
   double td = seconds_since(t0);
-  bool same = std::memcmp(in.data(), back.data(), static_cast<size_t>(len)) == 0;
+  bool same = std::memcmp(in.data(), back.buf, static_cast<size_t>(len)) == 0;
   bool exact_end = coder_length(k) == packed_len && k.overrun == 0;
 
   rusage ru;

@@ -29,6 +29,8 @@
 // --keep-preset P keeps preset P's rows as the current header has them (rows
 // 0..2, or 4..6 for preset 3; row 3 stays row 1), for a preset whose fitted
 // rows did not code the held-out data smaller.
+#include "coding/predictor_rows.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -39,7 +41,7 @@
 #include <vector>
 
 #include "coding/byte_predictor.h"
-#include "coding/predictor_rows.h"
+#include "driver/model_calls.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "models/model_common.h"
@@ -56,23 +58,25 @@ namespace {
 
 constexpr int64_t history = 1024;
 using rows_t = float[7][256];
-using model_fn = void (*)(uint8_t*, int32_t, coder&, int, const model_options&);
 
 // One model call: the stream with zero history in front and a zero tail.
 struct call {
   std::string name;
-  model_fn model;
+  stream_model model;
   int preset;
   std::vector<uint8_t> buf;
   int64_t len;
   const uint8_t* data() const { return buf.data() + history; }
 };
 
-void add(std::vector<call>& calls, const std::string& name, model_fn model, int preset,
-         const uint8_t* p, int64_t n) {
-  if (n <= 0) return;
-  call c{name, model, preset, std::vector<uint8_t>(static_cast<size_t>(history + n + 64), 0), n};
-  std::memcpy(c.buf.data() + history, p, static_cast<size_t>(n));
+// Keeps the calls whose model uses the byte predictor (all but the word
+// code and record models), with the preset each uses.
+void add(std::vector<call>& calls, const std::string& base, const model_call& m) {
+  if (m.bytes <= 0 || m.model == stream_model::word || m.model == stream_model::record) return;
+  const int preset = m.model == stream_model::disp ? bp_preset_values : bp_preset_bytes;
+  call c{base + " " + m.name, m.model, preset,
+         std::vector<uint8_t>(static_cast<size_t>(history + m.bytes + 64), 0), m.bytes};
+  std::memcpy(c.buf.data() + history, m.buf, static_cast<size_t>(m.bytes));
   calls.push_back(std::move(c));
 }
 
@@ -93,7 +97,9 @@ void cut(const char* path, std::vector<call>& calls) {
       std::fprintf(stderr, "%s: the text method cannot code it: %s\n", path, why);
       std::exit(1);
     }
-    add(calls, base + " dictionary", byte_model, bp_preset_bytes, t.list, t.listc);
+    model_call c[text_call_count];
+    text_model_calls(t, c);
+    for (const model_call& m : c) add(calls, base, m);
     text_release_streams(t);
     return;
   }
@@ -101,14 +107,9 @@ void cut(const char* path, std::vector<call>& calls) {
   read_file(path, in.data() + input_history, static_cast<uint64_t>(n));
   mixed_streams m;
   mixed_parse(in.data() + input_history, n, m);
-  add(calls, base + " period", byte_model, bp_preset_bytes, m.period, m.periodc);
-  add(calls, base + " mismatch", byte_model, bp_preset_bytes, m.mismatch, m.mismatchc);
-  add(calls, base + " blocktype", byte_model, bp_preset_bytes, m.blocktype, m.blocktypec);
-  add(calls, base + " binary", block_model, bp_preset_bytes, m.binary, m.binaryc);
-  add(calls, base + " x86", x86_model, bp_preset_bytes, m.x86, m.x86c);
-  add(calls, base + " disp", disp_model, bp_preset_values, m.disp, 4 * m.dispc);
-  add(calls, base + " branch", byte_model, bp_preset_bytes, m.branch, m.branchc);
-  add(calls, base + " text", block_model, bp_preset_bytes, m.text, m.textc);
+  model_call c[mixed_stream_count];
+  mixed_model_calls(m, c);
+  for (const model_call& x : c) add(calls, base, x);
   mixed_release(m);
 }
 
@@ -119,7 +120,7 @@ int64_t coded_size(const call& c, const rows_t& rows) {
   coder_init_encode(k, packed.data(), packed.size());
   model_options o;
   o.rows = rows;
-  c.model(in.data() + history, static_cast<int32_t>(c.len), k, compress_dir, o);
+  run_model_call({c.name.c_str(), c.model, in.data() + history, c.len}, k, compress_dir, o);
   return static_cast<int64_t>(coder_length(k));
 }
 
@@ -131,8 +132,12 @@ int64_t total_size(const std::vector<const call*>& calls, const rows_t& rows) {
 
 // --- Rows from knots -------------------------------------------------------
 
-double logit(double p) { return std::log(p / (1 - p)); }
-double logistic(double x) { return 1 / (1 + std::exp(-x)); }
+double logit(double p) {
+  return std::log(p / (1 - p));
+}
+double logistic(double x) {
+  return 1 / (1 + std::exp(-x));
+}
 
 // The values the format fixes at the start of each row.
 const std::vector<float> fixed_start[7] = {
@@ -236,7 +241,9 @@ double rate(const tally& t, int k) {
 double knot_floor(int r) {
   return fixed_start[r].size() > 1 ? logit(fixed_start[r].back()) : logit(0.01);
 }
-double knot_ceiling(int r) { return logit(r == 0 ? row0_end : most); }
+double knot_ceiling(int r) {
+  return logit(r == 0 ? row0_end : most);
+}
 
 // Sets knot j of row r, within the bounds, and pushes the knots on either
 // side along so that the row stays non-decreasing.
@@ -387,10 +394,11 @@ int main(int argc, char** argv) {
     if (kr.keep[p]) {
       std::printf("// Preset %d: kept as it was (not fitted).\n", preset);
     } else {
-      std::printf("// Preset %d: %lld bytes of streams coded in %lld bytes, %lld with the\n"
-                  "// measured hit rates (%d evaluations).\n",
-                  preset, static_cast<long long>(bytes[p]), static_cast<long long>(res[p].end),
-                  static_cast<long long>(res[p].start), res[p].evaluations);
+      std::printf(
+          "// Preset %d: %lld bytes of streams coded in %lld bytes, %lld with the\n"
+          "// measured hit rates (%d evaluations).\n",
+          preset, static_cast<long long>(bytes[p]), static_cast<long long>(res[p].end),
+          static_cast<long long>(res[p].start), res[p].evaluations);
     }
   }
   std::printf("#pragma once\n\nnamespace vesk {\n\n");

@@ -17,6 +17,7 @@
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
+#include "driver/model_calls.h"
 #include "driver/trailer.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
@@ -30,87 +31,27 @@ namespace vesk {
 
 namespace {
 
-constexpr int64_t header_bytes = 44;
-constexpr int streams = 9;
+constexpr int header_fields = 11;  // the method, n, then a length per stream
+constexpr int64_t header_bytes = 4 * header_fields;
+constexpr int streams = mixed_stream_count;
 
-enum which {
-  s_period,
-  s_mismatch,
-  s_record,
-  s_blocktype,
-  s_binary,
-  s_x86,
-  s_disp,
-  s_branch,
-  s_text
-};
-
-struct stream_ref {
-  uint8_t* buf;
-  int64_t len;
-};
-
-// The streams' names on the progress line, in coding order.
-constexpr const char* stream_names[streams] = {
-    "period", "mismatch", "record", "blocktype", "binary", "x86", "disp", "branch", "text"};
-
-int64_t total_length(const stream_ref* r) {
+int64_t total_length(const model_call* c) {
   int64_t t = 0;
-  for (int w = 0; w < streams; w++) t += r[w].len;
+  for (int w = 0; w < streams; w++) t += c[w].bytes;
   return t;
-}
-
-// The nine streams in coding order.
-void coding_order(const mixed_streams& s, stream_ref* out) {
-  out[s_period] = {s.period, s.periodc};
-  out[s_mismatch] = {s.mismatch, s.mismatchc};
-  out[s_record] = {s.record, s.recordc};
-  out[s_blocktype] = {s.blocktype, s.blocktypec};
-  out[s_binary] = {s.binary, s.binaryc};
-  out[s_x86] = {s.x86, s.x86c};
-  out[s_disp] = {s.disp, 4 * s.dispc};
-  out[s_branch] = {s.branch, s.branchc};
-  out[s_text] = {s.text, s.textc};
-}
-
-void run_model(int which, const mixed_streams& s, const stream_ref& r, coder& k, int direction,
-               const model_options& o = {}) {
-  const auto len = static_cast<int32_t>(r.len);
-  switch (which) {
-    case s_record:
-      record_model(r.buf, len, k, direction, s.mismatch, s.period, o);
-      break;
-    case s_binary:
-    case s_text:
-      block_model(r.buf, len, k, direction, o);
-      break;
-    case s_x86:
-      x86_model(r.buf, len, k, direction, o);
-      break;
-    case s_disp:
-      disp_model(r.buf, len, k, direction, o);
-      break;
-    default:
-      byte_model(r.buf, len, k, direction, o);
-      break;
-  }
 }
 
 // The streams in the order the two threads take them: period and mismatch
 // first (the record model needs them when decoding; they are small), then
 // the rest from the most work to the least, so that the longest streams
 // start first and the threads finish close together.
-int task_order(const stream_ref* r, int* order) {
+int task_order(const model_call* c, int* order) {
   int count = 0;
-  order[count++] = s_period;
-  order[count++] = s_mismatch;
+  order[count++] = ms_period;
+  order[count++] = ms_mismatch;
   for (int w = 0; w < streams; w++)
-    if (w != s_period && w != s_mismatch) order[count++] = w;
-  // Work per byte: the x86 and block models have 12 contexts, the others 8.
-  auto work = [&](int w) {
-    const bool twelve = w == s_x86 || w == s_binary || w == s_text;
-    return r[w].len * (twelve ? 3 : 2);
-  };
+    if (w != ms_period && w != ms_mismatch) order[count++] = w;
+  auto work = [&](int w) { return c[w].bytes * mixed_stream_table[w].work; };
   for (int i = 3; i < count; i++)
     for (int j = i; j > 2 && work(order[j]) > work(order[j - 1]); j--)
       std::swap(order[j], order[j - 1]);
@@ -118,13 +59,71 @@ int task_order(const stream_ref* r, int* order) {
 }
 
 // A second thread pays when the streams beside the longest one are long.
-bool worth_parallel(const stream_ref* r) {
+bool worth_parallel(const model_call* c) {
   int64_t total = 0, longest = 0;
   for (int w = 0; w < streams; w++) {
-    total += r[w].len;
-    longest = std::max(longest, r[w].len);
+    total += c[w].bytes;
+    longest = std::max(longest, c[w].bytes);
   }
   return total - longest >= parallel_min_bytes;
+}
+
+// The header of an archive of m bytes and where its coded streams lie,
+// every length checked against the others and the limits before anything
+// is allocated or decoded.
+struct mixed_header {
+  int64_t n = 0;
+  int64_t len[streams] = {};  // elements per stream, as mixed_streams counts them
+  int64_t x86_bytes = 0;      // the x86 stream before the branch transform
+  int64_t coded_at[streams] = {}, coded_len[streams] = {};
+  int64_t end = 0;  // of the last coded stream
+};
+
+mixed_header read_header(const char* in, const uint8_t* packed, int64_t m) {
+  if (m < header_bytes + 4 * streams) refuse_damaged(in, "shorter than its header");
+  mixed_header h;
+  h.n = get_u32(packed + 4);
+  for (int w = 0; w < streams; w++)
+    h.len[w] = get_u32(packed + 4 * mixed_stream_table[w].header_field);
+  const int64_t* l = h.len;
+  if (h.n >= input_limit) refuse_damaged(in, "bad length");
+  if (l[ms_blocktype] != (h.n + block_size - 1) / block_size) refuse_damaged(in, "bad block count");
+  const int64_t blocks_bytes = l[ms_binary] + l[ms_record] + l[ms_text];
+  if (l[ms_binary] % block_size || l[ms_record] % block_size || l[ms_text] % block_size ||
+      blocks_bytes > block_size * l[ms_blocktype])
+    refuse_damaged(in, "bad stream lengths");
+  h.x86_bytes = block_size * l[ms_blocktype] - blocks_bytes;
+  if (l[ms_x86] > h.x86_bytes || l[ms_branch] > branch_capacity(h.x86_bytes) ||
+      l[ms_disp] > disp_capacity(h.x86_bytes))
+    refuse_damaged(in, "bad x86 stream lengths");
+  if (l[ms_period] != (l[ms_record] + period_chunk - 1) / period_chunk ||
+      l[ms_mismatch] != l[ms_record] / 8 + 1)
+    refuse_damaged(in, "bad record side streams");
+  int64_t at = header_bytes;
+  for (int w = 0; w < streams; w++) {
+    if (at + 4 > m) refuse_damaged(in, "truncated");
+    h.coded_len[w] = get_u32(packed + at);
+    h.coded_at[w] = at + 4;
+    if (h.coded_len[w] < 4 || h.coded_len[w] % 2 != 0 || h.coded_len[w] > m - h.coded_at[w])
+      refuse_damaged(in, "bad coded length");
+    at = h.coded_at[w] + h.coded_len[w];
+  }
+  h.end = at;
+  return h;
+}
+
+// Every model but the record model codes at least one bit per byte.
+void check_coded_bits(const char* in, const mixed_header& h) {
+  for (int w = 0; w < streams; w++)
+    if (w != ms_record && h.len[w] * mixed_stream_table[w].unit > most_coded_bits(h.coded_len[w]))
+      refuse_damaged(in, "stream lengths beyond their coded lengths");
+}
+
+// The record model reads back one period: it must be one it knows.
+bool periods_known(const uint8_t* period, int64_t count) {
+  for (int64_t i = 0; i < count; i++)
+    if (period[i] < 4 || period[i] > 68 || period[i] % 4 != 0) return false;
+  return true;
 }
 
 }  // namespace
@@ -140,23 +139,15 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   progress_phase("parsing", n);
   mixed_parse(input + input_history, n, s);
 
-  stream_ref r[streams];
-  coding_order(s, r);
+  model_call c[streams];
+  mixed_model_calls(s, c);
   int64_t cap = header_bytes + trailer_bytes;
-  for (const auto& x : r) cap += 4 + coded_capacity(x.len);
+  for (const model_call& x : c) cap += 4 + coded_capacity(x.bytes);
   uint8_t* packed = arena_alloc(cap);
-  const int64_t header[11] = {static_cast<int64_t>(set.strong ? method::mixed_strong : method::mixed),
-                              n,
-                              s.binaryc,
-                              s.recordc,
-                              s.blocktypec,
-                              s.x86c,
-                              s.textc,
-                              s.periodc,
-                              s.mismatchc,
-                              s.branchc,
-                              s.dispc};
-  for (int f = 0; f < 11; f++) put_u32(packed + 4 * f, static_cast<uint32_t>(header[f]));
+  put_u32(packed, static_cast<uint32_t>(set.strong ? method::mixed_strong : method::mixed));
+  put_u32(packed + 4, static_cast<uint32_t>(n));
+  for (int w = 0; w < streams; w++)
+    put_u32(packed + 4 * mixed_stream_table[w].header_field, static_cast<uint32_t>(s.len[w]));
   // Each stream is coded into its own region of the container, then the
   // regions are closed up behind their lengths in coding order.
   int64_t region[streams];
@@ -165,24 +156,24 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   int64_t at = header_bytes;
   for (int w = 0; w < streams; w++) {
     region[w] = at + 4;
-    at += 4 + coded_capacity(r[w].len);
+    at += 4 + coded_capacity(c[w].bytes);
   }
   int order[streams];
-  progress_coding(n, total_length(r));
+  progress_coding(n, total_length(c));
   run_tasks(
-      order, task_order(r, order),
+      order, task_order(c, order),
       [&](int w) {
-        progress_stream(stream_names[w], r[w].len);
+        progress_stream(c[w].name, c[w].bytes);
         coder k;
-        coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(r[w].len)));
+        coder_init_encode(k, packed + region[w], static_cast<size_t>(coded_capacity(c[w].bytes)));
         model_options options;
         options.strong = set.strong;
-        run_model(w, s, r[w], k, compress_dir, options);
+        run_model_call(c[w], k, compress_dir, options);
         overrun[w] = k.overrun;
         coded[w] = static_cast<int64_t>(coder_length(k));
         progress_stream_done();
       },
-      set.parallel_streams && worth_parallel(r));
+      set.parallel_streams && worth_parallel(c));
   at = header_bytes;
   for (int w = 0; w < streams; w++) {
     if (overrun[w]) fail("A coded stream exceeds its buffer\n");
@@ -203,53 +194,21 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
 
 void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_output& out,
                   const pack_settings& set) {
-  // The header: every length checked against the others and the limits
-  // before anything is allocated or decoded.
-  if (m < header_bytes + 4 * streams) refuse_damaged(in, "shorter than its header");
-  int64_t f[11];
-  for (int i = 0; i < 11; i++) f[i] = get_u32(packed + 4 * i);
-  const int64_t n = f[1], binaryc = f[2], recordc = f[3], blocktypec = f[4], x86c = f[5],
-                textc = f[6], periodc = f[7], mismatchc = f[8], branchc = f[9], dispc = f[10];
-  if (n >= input_limit) refuse_damaged(in, "bad length");
-  if (blocktypec != (n + block_size - 1) / block_size) refuse_damaged(in, "bad block count");
-  if (binaryc % block_size || recordc % block_size || textc % block_size ||
-      binaryc + recordc + textc > block_size * blocktypec)
-    refuse_damaged(in, "bad stream lengths");
-  const int64_t x86_bytes = block_size * blocktypec - binaryc - recordc - textc;
-  if (x86c > x86_bytes || branchc > branch_capacity(x86_bytes) || dispc > disp_capacity(x86_bytes))
-    refuse_damaged(in, "bad x86 stream lengths");
-  if (periodc != (recordc + period_chunk - 1) / period_chunk || mismatchc != recordc / 8 + 1)
-    refuse_damaged(in, "bad record side streams");
-  int64_t coded_at[streams], coded_len[streams];
-  int64_t at = header_bytes;
-  for (int w = 0; w < streams; w++) {
-    if (at + 4 > m) refuse_damaged(in, "truncated");
-    coded_len[w] = get_u32(packed + at);
-    coded_at[w] = at + 4;
-    if (coded_len[w] < 4 || coded_len[w] % 2 != 0 || coded_len[w] > m - coded_at[w])
-      refuse_damaged(in, "bad coded length");
-    at = coded_at[w] + coded_len[w];
-  }
-  const checksum sum = read_trailer(in, packed, at, m);
+  const mixed_header h = read_header(in, packed, m);
+  const checksum sum = read_trailer(in, packed, h.end, m);
   model_options options = decoding_options(sum);
   options.strong = get_u32(packed) == static_cast<uint32_t>(method::mixed_strong);
   // The strong methods came after the trailer: their archives always carry it.
   if (options.strong && (!sum.present || sum.first_rows))
     refuse_damaged(in, "bad checksum trailer");
-  // Every model but the record model codes at least one bit per byte.
-  const int64_t declared[streams] = {periodc, mismatchc, recordc, blocktypec, binaryc,
-                                     x86c,    4 * dispc, branchc, textc};
-  for (int w = 0; w < streams; w++)
-    if (w != s_record && declared[w] > most_coded_bits(coded_len[w]))
-      refuse_damaged(in, "stream lengths beyond their coded lengths");
+  check_coded_bits(in, h);
 
+  const int64_t blocks = h.len[ms_blocktype];
   mixed_streams s;
-  mixed_allocate(s, blocktypec, binaryc, recordc, x86_bytes, textc);
-  s.binaryc = binaryc, s.recordc = recordc, s.blocktypec = blocktypec, s.x86c = x86c;
-  s.textc = textc, s.periodc = periodc, s.mismatchc = mismatchc, s.branchc = branchc;
-  s.dispc = dispc;
-  stream_ref r[streams];
-  coding_order(s, r);
+  mixed_allocate(s, blocks, h.len[ms_binary], h.len[ms_record], h.x86_bytes, h.len[ms_text]);
+  std::copy(h.len, h.len + streams, s.len);
+  model_call c[streams];
+  mixed_model_calls(s, c);
   // The streams decode side by side; record waits for period and mismatch,
   // and reads periods only after they are checked. Damage is reported once
   // every stream has stopped, in coding order.
@@ -257,45 +216,43 @@ void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_o
   bool periods_good = true;
   task_done period_done, mismatch_done;
   int order[streams];
-  progress_coding(n, total_length(r));
+  progress_coding(h.n, total_length(c));
   run_tasks(
-      order, task_order(r, order),
+      order, task_order(c, order),
       [&](int w) {
-        if (w == s_record) {
+        if (w == ms_record) {
           period_done.wait();
           mismatch_done.wait();
           if (!periods_good) return;
         }
-        progress_stream(stream_names[w], r[w].len);
+        progress_stream(c[w].name, c[w].bytes);
         coder k;
-        coder_init_decode(k, packed + coded_at[w], static_cast<size_t>(coded_len[w]));
-        run_model(w, s, r[w], k, decompress_dir, options);
+        coder_init_decode(k, packed + h.coded_at[w], static_cast<size_t>(h.coded_len[w]));
+        run_model_call(c[w], k, decompress_dir, options);
         progress_stream_done();
-        good[w] = decoded_exactly(k, coded_len[w]);
-        if (w == s_period) {
-          // The record model reads back one period: it must be one it knows.
-          for (int64_t i = 0; i < periodc; i++)
-            if (s.period[i] < 4 || s.period[i] > 68 || s.period[i] % 4 != 0) periods_good = false;
+        good[w] = decoded_exactly(k, h.coded_len[w]);
+        if (w == ms_period) {
+          periods_good = periods_known(s.buf[ms_period], s.len[ms_period]);
           period_done.set();
         }
-        if (w == s_mismatch) mismatch_done.set();
+        if (w == ms_mismatch) mismatch_done.set();
       },
-      set.parallel_streams && worth_parallel(r));
+      set.parallel_streams && worth_parallel(c));
   for (int w = 0; w < streams; w++) {
-    if (w == s_record && !periods_good) refuse_damaged(in, "bad period");
+    if (w == ms_record && !periods_good) refuse_damaged(in, "bad period");
     if (!good[w]) refuse_damaged(in, "a coded stream does not match its length");
   }
 
-  uint8_t* output = arena_alloc(block_size * blocktypec + 1);
-  progress_phase("merging", n);
+  uint8_t* output = arena_alloc(block_size * blocks + 1);
+  progress_phase("merging", h.n);
   if (!mixed_inverse(output, s)) refuse_damaged(in, "the streams disagree");
   // The compressor's last block is padded with zeros.
-  for (int64_t i = n; i < block_size * blocktypec; i++)
+  for (int64_t i = h.n; i < block_size * blocks; i++)
     if (output[i] != 0) refuse_damaged(in, "bad length");
-  if (!checksum_matches(sum, output, n))
+  if (!checksum_matches(sum, output, h.n))
     refuse_damaged(in, "the restored file does not match its checksum");
-  progress_phase("writing", n);
-  out(output, n);
+  progress_phase("writing", h.n);
+  out(output, h.n);
   arena_free(output);
   mixed_release(s);
 }

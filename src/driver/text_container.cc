@@ -16,6 +16,7 @@
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
+#include "driver/model_calls.h"
 #include "driver/trailer.h"
 #include "models/model.h"
 #include "text/text.h"
@@ -33,8 +34,6 @@ constexpr int64_t header_bytes = 24;
 constexpr int64_t codes_history = 1024;
 constexpr int64_t list_history = 256;
 constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word model codes one more)
-constexpr const char* word_codes_name = "word codes";
-constexpr const char* dictionary_name = "dictionary";
 
 // Codes the input with the text method, or returns why the method cannot
 // represent it (having released everything and written nothing).
@@ -68,36 +67,33 @@ const char* text_encode(const pack_input& in, const pack_output& out, const pack
   // The two streams are coded side by side, the dictionary into a region
   // of its own that is then moved up behind the word stream.
   uint8_t* region2 = packed + 24 + cap1;
-  bool fits1 = false, fits2 = false;
-  int64_t k1 = 0, k2 = 0;
-  const int order[2] = {0, 1};
+  model_call c[text_call_count];
+  text_model_calls(t, c);
+  uint8_t* const region[text_call_count] = {packed + 20, region2};
+  const int64_t cap[text_call_count] = {cap1, cap2};
+  bool fits[text_call_count] = {};
+  int64_t coded[text_call_count] = {};
+  const int order[text_call_count] = {0, 1};
   progress_coding(s, l1 + l2);
   run_tasks(
-      order, 2,
+      order, text_call_count,
       [&](int w) {
         coder k;
-        if (w == 0) {
-          coder_init_encode(k, packed + 20, static_cast<size_t>(cap1));
-          progress_stream(word_codes_name, l1);
-          wordcode_model(t.codes, static_cast<int32_t>(l1), k, compress_dir, options);
-          fits1 = k.overrun == 0;
-          k1 = static_cast<int64_t>(coder_length(k));
-        } else {
-          coder_init_encode(k, region2, static_cast<size_t>(cap2));
-          progress_stream(dictionary_name, l2);
-          byte_model(t.list, static_cast<int32_t>(l2), k, compress_dir, options);
-          fits2 = k.overrun == 0;
-          k2 = static_cast<int64_t>(coder_length(k));
-        }
+        coder_init_encode(k, region[w], static_cast<size_t>(cap[w]));
+        progress_stream(c[w].name, c[w].bytes);
+        run_model_call(c[w], k, compress_dir, options);
+        fits[w] = k.overrun == 0;
+        coded[w] = static_cast<int64_t>(coder_length(k));
         progress_stream_done();
       },
       set.parallel_streams && std::min(l1, l2) >= parallel_min_bytes);
+  const int64_t k1 = coded[0], k2 = coded[1];
   put_u32(packed + 16, static_cast<uint32_t>(k1));
   put_u32(packed + 20 + k1, static_cast<uint32_t>(k2));
   std::memmove(packed + 24 + k1, region2, static_cast<size_t>(k2));
 
   const int64_t size = header_bytes + k1 + k2 + trailer_bytes;
-  const char* why = !fits1 || !fits2        ? "its coded streams exceed their buffers"
+  const char* why = !fits[0] || !fits[1]    ? "its coded streams exceed their buffers"
                     : size >= archive_limit ? "its archive would exceed 1.5GB"
                                             : nullptr;
   if (why == nullptr) {
@@ -159,29 +155,26 @@ void text_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_ou
 
   // Each coded stream must be consumed exactly: the decoder reads every
   // word the encoder wrote and not one more. The two decode side by side.
-  bool good1 = false, good2 = false;
-  const int order[2] = {0, 1};
+  model_call c[text_call_count];
+  text_model_calls(text_state{codes, l1 / 4, list, l2}, c);
+  const uint8_t* const coded_at[text_call_count] = {packed + 20, packed + 24 + k1};
+  const int64_t coded[text_call_count] = {k1, k2};
+  bool good[text_call_count] = {};
+  const int order[text_call_count] = {0, 1};
   progress_coding(n - 1, l1 + l2);
   run_tasks(
-      order, 2,
+      order, text_call_count,
       [&](int w) {
         coder k;
-        if (w == 0) {
-          coder_init_decode(k, packed + 20, static_cast<size_t>(k1));
-          progress_stream(word_codes_name, l1);
-          wordcode_model(codes, static_cast<int32_t>(l1), k, decompress_dir, options);
-          good1 = decoded_exactly(k, k1);
-        } else {
-          coder_init_decode(k, packed + 24 + k1, static_cast<size_t>(k2));
-          progress_stream(dictionary_name, l2);
-          byte_model(list, static_cast<int32_t>(l2), k, decompress_dir, options);
-          good2 = decoded_exactly(k, k2);
-        }
+        coder_init_decode(k, coded_at[w], static_cast<size_t>(coded[w]));
+        progress_stream(c[w].name, c[w].bytes);
+        run_model_call(c[w], k, decompress_dir, options);
+        good[w] = decoded_exactly(k, coded[w]);
         progress_stream_done();
       },
       set.parallel_streams && std::min(l1, l2) >= parallel_min_bytes);
-  if (!good1) refuse_damaged(in, "word stream");
-  if (!good2) refuse_damaged(in, "dictionary stream");
+  if (!good[0]) refuse_damaged(in, "word stream");
+  if (!good[1]) refuse_damaged(in, "dictionary stream");
 
   uint8_t* text = nullptr;
   const char* why = nullptr;

@@ -38,8 +38,10 @@ int32_t target_table_size(int64_t x86_bytes) {
 }  // namespace
 
 void branch_encode(mixed_streams& s) {
-  const int64_t len = s.x86c;
-  uint8_t* x = s.x86;
+  const int64_t len = s.len[ms_x86];
+  uint8_t* x = s.buf[ms_x86];
+  uint8_t* const codes = s.buf[ms_branch];
+  int64_t& codesc = s.len[ms_branch];
   big_vector<uint8_t> work(static_cast<size_t>(len));
   // Targets by branch index: the table compares 64-bit hashes only, so a
   // hit is checked against the target it names before it is used.
@@ -59,20 +61,20 @@ void branch_encode(mixed_streams& s) {
     uint8_t key[4];
     put_u32(key, t);
     if (d == 0) {
-      s.branch[s.branchc++] = 0;
+      codes[codesc++] = 0;
     } else {
       const int32_t v = hash_find(ht, key, 4);
       const int64_t dist = i - v;
       if (v >= 0 && targets[static_cast<size_t>(v)] == t && dist <= long_distance) {
         if (dist <= short_distance) {
-          s.branch[s.branchc++] = static_cast<uint8_t>(dist + 2);
+          codes[codesc++] = static_cast<uint8_t>(dist + 2);
         } else {
-          s.branch[s.branchc++] = static_cast<uint8_t>(((dist + 2) >> 8) | 0x80);
-          s.branch[s.branchc++] = static_cast<uint8_t>((dist + 2) & 0xFF);
+          codes[codesc++] = static_cast<uint8_t>(((dist + 2) >> 8) | 0x80);
+          codes[codesc++] = static_cast<uint8_t>((dist + 2) & 0xFF);
         }
       } else {
-        s.branch[s.branchc++] = 1;
-        uint8_t* e = s.disp + 4 * s.dispc++;
+        codes[codesc++] = 1;
+        uint8_t* e = s.buf[ms_disp] + 4 * s.len[ms_disp]++;
         e[0] = static_cast<uint8_t>(d >> 24);
         e[1] = static_cast<uint8_t>(d >> 16);
         e[2] = static_cast<uint8_t>(d >> 8);
@@ -90,40 +92,42 @@ void branch_encode(mixed_streams& s) {
   hash_free(ht);
   if (o > 0) std::memcpy(x, work.data(), static_cast<size_t>(o));
   std::memset(x + o, 0, static_cast<size_t>(len - o));
-  s.x86c = o;
+  s.len[ms_x86] = o;
 }
 
 bool branch_decode(const mixed_streams& s, uint8_t* out, int64_t x86_bytes) {
   // The rebuilt stream is x86_bytes long, plus up to 4 bytes when the last
   // branch's displacement reaches past the end.
   const int64_t limit = x86_bytes + 4;
+  const uint8_t* const codes = s.buf[ms_branch];
+  const int64_t codesc = s.len[ms_branch], dispc = s.len[ms_disp];
   big_vector<uint32_t> history;
   int64_t j = 0, r = 0, q = 0;
-  for (int64_t k = 0; k < s.x86c; k++) {
-    const uint8_t c = s.x86[k];
+  for (int64_t k = 0; k < s.len[ms_x86]; k++) {
+    const uint8_t c = s.buf[ms_x86][k];
     if (j >= limit) return false;
     out[j] = c;
     if (!is_branch(c, out[j - 1])) {
       j++;
       continue;
     }
-    if (j + 5 > limit || r >= s.branchc) return false;
+    if (j + 5 > limit || r >= codesc) return false;
     const int64_t i = static_cast<int64_t>(history.size());
-    const uint8_t b = s.branch[r];
+    const uint8_t b = codes[r];
     uint32_t d;
     if (b == 0) {
       d = 0;
       r++;
     } else if (b == 1) {
-      if (q >= s.dispc) return false;
-      const uint8_t* e = s.disp + 4 * q++;
+      if (q >= dispc) return false;
+      const uint8_t* e = s.buf[ms_disp] + 4 * q++;
       d = uint32_t{e[0]} << 24 | uint32_t{e[1]} << 16 | uint32_t{e[2]} << 8 | e[3];
       r++;
     } else {
       int64_t code = b;
       if (b >= 128) {
-        if (r + 1 >= s.branchc) return false;
-        code = (b - 128) * 256 + s.branch[r + 1];
+        if (r + 1 >= codesc) return false;
+        code = (b - 128) * 256 + codes[r + 1];
         r += 2;
       } else {
         r++;
@@ -137,7 +141,7 @@ bool branch_decode(const mixed_streams& s, uint8_t* out, int64_t x86_bytes) {
     j += 5;
   }
   // Every code and literal must have been used, and the stream rebuilt whole.
-  return r == s.branchc && q == s.dispc && j >= x86_bytes && j <= limit;
+  return r == codesc && q == dispc && j >= x86_bytes && j <= limit;
 }
 
 }  // namespace vesk

@@ -7,12 +7,13 @@ namespace vesk {
 
 bool mixed_inverse(uint8_t* out, const mixed_streams& s) {
   int64_t count[4] = {0, 0, 0, 0};
-  for (int64_t b = 0; b < s.blocktypec; b++) {
-    if (s.blocktype[b] > block_text) return false;
-    count[s.blocktype[b]]++;
+  for (int64_t b = 0; b < s.len[ms_blocktype]; b++) {
+    if (s.buf[ms_blocktype][b] > block_text) return false;
+    count[s.buf[ms_blocktype][b]]++;
   }
-  if (s.binaryc != block_size * count[block_binary] ||
-      s.recordc != block_size * count[block_record] || s.textc != block_size * count[block_text])
+  if (s.len[ms_binary] != block_size * count[block_binary] ||
+      s.len[ms_record] != block_size * count[block_record] ||
+      s.len[ms_text] != block_size * count[block_text])
     return false;
   const int64_t x86_bytes = block_size * count[block_x86];
   uint8_t* rebuilt_block = arena_alloc(stream_history + x86_bytes + 4 + 64);
@@ -20,10 +21,10 @@ bool mixed_inverse(uint8_t* out, const mixed_streams& s) {
   uint8_t* rebuilt = rebuilt_block + stream_history;
   const bool ok = branch_decode(s, rebuilt, x86_bytes);
   if (ok) {
-    const uint8_t* src[4] = {s.binary, s.record, rebuilt, s.text};
+    const uint8_t* src[4] = {s.buf[ms_binary], s.buf[ms_record], rebuilt, s.buf[ms_text]};
     int64_t at[4] = {0, 0, 0, 0};
-    for (int64_t b = 0; b < s.blocktypec; b++) {
-      const uint8_t t = s.blocktype[b];
+    for (int64_t b = 0; b < s.len[ms_blocktype]; b++) {
+      const uint8_t t = s.buf[ms_blocktype][b];
       std::memcpy(out + block_size * b, src[t] + at[t], block_size);
       at[t] += block_size;
     }

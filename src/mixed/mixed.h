@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "models/model.h"
+
 namespace vesk {
 
 constexpr int64_t block_size = 100;
@@ -18,29 +20,64 @@ constexpr int64_t period_chunk = 64;
 
 enum block_type : uint8_t { block_binary = 0, block_record = 1, block_x86 = 2, block_text = 3 };
 
-// Every pointer is the first byte of its stream; the stream's history lies
-// in front of it in the same arena block. The descriptor owns the nine
-// buffers (mixed_release frees them).
-struct mixed_streams {
-  uint8_t* binary = nullptr;
-  uint8_t* record = nullptr;
-  uint8_t* x86 = nullptr;
-  uint8_t* text = nullptr;
-  uint8_t* period = nullptr;
-  uint8_t* mismatch = nullptr;
-  uint8_t* branch = nullptr;
-  uint8_t* disp = nullptr;  // 32-bit entries, most significant byte first
-  int64_t branchc = 0;
-  int64_t dispc = 0;  // entries
-  int64_t periodc = 0;
-  int64_t mismatchc = 0;
-  int64_t binaryc = 0;
-  int64_t recordc = 0;
-  int64_t x86c = 0;  // after the branch transform
-  int64_t textc = 0;
-  uint8_t* blocktype = nullptr;
-  int64_t blocktypec = 0;
+// The nine streams, in the order the mixed container codes them: period
+// and mismatch come before record, whose model reads them as context.
+enum mixed_stream : int {
+  ms_period,
+  ms_mismatch,
+  ms_record,
+  ms_blocktype,
+  ms_binary,
+  ms_x86,
+  ms_disp,
+  ms_branch,
+  ms_text,
 };
+constexpr int mixed_stream_count = 9;
+
+// The stream of each block type.
+constexpr mixed_stream block_stream[4] = {ms_binary, ms_record, ms_x86, ms_text};
+
+// What the container, the memory estimate and the tools know of each
+// stream: its name (progress line, tools), its model, its work per element
+// relative to the others (the x86 and block models have 12 contexts, the
+// others 8), the bytes of an element (disp: 32-bit entries), the zero
+// history in front of its buffer, and the header field that holds its
+// length.
+struct mixed_stream_info {
+  const char* name;
+  stream_model model;
+  int work;
+  int unit;
+  int64_t history;
+  int header_field;
+};
+
+constexpr mixed_stream_info mixed_stream_table[mixed_stream_count] = {
+    {"period", stream_model::byte, 2, 1, stream_history, 7},
+    {"mismatch", stream_model::byte, 2, 1, stream_history, 8},
+    {"record", stream_model::record, 2, 1, stream_history, 3},
+    {"blocktype", stream_model::byte, 2, 1, stream_history, 4},
+    {"binary", stream_model::block, 3, 1, stream_history, 2},
+    {"x86", stream_model::x86, 3, 1, stream_history, 5},
+    {"disp", stream_model::disp, 2, 4, disp_history, 10},
+    {"branch", stream_model::byte, 2, 1, stream_history, 9},
+    {"text", stream_model::block, 3, 1, stream_history, 6},
+};
+
+// Every buffer pointer is the first byte of its stream; the stream's
+// history lies in front of it in the same arena block. len counts elements
+// (x86: after the branch transform). The descriptor owns the nine buffers
+// (mixed_release frees them).
+struct mixed_streams {
+  uint8_t* buf[mixed_stream_count] = {};
+  int64_t len[mixed_stream_count] = {};
+};
+
+// A stream's length in bytes.
+inline int64_t stream_bytes(const mixed_streams& s, int w) {
+  return s.len[w] * mixed_stream_table[w].unit;
+}
 
 // Splits input[0 .. n-1] (with input_history zero bytes in front and zero
 // bytes after it up to the end of its last block plus one) into streams.

@@ -43,11 +43,11 @@ uint8_t classify(const uint8_t* b) {
   return block_binary;
 }
 
-uint8_t* alloc_stream(int64_t bytes, int64_t history, uint8_t** start) {
-  uint8_t* block = arena_alloc_zeroed(bytes);
-  *start = block + history;
-  return block;
-}
+// The order the buffers are taken from the arena (and given back, last
+// first).
+constexpr mixed_stream allocation_order[mixed_stream_count] = {ms_blocktype, ms_binary, ms_record,
+                                                               ms_x86,       ms_text,   ms_period,
+                                                               ms_mismatch,  ms_branch, ms_disp};
 
 }  // namespace
 
@@ -68,21 +68,27 @@ int64_t disp_capacity(int64_t x86_bytes) {
 
 void mixed_allocate(mixed_streams& s, int64_t blocks, int64_t binaryc, int64_t recordc,
                     int64_t x86_bytes, int64_t textc) {
-  alloc_stream(stream_history + blocks + 64, stream_history, &s.blocktype);
-  alloc_stream(block_stream_bytes(binaryc), stream_history, &s.binary);
-  alloc_stream(block_stream_bytes(recordc), stream_history, &s.record);
-  alloc_stream(block_stream_bytes(x86_bytes), stream_history, &s.x86);
-  alloc_stream(block_stream_bytes(textc), stream_history, &s.text);
-  alloc_stream(stream_history + recordc / period_chunk + 64, stream_history, &s.period);
-  alloc_stream(stream_history + recordc / 8 + 64, stream_history, &s.mismatch);
-  alloc_stream(stream_history + branch_capacity(x86_bytes) + 64, stream_history, &s.branch);
-  alloc_stream(disp_history + 4 * disp_capacity(x86_bytes) + 64, disp_history, &s.disp);
+  int64_t bytes[mixed_stream_count];  // beside the history
+  bytes[ms_blocktype] = blocks + 64;
+  bytes[ms_binary] = block_stream_bytes(binaryc) - stream_history;
+  bytes[ms_record] = block_stream_bytes(recordc) - stream_history;
+  bytes[ms_x86] = block_stream_bytes(x86_bytes) - stream_history;
+  bytes[ms_text] = block_stream_bytes(textc) - stream_history;
+  bytes[ms_period] = recordc / period_chunk + 64;
+  bytes[ms_mismatch] = recordc / 8 + 64;
+  bytes[ms_branch] = branch_capacity(x86_bytes) + 64;
+  bytes[ms_disp] = 4 * disp_capacity(x86_bytes) + 64;
+  for (const mixed_stream w : allocation_order) {
+    const int64_t history = mixed_stream_table[w].history;
+    s.buf[w] = arena_alloc_zeroed(history + bytes[w]) + history;
+  }
 }
 
 void mixed_release(mixed_streams& s) {
-  arena_release(s.blocktype - stream_history, s.binary - stream_history, s.record - stream_history,
-                s.x86 - stream_history, s.text - stream_history, s.period - stream_history,
-                s.mismatch - stream_history, s.branch - stream_history, s.disp - disp_history);
+  for (int i = mixed_stream_count - 1; i >= 0; i--) {
+    const mixed_stream w = allocation_order[i];
+    arena_free(s.buf[w] - mixed_stream_table[w].history);
+  }
   s = mixed_streams{};
 }
 
@@ -102,21 +108,20 @@ void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s) {
   for (uint8_t t : types) count[t]++;
   mixed_allocate(s, blocks, block_size * count[0], block_size * count[1], block_size * count[2],
                  block_size * count[3]);
-  uint8_t* dest[4] = {s.binary, s.record, s.x86, s.text};
-  int64_t* len[4] = {&s.binaryc, &s.recordc, &s.x86c, &s.textc};
   for (int64_t b = 0; b < blocks; b++) {
     const uint8_t t = types[static_cast<size_t>(b)];
-    s.blocktype[b] = t;
-    std::memcpy(dest[t] + *len[t], input + block_size * b, block_size);
-    *len[t] += block_size;
+    s.buf[ms_blocktype][b] = t;
+    const mixed_stream w = block_stream[t];
+    std::memcpy(s.buf[w] + s.len[w], input + block_size * b, block_size);
+    s.len[w] += block_size;
   }
-  s.blocktypec = blocks;
+  s.len[ms_blocktype] = blocks;
 
   // The period of each 64-byte chunk of records: the smallest distance of
   // 4, 8, .. 68 at which most bytes repeat. Then one bit per record byte:
   // does it differ from the byte one period back?
-  const uint8_t* rec = s.record;
-  for (int64_t k = 0; period_chunk * k < s.recordc; k++) {
+  const uint8_t* rec = s.buf[ms_record];
+  for (int64_t k = 0; period_chunk * k < s.len[ms_record]; k++) {
     int best = 4, most = -1;
     for (int d = 4; d <= 68; d += 4) {
       int c = 0;
@@ -126,13 +131,13 @@ void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s) {
         best = d;
       }
     }
-    s.period[s.periodc++] = static_cast<uint8_t>(best);
+    s.buf[ms_period][s.len[ms_period]++] = static_cast<uint8_t>(best);
   }
-  for (int64_t i = 0; i < s.recordc; i++) {
-    const int p = s.period[i / period_chunk];
-    if (rec[i] != rec[i - p]) s.mismatch[i >> 3] |= static_cast<uint8_t>(1 << (i & 7));
+  for (int64_t i = 0; i < s.len[ms_record]; i++) {
+    const int p = s.buf[ms_period][i / period_chunk];
+    if (rec[i] != rec[i - p]) s.buf[ms_mismatch][i >> 3] |= static_cast<uint8_t>(1 << (i & 7));
   }
-  s.mismatchc = s.recordc / 8 + 1;
+  s.len[ms_mismatch] = s.len[ms_record] / 8 + 1;
   branch_encode(s);
 }
 

@@ -29,6 +29,9 @@ struct model_options {
   bool strong = false;
 };
 
+// The models by kind, as the containers' stream tables name them.
+enum class stream_model : uint8_t { byte, word, block, x86, disp, record };
+
 // General byte model: any byte stream (text dictionary; mixed period,
 // mismatch, blocktype and branch streams).
 void byte_model(uint8_t* buf, int32_t length, coder& k, int direction,

@@ -27,9 +27,11 @@ struct parsed {
   parsed(const parsed&) = delete;
   parsed& operator=(const parsed&) = delete;
 
-  std::vector<uint8_t> types() const { return {s.blocktype, s.blocktype + s.blocktypec}; }
+  std::vector<uint8_t> types() const {
+    return {s.buf[ms_blocktype], s.buf[ms_blocktype] + s.len[ms_blocktype]};
+  }
   bytes restored() const {
-    bytes out(static_cast<size_t>(block_size * s.blocktypec) + 1);
+    bytes out(static_cast<size_t>(block_size * s.len[ms_blocktype]) + 1);
     EXPECT_TRUE(mixed_inverse(out.data(), s));
     out.resize(data.size());
     return out;
@@ -64,11 +66,11 @@ bytes join(std::initializer_list<bytes> parts) {
 
 TEST(MixedParse, EmptyAndOneByte) {
   parsed e({});
-  EXPECT_EQ(e.s.blocktypec, 0);
-  EXPECT_EQ(e.s.binaryc + e.s.recordc + e.s.x86c + e.s.textc, 0);
-  EXPECT_EQ(e.s.periodc, 0);
-  EXPECT_EQ(e.s.mismatchc, 1);
-  EXPECT_EQ(e.s.branchc + e.s.dispc, 0);
+  EXPECT_EQ(e.s.len[ms_blocktype], 0);
+  EXPECT_EQ(e.s.len[ms_binary] + e.s.len[ms_record] + e.s.len[ms_x86] + e.s.len[ms_text], 0);
+  EXPECT_EQ(e.s.len[ms_period], 0);
+  EXPECT_EQ(e.s.len[ms_mismatch], 1);
+  EXPECT_EQ(e.s.len[ms_branch] + e.s.len[ms_disp], 0);
   parsed one({0x41});
   EXPECT_EQ(one.types(), (std::vector<uint8_t>{block_record}));  // 99 zeros repeat at 16
   EXPECT_EQ(one.restored(), bytes{0x41});
@@ -120,22 +122,23 @@ TEST(MixedParse, RecordThreshold) {
 TEST(MixedParse, PeriodsAndMismatches) {
   // recordc 100 -> periodc 2, mismatchc 13; 200 -> 4 and 26.
   parsed a(block_of(5));
-  EXPECT_EQ(a.s.recordc, 100);
-  EXPECT_EQ(a.s.periodc, 2);
-  EXPECT_EQ(a.s.mismatchc, 13);
+  EXPECT_EQ(a.s.len[ms_record], 100);
+  EXPECT_EQ(a.s.len[ms_period], 2);
+  EXPECT_EQ(a.s.len[ms_mismatch], 13);
   // Every distance counts the same (all equal bytes): period 4.
-  EXPECT_EQ(a.s.period[1], 4);
+  EXPECT_EQ(a.s.buf[ms_period][1], 4);
   parsed b(join({block_of(5), block_of(6)}));
-  EXPECT_EQ(b.s.recordc, 200);
-  EXPECT_EQ(b.s.periodc, 4);
-  EXPECT_EQ(b.s.mismatchc, 26);
+  EXPECT_EQ(b.s.len[ms_record], 200);
+  EXPECT_EQ(b.s.len[ms_period], 4);
+  EXPECT_EQ(b.s.len[ms_mismatch], 26);
   // Records of 12 bytes: period 12 and no mismatches after the first.
   bytes rec;
   for (int i = 0; i < 300; i++) rec.push_back(static_cast<uint8_t>(i % 12 * 17 + 1));
   parsed c(rec);
-  ASSERT_EQ(c.s.recordc, 300);
-  EXPECT_EQ(c.s.period[2], 12);
-  for (int64_t i = 64; i < 300; i++) EXPECT_EQ((c.s.mismatch[i >> 3] >> (i & 7)) & 1, 0) << i;
+  ASSERT_EQ(c.s.len[ms_record], 300);
+  EXPECT_EQ(c.s.buf[ms_period][2], 12);
+  for (int64_t i = 64; i < 300; i++)
+    EXPECT_EQ((c.s.buf[ms_mismatch][i >> 3] >> (i & 7)) & 1, 0) << i;
 }
 
 // The x86 stream of one x86 block holding `code` at its start (two 48 89
@@ -151,19 +154,19 @@ struct x86_case {
 TEST(BranchTransform, Examples) {
   {  // no branch: unchanged
     parsed p(x86_case({}).block);
-    EXPECT_EQ(p.s.branchc, 0);
-    EXPECT_EQ(p.s.x86c, 100);
+    EXPECT_EQ(p.s.len[ms_branch], 0);
+    EXPECT_EQ(p.s.len[ms_x86], 100);
   }
   {  // E8 with a zero displacement: code 0, only E8 stays
     parsed p(x86_case({0xE8, 0, 0, 0, 0}).block);
-    ASSERT_EQ(p.s.branchc, 1);
-    EXPECT_EQ(p.s.branch[0], 0);
-    EXPECT_EQ(p.s.x86c, 96);
+    ASSERT_EQ(p.s.len[ms_branch], 1);
+    EXPECT_EQ(p.s.buf[ms_branch][0], 0);
+    EXPECT_EQ(p.s.len[ms_x86], 96);
     EXPECT_EQ(p.restored(), p.data);
   }
   {  // a branch 8x at position 0 is not one (the byte before it counts as 0)
     parsed p(x86_case({0x84, 1, 2, 3, 4}).block);
-    EXPECT_EQ(p.s.branchc, 0);
+    EXPECT_EQ(p.s.len[ms_branch], 0);
   }
 }
 
@@ -187,14 +190,14 @@ TEST(BranchTransform, BackReferences) {
                    data[b * 100 + 96] = 0x89;
   parsed p(data);
   ASSERT_EQ(p.types(), (std::vector<uint8_t>{2, 2}));
-  ASSERT_EQ(p.s.branchc, 11);
-  EXPECT_EQ(p.s.branch[0], 1);
-  EXPECT_EQ(p.s.branch[10], 12);
-  EXPECT_EQ(p.s.dispc, 10);
+  ASSERT_EQ(p.s.len[ms_branch], 11);
+  EXPECT_EQ(p.s.buf[ms_branch][0], 1);
+  EXPECT_EQ(p.s.buf[ms_branch][10], 12);
+  EXPECT_EQ(p.s.len[ms_disp], 10);
   // Literals are big-endian.
   const uint32_t d0 = 777777 - 1;
-  EXPECT_EQ(p.s.disp[0], static_cast<uint8_t>(d0 >> 24));
-  EXPECT_EQ(p.s.disp[3], static_cast<uint8_t>(d0));
+  EXPECT_EQ(p.s.buf[ms_disp][0], static_cast<uint8_t>(d0 >> 24));
+  EXPECT_EQ(p.s.buf[ms_disp][3], static_cast<uint8_t>(d0));
   EXPECT_EQ(p.restored(), data);
 }
 
@@ -218,17 +221,17 @@ TEST(BranchTransform, LongAndTooLongDistances) {
     // Run the branch transform directly over one x86 stream.
     mixed_streams s;
     mixed_allocate(s, 0, 0, 0, static_cast<int64_t>(data.size()), 0);
-    std::copy(data.begin(), data.end(), s.x86);
-    s.x86c = static_cast<int64_t>(data.size());
+    std::copy(data.begin(), data.end(), s.buf[ms_x86]);
+    s.len[ms_x86] = static_cast<int64_t>(data.size());
     branch_encode(s);
     // Find the code of branch `distance`: codes before it are all literals (1).
     int64_t r = distance;  // one byte per earlier code
     if (distance <= 29997) {
       const int code = distance + 2;
-      EXPECT_EQ(s.branch[r], ((code >> 8) | 0x80)) << distance;
-      EXPECT_EQ(s.branch[r + 1], code & 0xFF) << distance;
+      EXPECT_EQ(s.buf[ms_branch][r], ((code >> 8) | 0x80)) << distance;
+      EXPECT_EQ(s.buf[ms_branch][r + 1], code & 0xFF) << distance;
     } else {
-      EXPECT_EQ(s.branch[r], 1) << distance;  // too far: a literal again
+      EXPECT_EQ(s.buf[ms_branch][r], 1) << distance;  // too far: a literal again
     }
     std::vector<uint8_t> out(stream_history + data.size() + 8, 0);
     ASSERT_TRUE(branch_decode(s, out.data() + stream_history, static_cast<int64_t>(data.size())));
@@ -239,11 +242,11 @@ TEST(BranchTransform, LongAndTooLongDistances) {
   bytes data = branch_chain(201, 200);
   mixed_streams s;
   mixed_allocate(s, 0, 0, 0, static_cast<int64_t>(data.size()), 0);
-  std::copy(data.begin(), data.end(), s.x86);
-  s.x86c = static_cast<int64_t>(data.size());
+  std::copy(data.begin(), data.end(), s.buf[ms_x86]);
+  s.len[ms_x86] = static_cast<int64_t>(data.size());
   branch_encode(s);
-  EXPECT_EQ(s.branch[200], 0x80);
-  EXPECT_EQ(s.branch[201], 0xCA);
+  EXPECT_EQ(s.buf[ms_branch][200], 0x80);
+  EXPECT_EQ(s.buf[ms_branch][201], 0xCA);
   mixed_release(s);
 }
 
@@ -253,7 +256,7 @@ TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
   x86_case c(code);
   c.block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
   parsed p(c.block);
-  EXPECT_EQ(p.s.branchc, 3);
+  EXPECT_EQ(p.s.len[ms_branch], 3);
   EXPECT_EQ(p.restored(), c.block);
 }
 
@@ -279,8 +282,8 @@ TEST(BranchTransform, CraftedTargetCollisionsAreAccepted) {
   data.resize((data.size() + 99) / 100 * 100, 0x90);
   parsed p(data);
   for (uint8_t t : p.types()) ASSERT_EQ(t, block_x86);
-  EXPECT_EQ(p.s.branchc, 450);
-  EXPECT_EQ(p.s.dispc, 450);
+  EXPECT_EQ(p.s.len[ms_branch], 450);
+  EXPECT_EQ(p.s.len[ms_disp], 450);
   EXPECT_EQ(p.restored(), data);
 }
 
@@ -307,31 +310,31 @@ TEST(MixedInverse, RejectsInconsistentStreams) {
   bytes data = join({text_block(1), block_of(3), x86_case({0xE8, 1, 2, 3, 4}).block});
   {
     parsed p(data);
-    p.s.blocktype[0] = 7;  // not a block type
+    p.s.buf[ms_blocktype][0] = 7;  // not a block type
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }
   {
     parsed p(data);
-    p.s.textc = 0;  // lengths disagree with the block counts
+    p.s.len[ms_text] = 0;  // lengths disagree with the block counts
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }
   {
     parsed p(data);
-    p.s.branch[0] = 2;  // names a branch not yet seen
+    p.s.buf[ms_branch][0] = 2;  // names a branch not yet seen
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }
   {
     parsed p(data);
-    p.s.dispc = 0;  // the literal runs out
+    p.s.len[ms_disp] = 0;  // the literal runs out
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }
   {
     parsed p(data);
-    p.s.branchc = 0;  // no code for the branch
+    p.s.len[ms_branch] = 0;  // no code for the branch
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }

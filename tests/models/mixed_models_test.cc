@@ -100,9 +100,9 @@ struct record_case {
     std::copy(input.begin(), input.end(), buf.begin() + input_history);
     mixed_streams s;
     mixed_parse(buf.data() + input_history, static_cast<int64_t>(input.size()), s);
-    data.assign(s.record, s.record + s.recordc);
-    mismatch.assign(s.mismatch, s.mismatch + s.mismatchc + 8);
-    period.assign(s.period, s.period + s.periodc + 8);
+    data.assign(s.buf[ms_record], s.buf[ms_record] + s.len[ms_record]);
+    mismatch.assign(s.buf[ms_mismatch], s.buf[ms_mismatch] + s.len[ms_mismatch] + 8);
+    period.assign(s.buf[ms_period], s.buf[ms_period] + s.len[ms_period] + 8);
     mixed_release(s);
   }
   model_call model() {
