@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/frames.h"
 #include "driver/limits.h"
@@ -71,11 +70,16 @@ constexpr const char* version_text =
 // any other word. The strong methods' words are not read yet.
 const char* method_word_name(uint32_t word) {
   switch (static_cast<method>(word)) {
-    case method::stored: return "default";
-    case method::text: return "text";
-    case method::mixed: return "mixed";
-    case method::framed: return "frames";
-    default: return nullptr;
+    case method::stored:
+      return "default";
+    case method::text:
+      return "text";
+    case method::mixed:
+      return "mixed";
+    case method::framed:
+      return "frames";
+    default:
+      return nullptr;
   }
 }
 
@@ -96,9 +100,8 @@ int frame_threads(const run_options& o) {
 }
 
 pack_input file_input(const char* path, int64_t size) {
-  return {path, size, [path, size](uint8_t* dst) {
-            read_file(path, dst, static_cast<uint64_t>(size));
-          }};
+  return {path, size,
+          [path, size](uint8_t* dst) { read_file(path, dst, static_cast<uint64_t>(size)); }};
 }
 
 void compress_single(const run_context& c, const char* in, int64_t size, const char* out) {
@@ -131,7 +134,7 @@ void compress(const run_context& c, const char* in, const char* out) {
   if (!from_stdin && size < 0) fail("%s not found", in);
   // Frames when asked for (-T), for a pipe, and for what a single archive
   // cannot hold; otherwise the single archive of the file's method.
-  if (!from_stdin && !c.o.threads && size < input_limit) {
+  if (!from_stdin && !c.o.threads && input_fits(size)) {
     compress_single(c, in, size, out);
     return;
   }
@@ -142,8 +145,8 @@ void compress(const run_context& c, const char* in, const char* out) {
   s.name = from_stdin ? nullptr : in;
   const method all = s.forced ? *s.forced : s.name ? method_for_name(s.name) : method::framed;
   c.say(all == method::framed ? std::string("Compressing in frames")
-                              : std::string("Compressing ") + method_word_name(static_cast<uint32_t>(all)) +
-                                    " in frames");
+                              : std::string("Compressing ") +
+                                    method_word_name(static_cast<uint32_t>(all)) + " in frames");
   const int fd = input_open(in);
   output_file o = output_open(out);
   framed_compress(fd, from_stdin ? "standard input" : in, size, o, s);
@@ -180,8 +183,8 @@ void decompress(const run_context& c, const char* in, const char* out) {
   if (packed == nullptr) fail("Not enough memory for %s\n", name);
   std::memcpy(packed, word, 4);
   progress_phase("reading", cap);
-  const int64_t m = 4 + static_cast<int64_t>(input_read(fd, name, packed + 4,
-                                                         static_cast<uint64_t>(cap - 4)));
+  const int64_t m =
+      4 + static_cast<int64_t>(input_read(fd, name, packed + 4, static_cast<uint64_t>(cap - 4)));
   if (size >= 0 && m != size) fail("Cannot read %s: it changed while it was read\n", in);
   if (size < 0 && m == cap) {
     uint8_t more;
@@ -196,9 +199,15 @@ void decompress(const run_context& c, const char* in, const char* out) {
   pack_settings set;
   set.parallel_streams = !c.o.threads || *c.o.threads != 1;
   switch (static_cast<method>(w)) {
-    case method::text: text_unpack(name, packed, m, output, set); break;
-    case method::mixed: mixed_unpack(name, packed, m, output, set); break;
-    default: stored_unpack(name, packed, m, output); break;
+    case method::text:
+      text_unpack(name, packed, m, output, set);
+      break;
+    case method::mixed:
+      mixed_unpack(name, packed, m, output, set);
+      break;
+    default:
+      stored_unpack(name, packed, m, output);
+      break;
   }
   big_free(packed);
 }
@@ -258,8 +267,8 @@ int run(int argc, const char* const* argv) {
   const char* out = o.mode != run_mode::test && files_given ? o.files[1].c_str() : "-";
   // Messages never mix with data: when standard output carries it, they
   // go to standard error.
-  const bool data_on_stdout = o.mode != run_mode::test &&
-                              (std::strcmp(out, "-") == 0 || is_same_file(STDOUT_FILENO, out));
+  const bool data_on_stdout =
+      o.mode != run_mode::test && (std::strcmp(out, "-") == 0 || is_same_file(STDOUT_FILENO, out));
   set_messages_to_stderr(data_on_stdout);
   run_context c{o, !o.quiet && o.mode != run_mode::test};
   // The data side is never a terminal: compressed data is not written to
@@ -277,9 +286,15 @@ int run(int argc, const char* const* argv) {
   if (o.mode != run_mode::test) progress_begin();
   int status = 0;
   switch (o.mode) {
-    case run_mode::compress: compress(c, in, out); break;
-    case run_mode::decompress: decompress(c, in, out); break;
-    default: status = test_archives(c); break;
+    case run_mode::compress:
+      compress(c, in, out);
+      break;
+    case run_mode::decompress:
+      decompress(c, in, out);
+      break;
+    default:
+      status = test_archives(c);
+      break;
   }
   progress_end();
   std::fflush(stdout);

@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/memory_need.h"
@@ -58,8 +57,8 @@ struct frame_job {
   frame_header header;  // as read, when decompressing
   byte_buffer in;
   byte_buffer out;
-  int64_t original = 0;  // the slice's length, when compressing
-  uint64_t hash = 0;     // of the slice, when compressing
+  int64_t original = 0;   // the slice's length, when compressing
+  uint64_t hash = 0;      // of the slice, when compressing
   bool parallel = false;  // its streams two at a time
   bool done = false;
 };
@@ -171,7 +170,8 @@ int threads_for_memory(int threads, method m, int64_t frame) {
   const int64_t space = l.address_space >= 0 ? l.address_space - address_space_in_use() : -1;
   const int64_t by_room = room >= 0 ? room / resident : threads;
   const int64_t by_space = space >= 0 ? space / mapped : threads;
-  const int fit = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({threads, by_room, by_space})));
+  const int fit =
+      static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({threads, by_room, by_space})));
   if (fit < threads) {
     progress_clear();
     if (by_space < by_room) {
@@ -290,15 +290,16 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
                      const frame_settings& s) {
   const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
   // A pipe's frames may be text or mixed: plan for the larger.
-  const method planned = s.forced                ? *s.forced
+  const method planned = s.forced            ? *s.forced
                          : s.name != nullptr ? method_for_name(s.name)
                                              : method::mixed;
   const int64_t frames_known =
       known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
   // No more threads than the frames can use (two a frame: its streams two
   // at a time), then no more than fit in memory.
-  const int usable = frames_known > 0 ? static_cast<int>(std::min<int64_t>(s.threads, 2 * frames_known))
-                                      : s.threads;
+  const int usable = frames_known > 0
+                         ? static_cast<int>(std::min<int64_t>(s.threads, 2 * frames_known))
+                         : s.threads;
   const int64_t largest = known_size < 0 ? want : std::min(want, known_size);
   const int threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
   // A failed allocation stops with the memory message, quoting a frame.
@@ -326,7 +327,7 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
     }
     if (pending.empty()) return nullptr;
     const int64_t have = static_cast<int64_t>(pending.size());
-    method m = s.forced ? *s.forced
+    method m = s.forced            ? *s.forced
                : s.name != nullptr ? method_for_name(s.name)
                                    : method_by_content(pending.data(), std::min(have, want));
     int64_t cut = m == method::text    ? text_frame_cut(pending.data(), have, want, at_end)
@@ -347,9 +348,15 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
                            [&j](uint8_t* dst) { std::memcpy(dst, j.in.data(), j.in.size()); }};
     j.hash = content_hash(j.in.data(), static_cast<int64_t>(j.in.size()));
     switch (j.m) {
-      case method::text: text_pack(input, append_to(j.out), set); break;
-      case method::mixed: mixed_pack(input, append_to(j.out), set); break;
-      default: stored_pack(input, append_to(j.out)); break;
+      case method::text:
+        text_pack(input, append_to(j.out), set);
+        break;
+      case method::mixed:
+        mixed_pack(input, append_to(j.out), set);
+        break;
+      default:
+        stored_pack(input, append_to(j.out));
+        break;
     }
     j.original = static_cast<int64_t>(j.in.size());
     byte_buffer().swap(j.in);
@@ -452,9 +459,15 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     const pack_settings set{j.parallel};
     j.out.reserve(static_cast<size_t>(j.header.original));
     switch (static_cast<method>(j.header.method_word)) {
-      case method::text: text_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set); break;
-      case method::mixed: mixed_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set); break;
-      default: stored_unpack(name.c_str(), j.in.data(), m, append_to(j.out)); break;
+      case method::text:
+        text_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set);
+        break;
+      case method::mixed:
+        mixed_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set);
+        break;
+      default:
+        stored_unpack(name.c_str(), j.in.data(), m, append_to(j.out));
+        break;
     }
     if (static_cast<int64_t>(j.out.size()) != j.header.original ||
         content_hash(j.out.data(), static_cast<int64_t>(j.out.size())) != j.header.hash)
@@ -475,7 +488,8 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
   if (end.count != restored || end.total != total || end.hash != whole.value())
     refuse_damaged(in_name, "the end record does not match the frames");
   uint8_t extra;
-  if (input_read(fd, in_name, &extra, 1) != 0) refuse_damaged(in_name, "bytes after the end record");
+  if (input_read(fd, in_name, &extra, 1) != 0)
+    refuse_damaged(in_name, "bytes after the end record");
   if (out != nullptr) output_commit(*out);
 }
 

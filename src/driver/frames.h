@@ -30,7 +30,7 @@ namespace vesk {
 
 constexpr int64_t frame_record_bytes = 32;
 constexpr int frame_threads_most = 256;
-constexpr int64_t frame_size_least = 65536;     // below this the models learn too little
+constexpr int64_t frame_size_least = 65536;         // below this the models learn too little
 constexpr int64_t frame_size_most = 1'001'000'000;  // what a single archive may hold
 
 struct frame_header {
@@ -80,10 +80,10 @@ int64_t mixed_frame_cut(int64_t have, int64_t want, bool last);
 method method_by_content(const uint8_t* p, int64_t n);
 
 struct frame_settings {
-  int threads = 1;                // frames coded at once, each on one thread
-  int64_t frame_size = 0;         // 0: the default rule
-  std::optional<method> forced;   // every frame's method (--method)
-  const char* name = nullptr;     // the input's name, which picks the method; null for a pipe
+  int threads = 1;               // frames coded at once, each on one thread
+  int64_t frame_size = 0;        // 0: the default rule
+  std::optional<method> forced;  // every frame's method (--method)
+  const char* name = nullptr;    // the input's name, which picks the method; null for a pipe
 };
 
 struct output_file;

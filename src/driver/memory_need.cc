@@ -26,11 +26,9 @@ constexpr double mb = 1e6;
 
 // Texts: C headers (10 MB and parts of them), change logs (20 MB).
 constexpr need_point text_points[] = {
-    {1e3, 8 * mb, 47 * mb},
-    {1e6, 110 * mb, 760 * mb},
-    {1e7, 440 * mb, 1850 * mb},
-    {2e7, 1020 * mb, 2200 * mb},
-    {1e9, 12000 * mb, 16000 * mb},  // reckoned: the tables full, the buffers of the input
+    {1e3, 8 * mb, 47 * mb},      {1e6, 110 * mb, 760 * mb},     {1e7, 440 * mb, 1850 * mb},
+    {2e7, 1020 * mb, 2200 * mb}, {1e9, 12000 * mb, 16000 * mb},  // reckoned: the tables full, the
+                                                                 // buffers of the input
 };
 // The mixed method: random bytes (the most contexts per byte) up to a
 // megabyte, executables beyond (x86 code beside binary data).

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
@@ -86,7 +85,7 @@ mixed_header read_header(const char* in, const uint8_t* packed, int64_t m) {
   for (int w = 0; w < streams; w++)
     h.len[w] = get_u32(packed + 4 * mixed_stream_table[w].header_field);
   const int64_t* l = h.len;
-  if (h.n >= input_limit) refuse_damaged(in, "bad length");
+  if (!input_fits(h.n)) refuse_damaged(in, "bad length");
   if (l[ms_blocktype] != (h.n + block_size - 1) / block_size) refuse_damaged(in, "bad block count");
   const int64_t blocks_bytes = l[ms_binary] + l[ms_record] + l[ms_text];
   if (l[ms_binary] % block_size || l[ms_record] % block_size || l[ms_text] % block_size ||
@@ -130,14 +129,13 @@ bool periods_known(const uint8_t* period, int64_t count) {
 
 void mixed_pack(const pack_input& in, const pack_output& out, const pack_settings& set) {
   const int64_t n = in.size;
-  if (n >= input_limit) fail("File %s must be less than 1.001GB", in.name);
-  uint8_t* input = arena_alloc_zeroed(input_history + n + block_size + 1);
-  progress_phase("reading", n);
-  in.read(input + input_history);
-  const uint64_t hash = content_hash(input + input_history, n);
+  // The parser reads history before the input and zeros up to the end of
+  // its last block plus one.
+  const read_input input = read_whole(in, input_history, block_size + 1);
+  const uint64_t hash = input.hash;
   mixed_streams s;
   progress_phase("parsing", n);
-  mixed_parse(input + input_history, n, s);
+  mixed_parse(input.data, n, s);
 
   model_call c[streams];
   mixed_model_calls(s, c);
@@ -189,7 +187,7 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   out(packed, at);
   arena_free(packed);
   mixed_release(s);
-  arena_free(input);
+  arena_free(input.block);
 }
 
 void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_output& out,

@@ -1,11 +1,11 @@
 #include "driver/options.h"
 
-#include "driver/frames.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "driver/frames.h"
 
 namespace vesk {
 
@@ -32,8 +32,7 @@ struct long_option {
 constexpr long_option long_options[] = {
     {"compress", 'c', false}, {"decompress", 'd', false}, {"test", 't', false},
     {"threads", 'T', true},   {"quiet", 'q', false},      {"help", 'h', false},
-    {"version", 'V', false},  {"frame-size", 'F', true},
-    {"method", 'M', true},
+    {"version", 'V', false},  {"frame-size", 'F', true},  {"method", 'M', true},
 };
 
 }  // namespace
@@ -43,10 +42,20 @@ int64_t parse_size(const std::string& text) {
   int64_t unit = 1;
   if (!s.empty()) {
     switch (s.back()) {
-      case 'K': case 'k': unit = int64_t{1} << 10; break;
-      case 'M': case 'm': unit = int64_t{1} << 20; break;
-      case 'G': case 'g': unit = int64_t{1} << 30; break;
-      default: break;
+      case 'K':
+      case 'k':
+        unit = int64_t{1} << 10;
+        break;
+      case 'M':
+      case 'm':
+        unit = int64_t{1} << 20;
+        break;
+      case 'G':
+      case 'g':
+        unit = int64_t{1} << 30;
+        break;
+      default:
+        break;
     }
     if (unit != 1) s.remove_suffix(1);
   }
@@ -60,12 +69,27 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
   // Applies option `c` with its value (nullptr when it takes none).
   auto apply = [&](char c, const char* value) -> bool {
     switch (c) {
-      case 'c': o.mode = run_mode::compress; modes++; return true;
-      case 'd': o.mode = run_mode::decompress; modes++; return true;
-      case 't': o.mode = run_mode::test; modes++; return true;
-      case 'q': o.quiet = true; return true;
-      case 'h': o.mode = run_mode::help; return true;
-      case 'V': o.mode = run_mode::version; return true;
+      case 'c':
+        o.mode = run_mode::compress;
+        modes++;
+        return true;
+      case 'd':
+        o.mode = run_mode::decompress;
+        modes++;
+        return true;
+      case 't':
+        o.mode = run_mode::test;
+        modes++;
+        return true;
+      case 'q':
+        o.quiet = true;
+        return true;
+      case 'h':
+        o.mode = run_mode::help;
+        return true;
+      case 'V':
+        o.mode = run_mode::version;
+        return true;
       case 'T': {
         if (value == nullptr) return false;
         const int64_t t = parse_count(value, most_threads);
@@ -86,9 +110,12 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
         return true;
       case 'M':
         if (value == nullptr) return false;
-        if (std::strcmp(value, "text") == 0) o.forced = method::text;
-        else if (std::strcmp(value, "mixed") == 0) o.forced = method::mixed;
-        else if (std::strcmp(value, "stored") == 0) o.forced = method::stored;
+        if (std::strcmp(value, "text") == 0)
+          o.forced = method::text;
+        else if (std::strcmp(value, "mixed") == 0)
+          o.forced = method::mixed;
+        else if (std::strcmp(value, "stored") == 0)
+          o.forced = method::stored;
         else {
           why = "--method takes text, mixed or stored";
           return false;
@@ -119,8 +146,10 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
       }
       const char* value = nullptr;
       if (found->value) {
-        if (eq != nullptr) value = eq + 1;
-        else if (i + 1 < argc) value = argv[++i];
+        if (eq != nullptr)
+          value = eq + 1;
+        else if (i + 1 < argc)
+          value = argv[++i];
         else {
           why = std::string(a) + " needs a value";
           return std::nullopt;

@@ -1,7 +1,6 @@
 // The stored method: the input unchanged behind the method word 0.
 #include <memory>
 
-#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
@@ -24,7 +23,7 @@ struct free_deleter {
 }  // namespace
 
 void stored_pack(const pack_input& in, const pack_output& out) {
-  if (in.size >= input_limit) fail("File %s must be less than 1.001GB", in.name);
+  check_packable(in);
   std::unique_ptr<uint8_t, free_deleter> buf(
       static_cast<uint8_t*>(big_alloc(static_cast<size_t>(in.size + stored_overhead))));
   if (buf == nullptr) refuse_memory(in.size + stored_overhead);
@@ -37,8 +36,8 @@ void stored_pack(const pack_input& in, const pack_output& out) {
 
 void stored_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out) {
   // Whatever stored_pack wrote: the method word and an input the limit accepts.
-  if (m >= input_limit + stored_overhead) refuse_damaged(name, "longer than any stored file");
   if (m < stored_overhead) refuse_damaged(name, "shorter than its header");
+  if (!input_fits(m - stored_overhead)) refuse_damaged(name, "longer than any stored file");
   progress_phase("writing", m - stored_overhead);
   out(packed + stored_overhead, m - stored_overhead);
 }

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/container.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/method.h"
@@ -39,14 +38,13 @@ constexpr int64_t stream_slack = 64;  // zero bytes behind a stream (the word mo
 // represent it (having released everything and written nothing).
 const char* text_encode(const pack_input& in, const pack_output& out, const pack_settings& set) {
   const int64_t s = in.size;
-  if (s >= input_limit) fail("File %s must be less than 1.001GB", in.name);
-  uint8_t* text = arena_alloc(s + 2);
-  progress_phase("reading", s);
-  in.read(text + 1);
+  // The transform reads the text between two spaces.
+  const read_input r = read_whole(in, 1, 1);
+  uint8_t* text = r.block;
   text[0] = ' ';
   text[s + 1] = ' ';
   const int64_t n = s + 1;
-  const uint64_t hash = content_hash(text + 1, s);
+  const uint64_t hash = r.hash;
 
   text_state t;
   progress_phase("text transform", s);
@@ -130,7 +128,7 @@ void text_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_ou
   const int64_t l1 = get_u32(packed + 8);
   const int64_t l2 = get_u32(packed + 12);
   const int64_t k1 = get_u32(packed + 16);
-  if (n < 1 || n > input_limit) refuse_damaged(in, "bad length");
+  if (!input_fits(n - 1)) refuse_damaged(in, "bad length");
   if (l1 > INT32_MAX || l1 % 4 != 0) refuse_damaged(in, "bad word stream length");
   if (l2 > dictionary_byte_limit || l2 < 1) refuse_damaged(in, "bad dictionary length");
   if (k1 < 4 || k1 % 2 != 0 || k1 > m - header_bytes) refuse_damaged(in, "bad coded length");

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "coding/predictor_rows_first.h"
-#include "driver/container.h"
+#include "driver/containers.h"
 #include "util/bytes.h"
 #include "util/fail.h"
 
@@ -48,7 +48,8 @@ checksum read_trailer(const char* in, const uint8_t* packed, int64_t end, int64_
   if (m != end + trailer_bytes) refuse_damaged(in, "bytes after the last stream");
   const uint8_t* t = packed + end;
   const bool first = std::memcmp(t, first_marker, sizeof first_marker) == 0;
-  if (!first && std::memcmp(t, marker, sizeof marker) != 0) refuse_damaged(in, "bad checksum trailer");
+  if (!first && std::memcmp(t, marker, sizeof marker) != 0)
+    refuse_damaged(in, "bad checksum trailer");
   return {true, uint64_t{get_u32(t + 4)} | uint64_t{get_u32(t + 8)} << 32, first};
 }
 

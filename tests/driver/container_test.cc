@@ -1,10 +1,10 @@
-#include "driver/container.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "coding/arithmetic.h"
+#include "driver/containers.h"
 
 namespace vesk {
 namespace {
