@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "text/stat.h"
 #include "text/text.h"
 #include "util/arena.h"
 #include "util/files.h"
@@ -25,7 +24,6 @@ int main(int argc, char** argv) {
   int64_t s = file_size(argv[1]);
   if (s < 0) return 1;
   arena_init();
-  stat_init();
   uint8_t* a = arena_alloc(s + 2);
   read_file(argv[1], a + 1, static_cast<uint64_t>(s));
   a[0] = ' ';

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "text/stat.h"
 #include "util/arena.h"
 #include "util/fail.h"
 
@@ -39,7 +38,6 @@ void init() {
   arena_init();
   sigaction(SIGSEGV, &segv, nullptr);
   sigaction(SIGBUS, &bus, nullptr);
-  stat_init();
   set_stop_hook(on_stop);
   const char* tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vesk-fuzz-XXXXXX";

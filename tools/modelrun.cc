@@ -22,7 +22,6 @@
 #include "driver/model_calls.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
-#include "text/stat.h"
 #include "text/text.h"
 #include "util/arena.h"
 #include "util/files.h"
@@ -177,7 +176,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   arena_init();
-  stat_init();
   std::vector<uint8_t> file(static_cast<size_t>(n));
   read_file(argv[2], file.data(), static_cast<uint64_t>(n));
   if (name == "streams") {

@@ -45,7 +45,6 @@
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "models/model_common.h"
-#include "text/stat.h"
 #include "text/text.h"
 #include "util/arena.h"
 #include "util/bytes.h"
@@ -366,7 +365,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   arena_init();
-  stat_init();
   std::vector<call> calls;
   for (const char* f : files) cut(f, calls);
   start_knots(calls, kr);

@@ -21,6 +21,10 @@
 
 namespace vesk {
 
+// Which way a stream is coded. Encoder and decoder share every model's code
+// path and branch on it only where a bit is coded or read back.
+enum coding_direction : int { decompress_dir = 0, compress_dir = 1 };
+
 struct coder {
   uint32_t x1 = 0;           // low end of the range, inclusive
   uint32_t x2 = 0xFFFFFFFF;  // high end of the range, inclusive

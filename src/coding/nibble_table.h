@@ -26,6 +26,8 @@
 
 #include <cstdint>
 
+#include "coding/arithmetic.h"
+
 namespace vesk {
 
 constexpr int bucket_words = 32;  // 64 bytes
@@ -173,10 +175,10 @@ inline void with_table(table_storage& s, int direction, uint64_t selections_per_
   for (;;) {
     bool done;
     if (s.compact) {
-      done = direction == 1 ? fn.template operator()<true>(s.map)
+      done = direction == compress_dir ? fn.template operator()<true>(s.map)
                             : fn.template operator()<false>(s.map);
     } else {
-      done = direction == 1 ? fn.template operator()<true>(s.direct)
+      done = direction == compress_dir ? fn.template operator()<true>(s.direct)
                             : fn.template operator()<false>(s.direct);
     }
     if (done) return;

@@ -16,7 +16,6 @@
 #include "driver/memory_need.h"
 #include "driver/method.h"
 #include "driver/options.h"
-#include "text/stat.h"
 #include "util/arena.h"
 #include "util/big_buffer.h"
 #include "util/bytes.h"
@@ -280,7 +279,6 @@ int run(int argc, const char* const* argv) {
              ? "vesk: input is not read from a terminal; give an input file or a pipe\n"
              : "vesk: compressed data is not read from a terminal; give a file or a pipe\n");
   arena_init();
-  stat_init();
   // The display thread is not started for -t, whose checks run in child
   // processes.
   if (o.mode != run_mode::test) progress_begin();

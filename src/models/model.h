@@ -15,9 +15,6 @@
 
 namespace vesk {
 
-constexpr int compress_dir = 1;
-constexpr int decompress_dir = 0;
-
 struct model_options {
   table_limits table;  // the table's layout and figures: every layout codes the same bits
   // Probability rows for the byte predictor in place of the format's (the

@@ -17,7 +17,7 @@ void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, in
   build_squash_table(f.sq);
   if (m.bp_orders > 0) bp_init(f.bp, buf, m.bp_orders, m.bp_preset, options.rows);
   f.table = table_open(m.shape, m.selections_per_byte * static_cast<uint64_t>(n), options.table);
-  if (m.byte_keys) draw_byte_keys(f.key);
+  if (m.byte_keys) std::memcpy(f.key, byte_keys.data(), sizeof f.key);
   if (direction == decompress_dir && n > 0) std::memset(buf, 0, static_cast<size_t>(n));
 }
 

@@ -3,6 +3,7 @@
 // model call (set-up, per-byte loop, teardown).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <utility>
 
@@ -12,7 +13,6 @@
 #include "coding/nibble_table.h"
 #include "models/model.h"
 #include "util/progress.h"
-#include "util/rng.h"
 
 namespace vesk {
 
@@ -20,11 +20,24 @@ constexpr uint64_t order_step = 0x4940592345098245;
 constexpr uint64_t order0_hash = 0x2593059382085831;
 constexpr uint64_t order1_mix = 0x6ed35eb6c711da76;
 
-// The keys of the byte values: seeded afresh, so every call draws the same.
-inline void draw_byte_keys(uint64_t* key) {
-  rng_seed(1);
-  for (int b = 0; b < 256; b++) key[b] = rng_next();
-}
+// The keys of the byte values: the first 256 draws of a xorshift1024*
+// generator seeded with 1, worked out at compile time.
+constexpr std::array<uint64_t, 256> byte_keys = [] {
+  constexpr uint64_t multiplier = 0x106689d45497fdb5;
+  uint64_t s[16] = {1};
+  for (int i = 1; i < 16; i++) s[i] = (s[i - 1] ^ (s[i - 1] >> 30)) * multiplier;
+  int p = 15;
+  std::array<uint64_t, 256> key{};
+  for (uint64_t& k : key) {
+    const uint64_t s0 = s[p];
+    p = (p + 1) & 15;
+    uint64_t s1 = s[p];
+    s1 ^= s1 << 31;
+    s[p] = s1 ^ s0 ^ (s1 >> 11) ^ (s0 >> 30);
+    k = s[p] * multiplier;
+  }
+  return key;
+}();
 
 // One more byte of an order chain: (h + step) ^ key[byte].
 inline uint64_t order_next(uint64_t h, const uint64_t* key, uint8_t byte) {

@@ -1,8 +1,8 @@
 #include "text/stat.h"
 
 #include <bit>
+#include <memory>
 
-#include "util/arena.h"
 #include "util/fail.h"
 
 namespace vesk {
@@ -149,13 +149,14 @@ double log_int(int32_t a) {
   return v.hi;
 }
 
-const double* log2_fact_small = nullptr;
-
-void stat_init() {
-  auto* table = reinterpret_cast<double*>(arena_alloc(log2_fact_table_size * sizeof(double)));
-  table[0] = 0;
-  for (int32_t a = 1; a < log2_fact_table_size; a++) table[a] = table[a - 1] + log_int(a) / ln2;
-  log2_fact_small = table;
+const double* log2_fact_table() {
+  static const std::unique_ptr<double[]> table = [] {
+    auto t = std::make_unique<double[]>(log2_fact_table_size);
+    t[0] = 0;
+    for (int32_t a = 1; a < log2_fact_table_size; a++) t[a] = t[a - 1] + log_int(a) / ln2;
+    return t;
+  }();
+  return table.get();
 }
 
 double log2_fact_large(int32_t a) {

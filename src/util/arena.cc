@@ -38,6 +38,7 @@ struct segment {
 struct block_entry {
   int64_t seg;  // index in `live`
   int64_t at;   // offset of the usable bytes in the segment
+  bool growable = false;
 };
 
 }  // namespace
@@ -231,7 +232,7 @@ uint8_t* push_block(int64_t n, int64_t* dirty, bool growable) {
   if (dirty != nullptr) *dirty = std::clamp<int64_t>(s->touched - start, 0, usable);
   s->used = o + t;
   s->touched = std::max(s->touched, s->used);
-  r.blocks.push_back({static_cast<int64_t>(r.live.size()) - 1, start});
+  r.blocks.push_back({static_cast<int64_t>(r.live.size()) - 1, start, growable});
   r.allocated += t;
   r.peak = std::max(r.peak, r.allocated);
   return s->base + start;
@@ -290,8 +291,8 @@ arena_growth arena_grow(void* block, int64_t need, int64_t want) {
   check(!r.blocks.empty(), "alloctablec>0");
   const block_entry e = r.blocks.back();
   segment& s = r.live[static_cast<size_t>(e.seg)];
-  check(static_cast<uint8_t*>(block) - s.base == e.at && e.at == arena_page,
-        "a growing block is the most recent and alone in its segment");
+  check(static_cast<uint8_t*>(block) - s.base == e.at && e.at == arena_page && e.growable,
+        "a growing block is the most recent, alone in its segment, and taken as growable");
   check(need >= 0, "n>=0");
   const int64_t t_need = std::max(span_of(need), s.used);
   check(arena_size - (r.allocated - s.used) > t_need, "0");

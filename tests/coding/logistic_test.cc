@@ -7,7 +7,7 @@
 
 #include "coding/hashes.h"
 #include "coding/states.h"
-#include "util/rng.h"
+#include "models/model_common.h"
 
 namespace vesk {
 namespace {
@@ -43,23 +43,10 @@ TEST(Logistic, StretchIsAFastLog2OfTheOdds) {
     EXPECT_NEAR(stretch(p), std::log2(p / (1 - p)), 0.09);
 }
 
-TEST(Random, SeededGenerator) {
-  // After seeding with 1 the state is 1, then (s ^ s >> 30) x multiplier,
-  // and index 15: the first draw combines s[15] with s[0] and replaces s[0].
-  constexpr uint64_t mult = 0x106689d45497fdb5;
-  uint64_t s[16];
-  s[0] = 1;
-  for (int i = 1; i < 16; i++) s[i] = (s[i - 1] ^ (s[i - 1] >> 30)) * mult;
-  EXPECT_EQ(s[1], mult);
-  uint64_t s0 = s[15], s1 = s[0];
-  s1 ^= s1 << 31;
-  uint64_t first = (s1 ^ s0 ^ (s1 >> 11) ^ (s0 >> 30)) * mult;
-  rng_seed(1);
-  EXPECT_EQ(rng_next(), first);
-  uint64_t second = rng_next();
-  rng_seed(1);
-  EXPECT_EQ(rng_next(), first);  // reseeding starts over
-  EXPECT_EQ(rng_next(), second);
+TEST(ByteKeys, GoldenValues) {
+  // The keys enter every hashed context of the byte models: pinned.
+  EXPECT_EQ(byte_keys[0], 0x80c73e7234a52fcu);
+  EXPECT_EQ(byte_keys[255], 0xee776a21337d8a9fu);
 }
 
 TEST(Hashes, GoldenValues) {

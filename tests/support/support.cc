@@ -13,7 +13,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "text/stat.h"
 #include "util/arena.h"
 
 namespace vesk::test {
@@ -188,7 +187,6 @@ void init_runtime() {
   if (done) return;
   done = true;
   arena_init();
-  stat_init();
 }
 
 bytes random_bytes(size_t n, uint64_t seed) {
