@@ -53,7 +53,7 @@ double run_steps(Table& t, uint64_t n, int k, int steps) {
 }
 
 double measure(uint64_t n, int k, bool direct, double* mbytes) {
-  table_limits limits;
+  table_layout limits;
   limits.direct = direct;
   table_storage s = table_open(table_2g, n, limits);
   for (uint64_t i = 0; i < n; i++) {

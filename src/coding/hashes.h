@@ -1,11 +1,10 @@
-// Context hashes of the models: one for small integer tuples (hash_a), a
-// family for byte keys of 8 to 24 bytes read as overlapping little-endian
-// words, and fasthash64. All arithmetic modulo 2^64.
+// Context hashes of the models: one for small integer tuples (hash_a), the
+// word mix of the word-code model's contexts (key_word), and fasthash64.
+// All arithmetic modulo 2^64.
 #pragma once
 
 #include <cstdint>
 
-#include "util/bytes.h"
 #include "util/fasthash.h"
 
 namespace vesk {
@@ -28,24 +27,6 @@ constexpr uint64_t key_fold(uint64_t a) {
 }
 constexpr uint64_t key_word(uint64_t w, uint64_t m) {
   return key_fold(key_mix(w, m));
-}
-
-inline uint64_t hash_bytes8(const uint8_t* k) {
-  return 0x3498743967918739 ^ key_word(get_u64(k), key_m1);
-}
-inline uint64_t hash_bytes12(const uint8_t* k) {
-  return 0xdf37affc6142a ^ key_word(get_u64(k), key_m1) ^ key_word(get_u64(k + 4), key_m2);
-}
-inline uint64_t hash_bytes16(const uint8_t* k) {
-  return 0xdf37affc6142a ^ key_word(get_u64(k), key_m1) ^ key_word(get_u64(k + 8), key_m2);
-}
-inline uint64_t hash_bytes20(const uint8_t* k) {
-  return 0x356dc5796a4561bf ^ key_word(get_u64(k), key_m1) ^ key_word(get_u64(k + 8), key_m2) ^
-         key_word(get_u64(k + 12), key_m3);
-}
-inline uint64_t hash_bytes24(const uint8_t* k) {
-  return 0x356dc5796a4561bf ^ key_word(get_u64(k), key_m1) ^ key_word(get_u64(k + 8), key_m2) ^
-         key_word(get_u64(k + 16), key_m3);
 }
 
 // The second nibble's contexts of the byte and word-code models: the first

@@ -185,15 +185,15 @@ void double_index(table_storage& s) {
 
 }  // namespace
 
-table_storage table_open(table_shape shape, uint64_t selections, const table_limits& limits) {
+table_storage table_open(table_shape shape, uint64_t selections, const table_layout& layout) {
   table_storage s;
   s.bytes = uint64_t{1} << shape.log2_bytes;
   s.direct.shift = shape.shift();
   s.map.shift = shape.shift();
   const uint64_t buckets = s.bytes / 64;
-  s.report = limits.report;
+  s.report = layout.report;
   int64_t dirty;
-  if (limits.direct) {
+  if (layout.direct) {
     // The reference layout for tests: every dirty page is handed back.
     s.block = arena_alloc_dirty(static_cast<int64_t>(s.bytes), &dirty);
     if (dirty > 0)
@@ -205,7 +205,7 @@ table_storage table_open(table_shape shape, uint64_t selections, const table_lim
   s.bound = std::min(selections, buckets);
   uint64_t entries = first_index_min;
   while (entries < 2 * selections && entries < first_index_max) entries <<= 1;
-  if (limits.first_index) entries = limits.first_index;
+  if (layout.first_index) entries = layout.first_index;
   entries = std::min(entries, buckets);
   check((entries & (entries - 1)) == 0, "first index a power of two");
   // The largest index the call can reach: table_grow doubles it while the

@@ -54,7 +54,7 @@ struct table_stats {
 
 // How a model call lays out its table. Every choice codes the same bits;
 // tests use them to run streams through each representation and growth.
-struct table_limits {
+struct table_layout {
   uint64_t first_index = 0;       // index entries at the start; 0 sizes it from the stream
   bool direct = false;            // the whole table in the direct layout
   table_stats* report = nullptr;  // receives the table's figures when it closes
@@ -157,7 +157,7 @@ struct table_storage {
 // which sizes the first index and bounds what the table may grow to: the
 // call must never make more (table_grow stops the run if it asks for room
 // beyond it).
-table_storage table_open(table_shape shape, uint64_t selections, const table_limits& limits = {});
+table_storage table_open(table_shape shape, uint64_t selections, const table_layout& layout = {});
 void table_close(table_storage& s);
 
 // Makes room for `selections` more selections: doubles the index and
@@ -176,10 +176,10 @@ inline void with_table(table_storage& s, int direction, uint64_t selections_per_
     bool done;
     if (s.compact) {
       done = direction == compress_dir ? fn.template operator()<true>(s.map)
-                            : fn.template operator()<false>(s.map);
+                                       : fn.template operator()<false>(s.map);
     } else {
       done = direction == compress_dir ? fn.template operator()<true>(s.direct)
-                            : fn.template operator()<false>(s.direct);
+                                       : fn.template operator()<false>(s.direct);
     }
     if (done) return;
     table_grow(s, selections_per_step);

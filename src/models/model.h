@@ -16,7 +16,7 @@
 namespace vesk {
 
 struct model_options {
-  table_limits table;  // the table's layout and figures: every layout codes the same bits
+  table_layout table;  // the table's layout and figures: every layout codes the same bits
   // Probability rows for the byte predictor in place of the format's (the
   // tool that fits them); any other rows code other bits.
   const float (*rows)[256] = nullptr;

@@ -21,8 +21,11 @@ FILE* message_stream();
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Internal check: prints "assertion "<text>" failed: <file>:<line>" and ends
-// the process when ok is false. `text` is the condition as written; file
-// and line are the caller's (the build maps source paths to the tree's own).
+// the process when ok is false. `text` names the condition: the checks vesk
+// has always made print the texts they always printed (some in the
+// program's first names: allocstore, alloctablec, rand_value), later ones a
+// short description. File and line are the caller's (the build maps source
+// paths to the tree's own).
 inline void check(bool ok, const char* text, const char* file = __builtin_FILE(),
                   int line = __builtin_LINE());
 [[noreturn]] void check_failed(const char* text, const char* file, int line);

@@ -20,7 +20,7 @@ class StrongModels : public testing::Test {
   void SetUp() override { init_runtime(); }
 };
 
-model_options strong_options(table_limits table = {}) {
+model_options strong_options(table_layout table = {}) {
   model_options o;
   o.table = table;
   o.strong = true;
