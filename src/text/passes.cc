@@ -134,14 +134,18 @@ text_buf encode_case(const uint8_t* a, int64_t n) {
 }
 
 // The inverse passes write at or behind the position they read, so they
-// run in place: w <= i holds at every step.
+// run in place: w <= i holds at every step. Each leaves its result in
+// a[0 .. n), closed by a space at a[n].
+
+namespace {
+void close_text(uint8_t* a, int64_t& n, int64_t length) {
+  n = length;
+  a[n] = ' ';
+}
+}  // namespace
 
 void decode_case(uint8_t* a, int64_t& n) {
-  if (n <= 0) {
-    n = 0;
-    a[0] = ' ';
-    return;
-  }
+  if (n <= 0) return close_text(a, n, 0);
   int pending = 0;  // 1: capitalise the next token, 2: upper-case it
   int64_t prev = 0, w = 1;
   for (int64_t i = 1; i <= n; i++) {
@@ -171,11 +175,7 @@ void decode_case(uint8_t* a, int64_t& n) {
 }
 
 void join_tokens(uint8_t* a, int64_t& n) {
-  if (n < 5) {
-    n = 1;
-    a[1] = ' ';
-    return;
-  }
+  if (n < 5) return close_text(a, n, 1);
   int64_t w = 1;
   for (int64_t i = 4; i < n;) {
     if (a[i] == ' ' && a[i + 1] == '\\' && a[i + 2] == 's') {
@@ -184,16 +184,11 @@ void join_tokens(uint8_t* a, int64_t& n) {
       a[w++] = a[i++];
     }
   }
-  n = w;
-  a[n] = ' ';
+  close_text(a, n, w);
 }
 
 void unescape_spaces(uint8_t* a, int64_t& n) {
-  if (n < 1) {
-    n = 0;
-    a[0] = ' ';
-    return;
-  }
+  if (n < 1) return close_text(a, n, 0);
   int64_t w = 0;
   for (int64_t i = 0; i < n;) {
     if (a[i] == '\\') {
@@ -205,8 +200,7 @@ void unescape_spaces(uint8_t* a, int64_t& n) {
       a[w++] = a[i++];
     }
   }
-  n = w;
-  a[n] = ' ';
+  close_text(a, n, w);
 }
 
 }  // namespace vesk
