@@ -26,6 +26,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -162,17 +163,42 @@ def repair_from_journal(build):
     print(f"Restored {entry['file']}, left mutated by an interrupted run")
 
 
-def run(cmd, log, timeout=None):
-    """Runs cmd with its output appended to log; returns the exit status
-    (None when the whole command ran out of time)."""
+# A line of ctest's that reports a failed test, a timeout or a crash.
+TEST_FAILED = re.compile(r"\*\*\*(Failed|Timeout|Exception)|\*\*\*Not Run|Not Run ")
+
+
+def run(cmd, log, timeout=None, stop_on=None):
+    """Runs cmd in a process group of its own with its output appended to
+    log. Returns the exit status; "stopped" when a line matched `stop_on`
+    (the group is ended at once: the first failed test decides, and the
+    slow tests still running would only cost time); None when the whole
+    command ran out of time. Interrupted, it ends the group and re-raises."""
     with open(log, "a") as f:
         f.write("$ " + " ".join(cmd) + "\n")
         f.flush()
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                start_new_session=True)
+        # Out of time, the group is ended, which closes the output.
+        timer = threading.Timer(timeout, os.killpg, (proc.pid, signal.SIGKILL)) if timeout else None
+        if timer:
+            timer.start()
         try:
-            return subprocess.run(cmd, stdout=f, stderr=subprocess.STDOUT, timeout=timeout).returncode
-        except subprocess.TimeoutExpired:
-            f.write(f"(stopped after {timeout} s)\n")
-            return None
+            for line in proc.stdout:
+                f.write(line)
+                if stop_on is not None and stop_on.search(line):
+                    f.write("(stopped at the first failure)\n")
+                    return "stopped"
+            status = proc.wait()
+            if timer and not timer.is_alive():
+                f.write(f"(stopped after {timeout} s)\n")
+                return None
+            return status
+        finally:
+            if timer:
+                timer.cancel()
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
 
 
 def label_regex(labels):
@@ -203,9 +229,11 @@ def test_targets(build, labels):
 
 def ctest(build, labels, args, log):
     cmd = ["ctest", "--test-dir", str(build), "-L", label_regex(labels), "-j", str(args.jobs),
-           "--timeout", str(args.timeout), "--stop-on-failure", "--output-on-failure"]
+           "--timeout", str(args.timeout), "--output-on-failure"]
+    if args.exclude:
+        cmd += ["-E", args.exclude]
     # A bound on the whole run too, should a test escape its timeout.
-    return run(cmd, log, timeout=args.timeout * 20)
+    return run(cmd, log, timeout=args.timeout * 20, stop_on=TEST_FAILED)
 
 
 def fmt_time(s):
@@ -223,6 +251,7 @@ def main():
                    help="only check that every snippet occurs exactly once in its file")
     p.add_argument("--timeout", type=int, default=120, help="seconds per test (120)")
     p.add_argument("--jobs", type=int, default=2, help="build and test jobs (2)")
+    p.add_argument("--exclude", metavar="REGEX", help="leave out the tests this matches (ctest -E)")
     p.add_argument("--no-baseline", action="store_true",
                    help="skip the run of the unmutated tests that comes first")
     p.add_argument("--results", help="also write the outcomes to this TSV file")
@@ -277,17 +306,22 @@ def main():
         for n, m in enumerate(mutants, 1):
             t0 = time.monotonic()
             log = logs / f"{m.id}.log"
-            key = tuple(sorted(m.labels))
-            if key not in targets:
-                targets[key] = test_targets(build, m.labels)
             print(f"[{n}/{len(mutants)}] {m.id} ({m.file}; {' '.join(m.labels)}) ", end="", flush=True)
             source, original = apply_mutant(m, tree, build)
             try:
-                built = run(["ninja", "-C", str(build), "-j", str(args.jobs)] + targets[key], log)
-                if built != 0:
-                    outcome = "error"
-                else:
-                    outcome = "survived" if ctest(build, m.labels, args, log) == 0 else "killed"
+                # Label by label in the list's order (the nearest tests
+                # first), each built just before it runs: the first
+                # failure decides, and a unit test's costs the least.
+                outcome = "survived"
+                for label in m.labels:
+                    if label not in targets:
+                        targets[label] = test_targets(build, [label])
+                    if run(["ninja", "-C", str(build), "-j", str(args.jobs)] + targets[label], log) != 0:
+                        outcome = "error"
+                        break
+                    if ctest(build, [label], args, log) != 0:
+                        outcome = "killed"
+                        break
             finally:
                 restore(source, original, build)
             seconds = time.monotonic() - t0
