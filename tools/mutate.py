@@ -227,13 +227,42 @@ def test_targets(build, labels):
     return sorted(targets)
 
 
+def slow_tests(build, seconds=3.0):
+    """A regex of the tests that took more than `seconds` on average in
+    this build folder's earlier runs (ctest keeps their costs), or None."""
+    costs = Path(build) / "Testing" / "Temporary" / "CTestCostData.txt"
+    names = []
+    if costs.exists():
+        for line in costs.read_text().splitlines():
+            if line.startswith("---"):
+                break
+            parts = line.split()
+            if len(parts) == 3 and float(parts[2]) > seconds:
+                names.append(re.escape(parts[0]))
+    return "^(" + "|".join(names) + ")$" if names else None
+
+
 def ctest(build, labels, args, log):
-    cmd = ["ctest", "--test-dir", str(build), "-L", label_regex(labels), "-j", str(args.jobs),
-           "--timeout", str(args.timeout), "--output-on-failure"]
-    if args.exclude:
-        cmd += ["-E", args.exclude]
-    # A bound on the whole run too, should a test escape its timeout.
-    return run(cmd, log, timeout=args.timeout * 20, stop_on=TEST_FAILED)
+    """Runs the tests of the labels; 0 when all pass. The quick tests go
+    first and the slow ones after: a fault is mostly caught by a quick one,
+    and then the slow ones need not run at all."""
+    base = ["ctest", "--test-dir", str(build), "-L", label_regex(labels), "-j", str(args.jobs),
+            "--timeout", str(args.timeout), "--output-on-failure"]
+    slow = slow_tests(build)
+    left_out = [x for x in (args.exclude,) if x]
+    if slow:
+        passes = [["-E", "|".join([slow] + left_out)], ["-R", slow]]
+    else:
+        passes = [[]]
+    for extra in passes:
+        cmd = base + extra
+        if left_out and "-E" not in extra:
+            cmd += ["-E", left_out[0]]
+        # A bound on the whole run too, should a test escape its timeout.
+        status = run(cmd, log, timeout=args.timeout * 20, stop_on=TEST_FAILED)
+        if status != 0:
+            return status
+    return 0
 
 
 def fmt_time(s):
