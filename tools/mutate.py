@@ -143,7 +143,8 @@ def apply_mutant(m, tree, build):
     source = Path(tree) / m.file
     original = source.read_bytes()
     text = original.decode()
-    journal_path(build).write_text(json.dumps({"file": str(source), "original": text}))
+    journal_path(build).write_text(json.dumps({"file": str(source), "original": text,
+                                               "pid": os.getpid()}))
     source.write_bytes(text.replace(m.snippet, m.replacement, 1).encode())
     return source, original
 
@@ -153,14 +154,30 @@ def restore(source, original, build):
     journal_path(build).unlink(missing_ok=True)
 
 
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
 def repair_from_journal(build):
+    """Restores what a run that ended without restoring left mutated; a
+    run still going is refused (one mutant at a time per build folder)."""
     j = journal_path(build)
     if not j.exists():
-        return
+        return True
     entry = json.loads(j.read_text())
+    if alive(entry.get("pid", 0)):
+        print(f"A mutation run (pid {entry['pid']}) is using {build}", file=sys.stderr)
+        return False
     Path(entry["file"]).write_bytes(entry["original"].encode())
     j.unlink()
     print(f"Restored {entry['file']}, left mutated by an interrupted run")
+    return True
 
 
 # A line of ctest's that reports a failed test, a timeout or a crash.
@@ -294,8 +311,9 @@ def main():
         if unknown:
             errors.append("no such mutant: " + " ".join(sorted(unknown)))
         mutants = [m for m in mutants if m.id in args.only]
-    if build.exists():
-        repair_from_journal(build)
+    # --check only reads; a run first repairs what an interrupted one left.
+    if not args.check and build.exists() and not repair_from_journal(build):
+        return 1
     problems = errors + check_list(mutants, tree)
     if problems:
         print("\n".join(problems), file=sys.stderr)
