@@ -2,12 +2,14 @@
 # Builds the release preset from scratch-safe state and runs the whole test
 # suite. Installs the build tools, GoogleTest, the manual-page tools (the
 # install test renders the manual page), prlimit and the Debian packaging
-# tools (the package test builds the .deb) first when the machine lacks them.
+# tools (the package test builds the .deb) and Python (a test checks the
+# mutation list, tools/mutants.txt) first when the machine lacks them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
-  man=man-db groff=groff-base prlimit=util-linux dpkg-deb=dpkg dpkg-shlibdeps=dpkg-dev
+  man=man-db groff=groff-base prlimit=util-linux dpkg-deb=dpkg dpkg-shlibdeps=dpkg-dev \
+  python3=python3
 
 cmake --preset release -DVESK_TESTS=ON >/dev/null
 cmake --build --preset release
