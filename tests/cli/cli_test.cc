@@ -95,24 +95,6 @@ TEST(Cli, UnknownMethodWordAndShortInput) {
   EXPECT_EQ(list_dir(d.dir).size(), 4u);
 }
 
-TEST(Cli, StoredRoundTrips) {
-  scratch_dir d;
-  const bytes all = every_byte();
-  const std::vector<bytes> inputs = {{}, {0x42}, random_bytes(1 << 20, 1), all};
-  for (const bytes& input : inputs) {
-    write_bytes(d.path("in.bin"), input);
-    run_result c = run_vesk({"-c", d.path("in.bin"), d.path("packed")});
-    ASSERT_EQ(c.status, 0) << c.out;
-    EXPECT_EQ(c.out, "Compressing default\n");
-    bytes expected = {0, 0, 0, 0};
-    expected.insert(expected.end(), input.begin(), input.end());
-    EXPECT_EQ(read_bytes(d.path("packed")), expected);
-    run_result x = run_vesk({"-d", d.path("packed"), d.path("restored")});
-    ASSERT_EQ(x.status, 0) << x.out;
-    EXPECT_EQ(x.out, "Decompressing default\n");
-    EXPECT_EQ(read_bytes(d.path("restored")), input);
-  }
-}
 
 TEST(Cli, StoredOutputReplacesAnExistingFile) {
   scratch_dir d;

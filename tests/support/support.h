@@ -58,22 +58,30 @@ bytes cli_round_trip(const std::string& name, const std::string& method_word, co
 // other message is not one.
 bool is_refusal(const run_result& r);
 
-// Decompresses a damaged archive over an existing file and expects a clean
-// refusal, the existing file untouched and no temporary left; returns the
-// run, for its message.
+// Decompresses a damaged archive through the binary over an existing file
+// and expects a clean refusal, the existing file untouched and no temporary
+// left; returns the run, for its message.
 run_result expect_clean_failure(const bytes& archive, const std::string& what);
 
-// Flips one random byte at or after `from`, `trials` times over, and expects
-// each damaged copy to be refused cleanly.
-void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed);
+// An archive decoded in this process, the way the driver decodes it (by
+// its method word: stored, text, mixed or framed; on the calling thread),
+// so that a sweep over many damaged archives costs no process each. A
+// refusal or an internal check comes back with its message instead of
+// ending the process. Archives of other words, or shorter than a word, are
+// the driver's to refuse and are not looked at. `two_threads` codes two
+// streams at a time, as the binary does: only for an archive that must
+// restore (a refusal on the second thread would end the process).
+struct unpack_result {
+  enum { restored, refused, internal, not_looked_at } kind = not_looked_at;
+  std::string message;  // what a refusal or a check printed
+  bool written = false;  // the output was handed over (only once all checks passed)
+  bytes output;
+};
+unpack_result unpack_in_process(const bytes& archive, bool two_threads = false);
 
-// Every truncation of a text or mixed archive (of `original`) and two flips
-// of every byte (one bit, and all eight) are refused with no output left,
-// except what is not damage: the archive cut to just before its 12-byte
-// checksum trailer reads as an archive of the first revision, which either
-// restores `original` or is refused; a text archive whose method word 1
-// becomes 0 is a valid stored file.
-void expect_all_damage_refused(const bytes& archive, const bytes& original);
+// Compresses data in this process as a file of the method (stored, text or
+// mixed) and returns the archive.
+bytes pack_in_process(uint32_t method_word, const bytes& data);
 
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();
