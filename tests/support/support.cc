@@ -36,10 +36,12 @@ scratch_dir::~scratch_dir() {
   (void)r;
 }
 
-bytes read_bytes(const std::string& path) {
+bytes read_bytes(const std::string& path, size_t most) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
-  return bytes(std::istreambuf_iterator<char>(f), {});
+  bytes b(std::istreambuf_iterator<char>(f), {});
+  if (b.size() > most) b.resize(most);
+  return b;
 }
 
 void write_bytes(const std::string& path, const bytes& data) {
@@ -244,47 +246,6 @@ bytes random_bytes(size_t n, uint64_t seed) {
 bytes every_byte() {
   bytes b(256);
   for (int i = 0; i < 256; i++) b[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  return b;
-}
-
-bytes text_sample(size_t n, uint64_t seed) {
-  static const char* words[] = {
-      "the",   "of",    "and",      "a",      "to",          "in",      "is",     "you",    "that",
-      "it",    "he",    "was",      "for",    "on",          "are",     "as",     "with",   "his",
-      "they",  "I",     "at",       "be",     "this",        "have",    "from",   "or",     "one",
-      "had",   "by",    "word",     "but",    "not",         "what",    "all",    "were",   "we",
-      "when",  "your",  "can",      "said",   "there",       "use",     "an",     "each",   "which",
-      "she",   "do",    "how",      "their",  "if",          "will",    "up",     "other",  "about",
-      "out",   "many",  "then",     "them",   "these",       "so",      "some",   "her",    "would",
-      "make",  "like",  "him",      "into",   "time",        "has",     "look",   "two",    "more",
-      "write", "go",    "see",      "number", "no",          "way",     "could",  "people", "my",
-      "than",  "first", "water",    "been",   "call",        "who",     "oil",    "its",    "now",
-      "find",  "long",  "down",     "day",    "did",         "get",     "come",   "made",   "may",
-      "part",  "NASA",  "McDonald", "Paris",  "compression", "context", "mixing", "model"};
-  constexpr size_t nwords = sizeof words / sizeof words[0];
-  std::mt19937_64 g(seed);
-  bytes b;
-  b.reserve(n + 16);
-  bool sentence_start = true;
-  while (b.size() < n) {
-    // Zipf-like choice: small indices far more often.
-    double u = std::uniform_real_distribution<double>(0, 1)(g);
-    size_t w = static_cast<size_t>(static_cast<double>(nwords) * u * u * u);
-    std::string word = words[w];
-    if (sentence_start && word[0] >= 'a' && word[0] <= 'z')
-      word[0] = static_cast<char>(word[0] - 32);
-    sentence_start = false;
-    b.insert(b.end(), word.begin(), word.end());
-    uint64_t r = g() % 20;
-    if (r == 0) {
-      b.push_back('.');
-      sentence_start = true;
-    } else if (r == 1) {
-      b.push_back(',');
-    }
-    b.push_back(g() % 12 == 0 ? '\n' : ' ');
-  }
-  b.resize(n);
   return b;
 }
 
