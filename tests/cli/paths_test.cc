@@ -173,7 +173,7 @@ TEST(OutputPaths, InputAndOutputMayBeTheSameFile) {
 TEST(InputPaths, OnlyRegularFilesAreRead) {
   scratch_dir d;
   ASSERT_EQ(mkfifo(d.path("fifo.txt").c_str(), 0600), 0);
-  std::vector<std::string> inputs = {d.path("fifo.txt")};
+  std::vector<std::string> inputs = {d.path("fifo.txt"), d.dir};
   if (make_char_device(d.path("zero"), 1, 5)) inputs.push_back(d.path("zero"));
   for (const std::string& in : inputs) {
     for (const char* flag : {"-c", "-d"}) {

@@ -63,20 +63,6 @@ TEST(Mixer, FreshWeights) {
   EXPECT_TRUE(mix_t_valid(1952, 1952));
 }
 
-TEST(Mixer, TrainingAndClamp) {
-  float x[16], w[16];
-  for (int i = 0; i < 16; i++) x[i] = static_cast<float>(i) - 8, w[i] = 0.0625f;
-  float err = mix_error(1, 0.25f, 0.001);
-  EXPECT_EQ(err, static_cast<float>(0.75 * 0.001));
-  mix_train<16>(x, w, err);
-  for (int i = 0; i < 16; i++) EXPECT_EQ(w[i], 0.0625f + x[i] * err);
-  EXPECT_EQ(clamp_c2n(0.0f), 9.99999997e-07f);
-  EXPECT_EQ(clamp_c2n(1.0f), 0.99999899f);
-  EXPECT_EQ(clamp_c2n(0.3f), 0.3f);
-  EXPECT_EQ(prob12(clamp_c2n(0.0f)), 1u);
-  EXPECT_EQ(prob12(clamp_c2n(1.0f)), 4095u);
-}
-
 TEST(NibbleTable, WaySelection) {
   uint16_t b[bucket_words] = {};
   // The first context claims way 0 with its tag.
