@@ -23,7 +23,7 @@ namespace {
 // each way. The display's quiet start is shortened to 40 ms (redrawn every
 // 10 ms) so that such a run shows its line; the default second is kept for
 // the short run that must show nothing.
-constexpr size_t noise_bytes = 300'000;
+constexpr size_t noise_bytes = 150'000;
 
 // Runs vesk with a pseudo-terminal of 80 columns as its standard output
 // and error; `out` is everything the terminal received.

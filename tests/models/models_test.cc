@@ -98,10 +98,10 @@ TEST_F(Models, RoundTripVariedStreams) {
     model_round_trip(disp_model, s);
 }
 
-// A map sized from the stream, a small index that doubles often, one big
-// index that never grows and (for the byte model) the direct table code
-// the same bits, and each decodes what another coded. (Each direct table
-// zeroes 2 GiB that an earlier one left dirty: one stream takes it.)
+// A map sized from the stream, a small index that doubles often and one big
+// index that never grows code the same bits; the small index and (for the
+// byte model) the direct table decode them. (A direct table costs seconds
+// of page faults over its 2 GiB: one decode takes it.)
 TEST_F(Models, EveryTableRepresentationCodesTheSame) {
   const struct {
     const char* name;
@@ -109,7 +109,8 @@ TEST_F(Models, EveryTableRepresentationCodesTheSame) {
     bytes stream;
     bool direct;
   } cases[] = {
-      {"byte text", byte_model, text_sample(30000, 3), true},
+      {"byte text", byte_model, text_sample(10000, 3), true},
+      {"byte prose", byte_model, text_sample(30000, 5), false},
       {"byte exe", byte_model, exe(20000), false},
       {"byte noise", byte_model, random_bytes(10000, 4), false},
       {"words", wordcode_model, codes_of(text_sample(60000, 6)), false},
@@ -124,7 +125,6 @@ TEST_F(Models, EveryTableRepresentationCodesTheSame) {
     EXPECT_EQ(model_encode(c.call, c.stream, {1 << 22}), automatic);
     EXPECT_EQ(model_decode(c.call, automatic, c.stream.size(), nullptr, {1024}), c.stream);
     if (c.direct) {
-      EXPECT_EQ(model_encode(c.call, c.stream, {0, true}), automatic);
       EXPECT_EQ(model_decode(c.call, automatic, c.stream.size(), nullptr, {0, true}), c.stream);
     }
   }
