@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "models/model.h"
+#include "support/model_support.h"
 #include "support/recipes.h"
 #include "support/support.h"
 #include "util/bytes.h"
@@ -164,6 +166,21 @@ TEST(Damage, LoweredLengthOfAMixedArchiveIsRefused) {
     b.resize(b.size() - 12);  // without the checksum the padding still tells
     expect_refused(b, "n lowered by " + std::to_string(less) + ", no trailer");
   }
+}
+
+// A period stream that decodes exactly but names a period the parser never
+// picks (72 bytes; the longest is 68): the record model would read back
+// further than it may, so the period is refused before it runs.
+TEST(Damage, APeriodBeyondTheLongestIsRefused) {
+  const bytes good = pack_in_process(2, pin_mixed(6000, 41, 1000));
+  const uint32_t periodc = get_u32(good.data() + 28), len = get_u32(good.data() + 44);
+  ASSERT_GT(periodc, 0u);
+  const bytes coded = model_encode(byte_model, bytes(periodc, 72));
+  bytes b = good;
+  b.erase(b.begin() + 48, b.begin() + 48 + len);
+  b.insert(b.begin() + 48, coded.begin(), coded.end());
+  put_u32(b.data() + 44, static_cast<uint32_t>(coded.size()));
+  expect_refused(b, "period 72", "bad period");
 }
 
 }  // namespace

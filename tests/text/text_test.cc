@@ -305,6 +305,16 @@ TEST(TextTransform, InverseRejectsBadStreams) {
   EXPECT_EQ(why, "a malformed word code");
   EXPECT_EQ(inverse({0x80}, &why), -1);
   EXPECT_EQ(why, "a word code beyond the dictionary");
+  // A word of a million bytes, its leading space included, 1500 times: the
+  // text would reach the largest one (1.5 GB) and is refused before it is
+  // allocated.
+  std::string big = " " + std::string(999'999, 'a') + " ";
+  std::vector<uint8_t> zeros(4 * 1500 + 4, 0);
+  uint8_t* out = nullptr;
+  const char* reason = nullptr;
+  EXPECT_EQ(text_inverse(zeros.data(), 1500, reinterpret_cast<const uint8_t*>(big.data()),
+                         static_cast<int64_t>(big.size()), &out, &reason), -1);
+  EXPECT_STREQ(reason, "the text grows too large");
 }
 
 }  // namespace

@@ -56,8 +56,10 @@ TEST(HashTable, CollidingKeysGrowTheOverflowArea) {
   const int32_t size = ht.size;  // 1331: room for 307 keys beyond the primary entries
   // (int)(0.8 x 1024) - 1 = 818 keys, the most the table holds.
   const std::vector<std::string> words = colliding_words(818, 1023);
-  for (int i = 0; i < 818; i++)
+  for (int i = 0; i < 818; i++) {
+    EXPECT_FALSE(hash_full(ht)) << i;
     ASSERT_EQ(hash_insert(ht, words[i].data(), words[i].size(), i), i) << i;
+  }
   EXPECT_GT(ht.size, size);
   for (int i = 0; i < 818; i++) {
     EXPECT_EQ(hash_find(ht, words[i].data(), words[i].size()), i);
