@@ -307,9 +307,15 @@ TEST(MixedInverse, RejectsInconsistentStreams) {
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }
+  for (const uint8_t code : {uint8_t{2}, uint8_t{3}}) {  // names a branch not yet seen, or one before the first
+    parsed p(data);
+    p.s.branch[0] = code;
+    bytes out(400);
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s)) << int{code};
+  }
   {
     parsed p(data);
-    p.s.branch[0] = 2;  // names a branch not yet seen
+    p.s.recordc = 0;  // the record stream disagrees with the record block
     bytes out(400);
     EXPECT_FALSE(mixed_inverse(out.data(), p.s));
   }

@@ -262,6 +262,19 @@ TEST(TextTransform, RoundTripsAnyBytes) {
   for (const auto& s : inputs) ASSERT_EQ(round_trip(s), s) << s.size();
 }
 
+// Every word distinct: the tokens' table holds twice the tokens.
+TEST(TextTransform, EveryWordDistinct) {
+  std::string s;
+  for (int i = 0; i < 120'000; i++) {
+    for (int v = i;; v /= 26) {
+      s += static_cast<char>('a' + v % 26);
+      if (v < 26) break;
+    }
+    s += ' ';
+  }
+  EXPECT_EQ(round_trip(s), s);
+}
+
 TEST(TextTransform, TiersAndCodes) {
   // Enough distinct words for all three tiers: every code below the
   // dictionary size, one-byte codes for the most frequent words.
