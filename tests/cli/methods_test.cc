@@ -15,10 +15,6 @@
 namespace vesk::test {
 namespace {
 
-bytes as_bytes(const std::string& s) {
-  return bytes(s.begin(), s.end());
-}
-
 // A 16-bit stereo sine sweep, like uncompressed audio.
 bytes audio(size_t samples) {
   bytes b;

@@ -15,10 +15,6 @@
 namespace vesk::test {
 namespace {
 
-bytes as_bytes(const std::string& s) {
-  return bytes(s.begin(), s.end());
-}
-
 struct stat stat_of(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;

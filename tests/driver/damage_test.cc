@@ -20,10 +20,6 @@ namespace {
 
 constexpr auto npos = std::string::npos;
 
-bytes as_bytes(const std::string& s) {
-  return bytes(s.begin(), s.end());
-}
-
 void expect_refused(const bytes& archive, const std::string& what, const char* message = "") {
   const unpack_result r = unpack_in_process(archive);
   if (r.kind == unpack_result::not_looked_at) return;  // the driver's (tests/cli)

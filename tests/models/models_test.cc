@@ -23,9 +23,7 @@ class Models : public testing::Test {
 
 const bytes flush = {0xFF, 0x7F, 0xFF, 0xFF};
 
-bytes exe(size_t n) {
-  return read_bytes("/proc/self/exe", n);
-}
+bytes exe(size_t n) { return read_bytes("/proc/self/exe", n); }
 
 bytes slots_of(const std::vector<uint32_t>& indices) {
   bytes b(4 * indices.size());

@@ -79,7 +79,11 @@ bytes pack_in_process(uint32_t method_word, const bytes& data);
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();
 
-// Test data: random bytes, 0 to 255, and prose (the recipes' pin_text).
+// Test data: a string's bytes, random bytes, 0 to 255, and prose (the
+// recipes' pin_text).
+inline bytes as_bytes(const std::string& s) {
+  return bytes(s.begin(), s.end());
+}
 bytes random_bytes(size_t n, uint64_t seed);
 bytes every_byte();
 bytes text_sample(size_t n, uint64_t seed);
