@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -22,8 +23,24 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-constexpr auto redraw_interval = std::chrono::milliseconds(250);
-constexpr auto quiet_start = std::chrono::seconds(1);  // a shorter run shows nothing
+// A run shorter than its quiet start shows nothing; the line is redrawn
+// four times in that span. VESK_PROGRESS_QUIET_MS sets the quiet start in
+// milliseconds (the tests shorten it, so that a run of a fraction of a
+// second shows its line); it is read by this file alone.
+constexpr auto quiet_default = std::chrono::milliseconds(1000);
+
+std::chrono::milliseconds quiet_start() {
+  static const std::chrono::milliseconds quiet = [] {
+    const char* v = std::getenv("VESK_PROGRESS_QUIET_MS");
+    return v != nullptr && *v != '\0' ? std::chrono::milliseconds(std::max(0, std::atoi(v)))
+                                      : quiet_default;
+  }();
+  return quiet;
+}
+
+std::chrono::milliseconds redraw_interval() {
+  return std::max(quiet_start() / 4, std::chrono::milliseconds(10));
+}
 
 // What the display thread draws, guarded by m; `thread` and `running`
 // belong to the main thread, which starts and stops the display. Streams
@@ -97,7 +114,7 @@ int terminal_width() {
 
 void draw(display& d) {
   const steady::time_point now = steady::now();
-  if (d.name == nullptr || now - d.run_start < quiet_start) return;
+  if (d.name == nullptr || now - d.run_start < quiet_start()) return;
   // A run sent to the background keeps quiet rather than write over the shell.
   if (tcgetpgrp(STDERR_FILENO) != getpgrp()) return;
   progress_view v;
@@ -148,7 +165,7 @@ void draw(display& d) {
 void display_loop(display& d) {
   std::unique_lock lock(d.m);
   while (!d.stop) {
-    d.wake.wait_for(lock, redraw_interval);
+    d.wake.wait_for(lock, redraw_interval());
     if (!d.stop) draw(d);
   }
 }

@@ -95,51 +95,6 @@ TEST(Cli, UnknownMethodWordAndShortInput) {
   EXPECT_EQ(list_dir(d.dir).size(), 4u);
 }
 
-TEST(Cli, StoredRoundTrips) {
-  scratch_dir d;
-  const bytes all = every_byte();
-  const std::vector<bytes> inputs = {{}, {0x42}, random_bytes(1 << 20, 1), all};
-  for (const bytes& input : inputs) {
-    write_bytes(d.path("in.bin"), input);
-    run_result c = run_vesk({"-c", d.path("in.bin"), d.path("packed")});
-    ASSERT_EQ(c.status, 0) << c.out;
-    EXPECT_EQ(c.out, "Compressing default\n");
-    bytes expected = {0, 0, 0, 0};
-    expected.insert(expected.end(), input.begin(), input.end());
-    EXPECT_EQ(read_bytes(d.path("packed")), expected);
-    run_result x = run_vesk({"-d", d.path("packed"), d.path("restored")});
-    ASSERT_EQ(x.status, 0) << x.out;
-    EXPECT_EQ(x.out, "Decompressing default\n");
-    EXPECT_EQ(read_bytes(d.path("restored")), input);
-  }
-}
-
-TEST(Cli, StoredOutputReplacesAnExistingFile) {
-  scratch_dir d;
-  write_bytes(d.path("in"), {1, 2});
-  write_bytes(d.path("out"), random_bytes(5000, 3));
-  ASSERT_EQ(run_vesk({"-c", d.path("in"), d.path("out")}).status, 0);
-  EXPECT_EQ(read_bytes(d.path("out")), (bytes{0, 0, 0, 0, 1, 2}));
-  EXPECT_EQ(list_dir(d.dir).size(), 2u);
-}
-
-TEST(Cli, UnwritableOutputFailsCleanly) {
-  scratch_dir d;
-  write_bytes(d.path("in"), {1, 2});
-  run_result r = run_vesk({"-c", d.path("in"), d.path("no/such/dir/out")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Cannot write"), std::string::npos) << r.out;
-}
-
-TEST(Cli, DirectoryInputIsNotARegularFile) {
-  scratch_dir d;
-  for (const char* flag : {"-c", "-d"}) {
-    run_result r = run_vesk({flag, d.dir, d.path("out")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, d.dir + " is not a regular file\n");
-    EXPECT_FALSE(exists(d.path("out")));
-  }
-}
 
 }  // namespace
 }  // namespace vesk::test

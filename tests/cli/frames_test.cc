@@ -22,9 +22,9 @@ bytes repeat_byte(size_t n, uint8_t b) {
 }
 
 // Compresses `data` named `name` with the extra arguments, checks that it
-// restores, and returns the archive.
+// restores (unless told not to), and returns the archive.
 bytes framed_round_trip(const std::string& name, const bytes& data,
-                        const std::vector<std::string>& extra) {
+                        const std::vector<std::string>& extra, bool restore = true) {
   scratch_dir d;
   write_bytes(d.path(name), data);
   std::vector<std::string> args = {"-q"};
@@ -32,9 +32,11 @@ bytes framed_round_trip(const std::string& name, const bytes& data,
   args.insert(args.end(), {d.path(name), d.path("packed")});
   run_result c = run_vesk(args);
   EXPECT_EQ(c.status, 0) << c.out;
-  run_result x = run_vesk({"-q", "-d", d.path("packed"), d.path("out")});
-  EXPECT_EQ(x.status, 0) << x.out;
-  EXPECT_TRUE(read_bytes(d.path("out")) == data) << name << ", " << data.size() << " bytes";
+  if (restore) {
+    run_result x = run_vesk({"-q", "-d", d.path("packed"), d.path("out")});
+    EXPECT_EQ(x.status, 0) << x.out;
+    EXPECT_TRUE(read_bytes(d.path("out")) == data) << name << ", " << data.size() << " bytes";
+  }
   return read_bytes(d.path("packed"));
 }
 
@@ -96,10 +98,10 @@ TEST(Frames, RoundTripsAtTheBoundaries) {
 TEST(Frames, ArchiveDoesNotDependOnTheThreadCount) {
   const bytes text = text_sample(4 * frame, 9);
   const bytes one = framed_round_trip("t.txt", text, {"-T1", small_frames});
-  EXPECT_EQ(framed_round_trip("t.txt", text, {"-T2", small_frames}), one);
-  EXPECT_EQ(framed_round_trip("t.txt", text, {"-T", "8", small_frames}), one);
-  EXPECT_EQ(framed_round_trip("t.txt", text, {"--threads=3", "--frame-size", "64K"}), one);
-  EXPECT_EQ(framed_round_trip("t.txt", text, {"-qT0", small_frames}), one);
+  for (const std::vector<std::string>& threads :
+       {std::vector<std::string>{"-T2", small_frames}, {"-T", "8", small_frames},
+        {"--threads=3", "--frame-size", "64K"}, {"-qT0", small_frames}})
+    EXPECT_EQ(framed_round_trip("t.txt", text, threads, false), one) << threads[0];
   // Text frames end at a line end near the boundary.
   const auto spans = frame_spans(one);
   ASSERT_GE(spans.size(), 4u);
@@ -110,9 +112,11 @@ TEST(Frames, ArchiveDoesNotDependOnTheThreadCount) {
   }
 }
 
+// Decoded in this process; stored frames, so that each costs little. The
+// containers' own damage is tests/driver's.
 TEST(Frames, DamageIsRefused) {
-  const bytes text = text_sample(3 * frame, 11);
-  const bytes good = framed_round_trip("d.txt", text, {"-T2", small_frames});
+  const bytes text = text_sample(3 * frame + 1000, 11);
+  const bytes good = framed_round_trip("d.txt", text, {"-T2", small_frames, "--method=stored"});
   const auto spans = frame_spans(good);
   ASSERT_EQ(spans.size(), 4u);
   auto span_bytes = [&](size_t f) {
@@ -159,7 +163,12 @@ TEST(Frames, DamageIsRefused) {
   bytes inner = good;
   inner[spans[2].first + frame_record_bytes + 40] ^= 0x01;
   damaged.emplace_back("inside frame 2", inner);
-  for (const auto& [what, b] : damaged) expect_clean_failure(b, what);
+  for (const auto& [what, b] : damaged) {
+    const unpack_result r = unpack_in_process(b);
+    EXPECT_EQ(r.kind, unpack_result::refused) << what;
+    EXPECT_NE(r.message.find(" is damaged ("), std::string::npos) << what << ": " << r.message;
+  }
+  EXPECT_EQ(unpack_in_process(good).kind, unpack_result::restored);
 }
 
 TEST(Frames, PipesBothWays) {
@@ -219,7 +228,7 @@ TEST(Frames, TarFilter) {
   scratch_dir d;
   const std::string src = d.path("src"), back = d.path("back");
   ASSERT_EQ(std::system(("mkdir -p '" + src + "/sub' '" + back + "'").c_str()), 0);
-  for (int i = 0; i < 300; i++) {
+  for (int i = 0; i < 60; i++) {
     const std::string f = src + (i % 3 ? "/sub/" : "/") + "f" + std::to_string(i);
     write_bytes(f + (i % 2 ? ".txt" : ".bin"),
                 i % 2 ? text_sample(static_cast<size_t>(i) * 5, static_cast<uint64_t>(i))

@@ -1,27 +1,19 @@
 // Inputs and outputs that are not plain files in a writable directory:
 // device nodes, FIFOs, symlinks, standard output, long names, the same file
-// for both, and runs ended by a signal. Device nodes and FIFOs are made in
-// the test's own directory.
+// for both. Device nodes and FIFOs are made in the test's own directory.
+// (Runs ended by a signal: signal_storm_test.cc.)
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "support/support.h"
 
 namespace vesk::test {
 namespace {
-
-bytes as_bytes(const std::string& s) {
-  return bytes(s.begin(), s.end());
-}
 
 struct stat stat_of(const std::string& path) {
   struct stat st {};
@@ -177,7 +169,7 @@ TEST(OutputPaths, InputAndOutputMayBeTheSameFile) {
 TEST(InputPaths, OnlyRegularFilesAreRead) {
   scratch_dir d;
   ASSERT_EQ(mkfifo(d.path("fifo.txt").c_str(), 0600), 0);
-  std::vector<std::string> inputs = {d.path("fifo.txt")};
+  std::vector<std::string> inputs = {d.path("fifo.txt"), d.dir};
   if (make_char_device(d.path("zero"), 1, 5)) inputs.push_back(d.path("zero"));
   for (const std::string& in : inputs) {
     for (const char* flag : {"-c", "-d"}) {
@@ -192,36 +184,6 @@ TEST(InputPaths, OnlyRegularFilesAreRead) {
   run_result r = run_vesk({"-c", d.path("loop"), d.path("out")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Cannot read " + d.path("loop") + ": Too many levels of symbolic links\n");
-}
-
-// Starts vesk with its output to a file of the test's directory.
-pid_t start_vesk(const std::vector<std::string>& args, const std::string& log) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", ("exec " + vesk_command(args) + " > '" + log + "' 2>&1").c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-// A signal during a long compression ends the run by that signal and
-// leaves nothing behind.
-TEST(Signals, StopDuringACompressionLeavesNoFile) {
-  scratch_dir d;
-  write_bytes(d.path("noise.dat"), random_bytes(2'000'000, 6));  // a few seconds of work
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    const pid_t pid = start_vesk({"-c", d.path("noise.dat"), d.path("out")}, d.path("log"));
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before the signal";
-    kill(pid, sig);
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
-    std::remove(d.path("log").c_str());
-    EXPECT_EQ(list_dir(d.dir), std::vector<std::string>{"noise.dat"});
-  }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "coding/predictor_rows.h"
+#include "coding/predictor_rows_first.h"
 #include "support/recipes.h"
 #include "support/support.h"
 
@@ -30,6 +32,17 @@ std::vector<std::vector<double>> rows_of(const std::string& header) {
   return rows;
 }
 
+// What the format fixes: the values that start rows 0, 1, 2 and 6 (and
+// row 3, row 1's copy), the start 0.5 of every row.
+const std::vector<std::vector<double>> fixed = {
+    {0.5, 0.27356, 0.48195, 0.6698, 0.7139, 0.79078},
+    {0.5, 0.46633, 0.72673, 0.82368, 0.86442, 0.90939},
+    {0.5, 0.72149, 0.87672, 0.92721, 0.94, 0.96056},
+    {0.5, 0.46633, 0.72673, 0.82368, 0.86442, 0.90939},
+    {0.5},
+    {0.5},
+    {0.5, 0.13620, 0.44800, 0.65570}};
+
 TEST(PredictorRowsTool, FitsTheSameRowsTwiceAndKeepsTheFixedValues) {
   scratch_dir d;
   write_bytes(d.path("a.txt"), pin_text(4000, 200, 21));
@@ -44,14 +57,6 @@ TEST(PredictorRowsTool, FitsTheSameRowsTwiceAndKeepsTheFixedValues) {
   const auto rows = rows_of(first.out);
   ASSERT_EQ(rows.size(), 7u);
   for (const auto& r : rows) ASSERT_EQ(r.size(), 256u);
-  const std::vector<std::vector<double>> fixed = {
-      {0.5, 0.27356, 0.48195, 0.6698, 0.7139, 0.79078},
-      {0.5, 0.46633, 0.72673, 0.82368, 0.86442, 0.90939},
-      {0.5, 0.72149, 0.87672, 0.92721, 0.94, 0.96056},
-      {0.5, 0.46633, 0.72673, 0.82368, 0.86442, 0.90939},
-      {0.5},
-      {0.5},
-      {0.5, 0.13620, 0.44800, 0.65570}};
   for (size_t r = 0; r < 7; r++) {
     SCOPED_TRACE("row " + std::to_string(r));
     for (size_t k = 0; k < fixed[r].size(); k++) EXPECT_NEAR(rows[r][k], fixed[r][k], 1e-9);
@@ -63,6 +68,17 @@ TEST(PredictorRowsTool, FitsTheSameRowsTwiceAndKeepsTheFixedValues) {
   }
   EXPECT_EQ(rows[1], rows[3]);
   EXPECT_NEAR(rows[0][255], 0.9965, 1e-9);
+}
+
+// The rows vesk codes with, today's and the first revision's (which older
+// archives decode with), keep them too.
+TEST(PredictorRows, KeepWhatTheFormatFixes) {
+  for (const auto* rows : {predictor_rows, predictor_rows_first}) {
+    for (size_t r = 0; r < 7; r++)
+      for (size_t k = 0; k < fixed[r].size(); k++)
+        EXPECT_EQ(rows[r][k], static_cast<float>(fixed[r][k])) << r << " " << k;
+    for (int k = 0; k < 256; k++) EXPECT_EQ(rows[1][k], rows[3][k]);
+  }
 }
 
 }  // namespace

@@ -164,15 +164,8 @@ std::vector<recipe> frozen_recipes() {
           {"empty.dat", {}},                         {"empty.bin", {}}};
 }
 
-std::vector<recipe> frozen_strong_recipes() {
-  bytes repeats = pin_text(3000, 200, 21);
-  const bytes first = repeats;
-  repeats.insert(repeats.end(), first.begin() + 500, first.end());
-  repeats.insert(repeats.end(), first.begin(), first.begin() + 1200);
-  bytes kinds = pin_mixed(9000, 22, 1500);
-  kinds.insert(kinds.end(), kinds.begin(), kinds.begin() + 3000);
-  return {{"repeats-9.txt", repeats}, {"kinds-9.dat", kinds}, {"one-9.txt", {'v'}},
-          {"empty-9.txt", {}},        {"empty-9.dat", {}}};
+bytes text_sample(size_t n, uint64_t seed) {
+  return pin_text(n, 120, seed);
 }
 
 }  // namespace vesk::test

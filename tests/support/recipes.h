@@ -53,8 +53,4 @@ struct recipe {
 };
 std::vector<recipe> frozen_recipes();
 
-// The sources of the frozen archives of the strong methods (`vesk -9 -c`):
-// a text with long repeats, every block class, the smallest files.
-std::vector<recipe> frozen_strong_recipes();
-
 }  // namespace vesk::test

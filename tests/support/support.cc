@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +14,12 @@
 #include <random>
 #include <stdexcept>
 
+#include "driver/containers.h"
+#include "driver/frames.h"
+#include "driver/method.h"
 #include "util/arena.h"
+#include "util/bytes.h"
+#include "util/fail.h"
 
 namespace vesk::test {
 
@@ -29,10 +35,12 @@ scratch_dir::~scratch_dir() {
   (void)r;
 }
 
-bytes read_bytes(const std::string& path) {
+bytes read_bytes(const std::string& path, size_t most) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
-  return bytes(std::istreambuf_iterator<char>(f), {});
+  bytes b(std::istreambuf_iterator<char>(f), {});
+  if (b.size() > most) b.resize(most);
+  return b;
 }
 
 void write_bytes(const std::string& path, const bytes& data) {
@@ -125,61 +133,98 @@ run_result expect_clean_failure(const bytes& archive, const std::string& what) {
   return r;
 }
 
-void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed) {
-  std::mt19937 g(seed);
-  for (int trial = 0; trial < trials; trial++) {
-    bytes b = good;
-    size_t at = from + g() % (b.size() - from);
-    b[at] ^= static_cast<uint8_t>(1 + g() % 255);
-    expect_clean_failure(b, "flip at " + std::to_string(at));
-  }
+namespace {
+
+struct stopped {
+  stop_kind kind;
+};
+
+[[noreturn]] void throw_stop(stop_kind kind) {
+  throw stopped{kind};
 }
 
-void expect_all_damage_refused(const bytes& archive, const bytes& original) {
-  scratch_dir d;
-  const std::string packed = d.path("packed"), out = d.path("out");
-  auto refused = [&](const bytes& b, const std::string& what) {
-    write_bytes(packed, b);
-    run_result r = run_vesk({"-d", packed, out});
-    EXPECT_TRUE(is_refusal(r)) << what << ": status " << r.status << ": " << r.out;
-    EXPECT_EQ(list_dir(d.dir).size(), 1u) << what;  // no output, no temporary
-    if (exists(out)) std::remove(out.c_str());
+// Standard output (where the messages go) into a memory file while f runs.
+template <class F>
+std::string capture_stdout(F&& f) {
+  static const int sink = memfd_create("vesk-test-messages", 0);
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  ftruncate(sink, 0);
+  lseek(sink, 0, SEEK_SET);
+  dup2(sink, STDOUT_FILENO);
+  struct restore {
+    int saved;
+    ~restore() {
+      std::fflush(stdout);
+      dup2(saved, STDOUT_FILENO);
+      close(saved);
+    }
   };
-  const size_t trailer_at = archive.size() - 12;
-  for (size_t len = 0; len < archive.size(); len++) {
-    bytes b(archive.begin(), archive.begin() + static_cast<long>(len));
-    if (len != trailer_at) {
-      refused(b, "cut to " + std::to_string(len));
-      continue;
-    }
-    // Without its trailer the archive reads as one of the first revision,
-    // decoded with the first probability rows: they either code these
-    // streams alike (the original comes back) or the damage is refused.
-    write_bytes(packed, b);
-    run_result r = run_vesk({"-d", packed, out});
-    if (r.status == 0) {
-      EXPECT_EQ(read_bytes(out), original) << "cut before the trailer";
-      std::remove(out.c_str());
-    } else {
-      refused(b, "cut before the trailer");
-    }
+  {
+    const restore r{saved};
+    f();
   }
-  for (size_t at = 0; at < archive.size(); at++) {
-    for (const uint8_t mask : {static_cast<uint8_t>(1u << (at % 8)), uint8_t{0xFF}}) {
-      bytes b = archive;
-      b[at] ^= mask;
-      if (at == 0 && b[0] == 0) {
-        // The stored layout has no check: this is a valid stored file.
-        write_bytes(packed, b);
-        run_result r = run_vesk({"-d", packed, out});
-        EXPECT_EQ(r.status, 0) << r.out;
-        EXPECT_EQ(read_bytes(out), bytes(b.begin() + 4, b.end()));
-        std::remove(out.c_str());
-        continue;
+  std::string s(static_cast<size_t>(lseek(sink, 0, SEEK_END)), '\0');
+  if (pread(sink, s.data(), s.size(), 0) != static_cast<ssize_t>(s.size())) s.clear();
+  return s;
+}
+
+}  // namespace
+
+unpack_result unpack_in_process(const bytes& archive, bool two_threads) {
+  init_runtime();
+  unpack_result r;
+  const auto m = static_cast<int64_t>(archive.size());
+  const uint32_t word = m >= 4 ? get_u32(archive.data()) : 99;
+  if (word > 3) return r;
+  set_stop_hook(throw_stop);
+  const int64_t blocks = arena_blocks();
+  const pack_output out = [&](const uint8_t* p, int64_t n) {
+    r.written = true;
+    r.output.assign(p, p + n);
+  };
+  const pack_settings set{two_threads};
+  r.message = capture_stdout([&] {
+    try {
+      const uint8_t* p = archive.data();
+      switch (static_cast<method>(word)) {
+        case method::stored: stored_unpack("packed", p, m, out); break;
+        case method::text: text_unpack("packed", p, m, out, set); break;
+        case method::mixed: mixed_unpack("packed", p, m, out, set); break;
+        default: {
+          const int fd = memfd_create("framed", 0);
+          EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
+          lseek(fd, 0, SEEK_SET);
+          struct closer {
+            int fd;
+            ~closer() { close(fd); }
+          } c{fd};
+          framed_decompress(fd, "packed", nullptr, 1);
+          r.written = true;  // tested whole: it would have been restored
+        }
       }
-      refused(b, "byte " + std::to_string(at) + " ^ " + std::to_string(mask));
+      r.kind = unpack_result::restored;
+    } catch (const stopped& s) {
+      r.kind = s.kind == stop_kind::refusal ? unpack_result::refused : unpack_result::internal;
+      arena_unwind(blocks);
     }
+  });
+  set_stop_hook(nullptr);
+  return r;
+}
+
+bytes pack_in_process(uint32_t method_word, const bytes& data) {
+  init_runtime();
+  const pack_input in{"data", static_cast<int64_t>(data.size()),
+                      [&](uint8_t* dst) { std::copy(data.begin(), data.end(), dst); }};
+  bytes archive;
+  const pack_output keep = [&](const uint8_t* p, int64_t n) { archive.assign(p, p + n); };
+  switch (static_cast<method>(method_word)) {
+    case method::text: text_pack(in, keep, pack_settings{}); break;
+    case method::mixed: mixed_pack(in, keep, pack_settings{}); break;
+    default: stored_pack(in, keep); break;
   }
+  return archive;
 }
 
 void init_runtime() {
@@ -199,47 +244,6 @@ bytes random_bytes(size_t n, uint64_t seed) {
 bytes every_byte() {
   bytes b(256);
   for (int i = 0; i < 256; i++) b[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  return b;
-}
-
-bytes text_sample(size_t n, uint64_t seed) {
-  static const char* words[] = {
-      "the",   "of",    "and",      "a",      "to",          "in",      "is",     "you",    "that",
-      "it",    "he",    "was",      "for",    "on",          "are",     "as",     "with",   "his",
-      "they",  "I",     "at",       "be",     "this",        "have",    "from",   "or",     "one",
-      "had",   "by",    "word",     "but",    "not",         "what",    "all",    "were",   "we",
-      "when",  "your",  "can",      "said",   "there",       "use",     "an",     "each",   "which",
-      "she",   "do",    "how",      "their",  "if",          "will",    "up",     "other",  "about",
-      "out",   "many",  "then",     "them",   "these",       "so",      "some",   "her",    "would",
-      "make",  "like",  "him",      "into",   "time",        "has",     "look",   "two",    "more",
-      "write", "go",    "see",      "number", "no",          "way",     "could",  "people", "my",
-      "than",  "first", "water",    "been",   "call",        "who",     "oil",    "its",    "now",
-      "find",  "long",  "down",     "day",    "did",         "get",     "come",   "made",   "may",
-      "part",  "NASA",  "McDonald", "Paris",  "compression", "context", "mixing", "model"};
-  constexpr size_t nwords = sizeof words / sizeof words[0];
-  std::mt19937_64 g(seed);
-  bytes b;
-  b.reserve(n + 16);
-  bool sentence_start = true;
-  while (b.size() < n) {
-    // Zipf-like choice: small indices far more often.
-    double u = std::uniform_real_distribution<double>(0, 1)(g);
-    size_t w = static_cast<size_t>(static_cast<double>(nwords) * u * u * u);
-    std::string word = words[w];
-    if (sentence_start && word[0] >= 'a' && word[0] <= 'z')
-      word[0] = static_cast<char>(word[0] - 32);
-    sentence_start = false;
-    b.insert(b.end(), word.begin(), word.end());
-    uint64_t r = g() % 20;
-    if (r == 0) {
-      b.push_back('.');
-      sentence_start = true;
-    } else if (r == 1) {
-      b.push_back(',');
-    }
-    b.push_back(g() % 12 == 0 ? '\n' : ' ');
-  }
-  b.resize(n);
   return b;
 }
 

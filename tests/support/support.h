@@ -1,5 +1,5 @@
-// Helpers shared by the tests: scratch directories, files, running the
-// built binary, and arena set-up for unit tests.
+// Helpers shared by the tests: scratch directories and files, the built
+// binary run as a process, the containers run in this one, test data.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,7 @@ struct scratch_dir {
   std::string dir;
 };
 
-bytes read_bytes(const std::string& path);
+bytes read_bytes(const std::string& path, size_t most = SIZE_MAX);  // up to `most` bytes
 void write_bytes(const std::string& path, const bytes& data);
 bool exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& dir);
@@ -30,57 +30,62 @@ struct run_result {
   std::string out;  // standard output and standard error together
 };
 
-// Runs the built vesk binary with the given arguments.
+// The built vesk binary with the given arguments: run, or as a shell
+// command line (arguments quoted) for tests that add redirections.
 run_result run_vesk(const std::vector<std::string>& args);
-
-// A shell command line that runs the built vesk binary (arguments quoted),
-// for tests that add redirections or a time limit.
 std::string vesk_command(const std::vector<std::string>& args);
 
-// Runs a shell command; standard output and standard error are collected.
+// Runs a shell command; standard output and standard error are collected
+// together, or (run_split, with no standard input) apart.
 run_result run_shell(const std::string& command);
-
-// Runs a shell command with no standard input and its standard output and
-// standard error kept apart.
 struct split_result {
-  int status = -1;  // exit status, or -1 if the process did not exit normally
+  int status = -1;
   std::string out, err;
 };
 split_result run_split(const std::string& command);
 
 // Compresses data as a file called `name` and restores it through the
-// binary; checks the progress messages ("Compressing <word>") and the
-// restored bytes; returns the compressed file.
+// binary; checks the start lines ("Compressing <word>") and the restored
+// bytes; returns the compressed file.
 bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data);
 
 // A clean refusal of a damaged or foreign compressed file: status 1 and
-// one of the refusal messages; a crash, a signal, an internal check or any
-// other message is not one.
+// one of the refusal messages, not a crash or an internal check.
 bool is_refusal(const run_result& r);
 
-// Decompresses a damaged archive over an existing file and expects a clean
-// refusal, the existing file untouched and no temporary left; returns the
-// run, for its message.
+// Decompresses a damaged archive through the binary over an existing file
+// and expects a clean refusal, the existing file untouched and no temporary
+// left; returns the run, for its message.
 run_result expect_clean_failure(const bytes& archive, const std::string& what);
 
-// Flips one random byte at or after `from`, `trials` times over, and expects
-// each damaged copy to be refused cleanly.
-void expect_flips_fail_cleanly(const bytes& good, size_t from, int trials, uint32_t seed);
+// An archive decoded in this process, the way the driver decodes it (by
+// its method word: stored, text, mixed or framed), so that a sweep over
+// many damaged archives costs no process each. A refusal or an internal
+// check comes back with its message instead of ending the process. Other
+// words, and files shorter than a word, are the driver's to refuse and are
+// not looked at. `two_threads` codes two streams at a time as the binary
+// does: only for archives that restore (a refusal there ends the process).
+struct unpack_result {
+  enum { restored, refused, internal, not_looked_at } kind = not_looked_at;
+  std::string message;   // what a refusal or a check printed
+  bool written = false;  // the output was handed over (only once all checks passed)
+  bytes output;
+};
+unpack_result unpack_in_process(const bytes& archive, bool two_threads = false);
 
-// Every truncation of a text or mixed archive (of `original`) and two flips
-// of every byte (one bit, and all eight) are refused with no output left,
-// except what is not damage: the archive cut to just before its 12-byte
-// checksum trailer reads as an archive of the first revision, which either
-// restores `original` or is refused; a text archive whose method word 1
-// becomes 0 is a valid stored file.
-void expect_all_damage_refused(const bytes& archive, const bytes& original);
+// Compresses data in this process with method word 0, 1 or 2.
+bytes pack_in_process(uint32_t method_word, const bytes& data);
 
 // Initialises the arena and the statistics tables once per test process.
 void init_runtime();
 
-// Deterministic test data.
+// Test data: a string's bytes, random bytes, 0 to 255, and prose (the
+// recipes' pin_text).
+inline bytes as_bytes(const std::string& s) {
+  return bytes(s.begin(), s.end());
+}
 bytes random_bytes(size_t n, uint64_t seed);
-bytes every_byte();  // 0, 1, ..., 255
+bytes every_byte();
 bytes text_sample(size_t n, uint64_t seed);
 
 }  // namespace vesk::test

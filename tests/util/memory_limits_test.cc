@@ -17,85 +17,62 @@ constexpr const char* meminfo =
 
 constexpr int64_t unlimited_v1 = 9223372036854771712;
 
-// A fake system under a scratch directory: files are written at their
-// paths below it.
-struct fake_system {
-  test::scratch_dir d;
-  void put(const std::string& path, const std::string& text) {
-    const std::string full = d.dir + path;
-    const std::string dir = full.substr(0, full.rfind('/'));
-    ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
-    test::write_bytes(full, test::bytes(text.begin(), text.end()));
+// Fake systems: the files at their paths, and what is read from them.
+TEST(MemoryLimits, CgroupsAndMeminfo) {
+  const std::string v1_unlimited = std::to_string(unlimited_v1);
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    int64_t limit, room, available, usable;
+  } cases[] = {
+      {"v2: the tightest group up the tree (the parent's room: its other members use the rest)",
+       {{"/proc/self/cgroup", "0::/user.slice/job/run\n"},
+        {"/proc/self/mountinfo", "24 1 0:22 / /proc rw - proc proc rw\n"
+                                 "30 22 0:27 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n"},
+        {"/proc/meminfo", meminfo},
+        {"/sys/fs/cgroup/user.slice/memory.max", "max\n"},
+        {"/sys/fs/cgroup/user.slice/job/memory.max", "3000000000\n"},
+        {"/sys/fs/cgroup/user.slice/job/memory.current", "2500000000\n"},
+        {"/sys/fs/cgroup/user.slice/job/run/memory.max", "4000000000\n"},
+        {"/sys/fs/cgroup/user.slice/job/run/memory.current", "1000000000\n"}},
+       3'000'000'000, 500'000'000, 2'048'000'000, 500'000'000},
+      {"v1: the memory hierarchy beside others (the cpu one's files are no limits)",
+       {{"/proc/self/cgroup", "5:cpu,cpuacct:/\n4:memory:/batch/41e0\n0::/\n"},
+        {"/proc/self/mountinfo",
+         "31 30 0:28 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
+         "34 30 0:31 / /sys/fs/cgroup/memory rw,relatime - cgroup cgroup rw,memory\n"
+         "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"},
+        {"/proc/meminfo", meminfo},
+        {"/sys/fs/cgroup/memory/memory.limit_in_bytes", v1_unlimited + "\n"},
+        {"/sys/fs/cgroup/memory/batch/memory.limit_in_bytes", v1_unlimited},
+        {"/sys/fs/cgroup/memory/batch/41e0/memory.limit_in_bytes", "8589934592\n"},
+        {"/sys/fs/cgroup/memory/batch/41e0/memory.usage_in_bytes", "106770432\n"},
+        {"/sys/fs/cgroup/cpu,cpuacct/memory.limit_in_bytes", "1000\n"}},
+       8589934592, 8589934592 - 106770432, 2'048'000'000, 2'048'000'000},
+      {"a container: its group is the root of a mount from below the host's root",
+       {{"/proc/self/cgroup", "0::/docker/abc/inner\n"},
+        {"/proc/self/mountinfo", "50 40 0:30 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n"},
+        {"/sys/fs/cgroup/memory.max", "1073741824\n"},
+        {"/sys/fs/cgroup/memory.current", "73741824\n"},
+        {"/sys/fs/cgroup/inner/memory.max", "max\n"}},
+       1073741824, 1'000'000'000, -1, 1'000'000'000},
+      {"nothing known: no limit",
+       {{"/proc/self/cgroup", "garbage\n::\n"}, {"/proc/meminfo", "MemTotal: 1 kB\n"}},
+       -1, -1, -1, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::scratch_dir d;
+    for (const auto& [path, text] : c.files) {
+      ASSERT_EQ(std::system(("mkdir -p '" + d.dir + path.substr(0, path.rfind('/')) + "'").c_str()), 0);
+      test::write_bytes(d.dir + path, test::bytes(text.begin(), text.end()));
+    }
+    const memory_limits l = read_memory_limits(d.dir);
+    EXPECT_EQ(l.cgroup_limit, c.limit);
+    EXPECT_EQ(l.cgroup_room, c.room);
+    EXPECT_EQ(l.available, c.available);
+    EXPECT_EQ(usable_memory(l), c.usable);
   }
-  memory_limits read() { return read_memory_limits(d.dir); }
-};
-
-TEST(MemoryLimits, CgroupV2TheTightestGroupUpTheTree) {
-  fake_system s;
-  s.put("/proc/self/cgroup", "0::/user.slice/job/run\n");
-  s.put("/proc/self/mountinfo",
-        "24 1 0:22 / /proc rw - proc proc rw\n"
-        "30 22 0:27 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n");
-  s.put("/proc/meminfo", meminfo);
-  s.put("/sys/fs/cgroup/user.slice/memory.max", "max\n");
-  s.put("/sys/fs/cgroup/user.slice/job/memory.max", "3000000000\n");
-  s.put("/sys/fs/cgroup/user.slice/job/memory.current", "2500000000\n");
-  s.put("/sys/fs/cgroup/user.slice/job/run/memory.max", "4000000000\n");
-  s.put("/sys/fs/cgroup/user.slice/job/run/memory.current", "1000000000\n");
-  const memory_limits l = s.read();
-  EXPECT_EQ(l.cgroup_limit, 3'000'000'000);
-  EXPECT_EQ(l.cgroup_room, 500'000'000);  // the parent's: its other members use the rest
-  EXPECT_EQ(l.available, 2'000'000'000 * int64_t{1024} / 1000);
-  EXPECT_EQ(usable_memory(l), 500'000'000);
-}
-
-TEST(MemoryLimits, CgroupV1MemoryHierarchyBesideOthers) {
-  fake_system s;
-  s.put("/proc/self/cgroup",
-        "5:cpu,cpuacct:/\n4:memory:/batch/41e0\n0::/\n");
-  s.put("/proc/self/mountinfo",
-        "31 30 0:28 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
-        "34 30 0:31 / /sys/fs/cgroup/memory rw,relatime - cgroup cgroup rw,memory\n"
-        "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n");
-  s.put("/proc/meminfo", meminfo);
-  s.put("/sys/fs/cgroup/memory/memory.limit_in_bytes", std::to_string(unlimited_v1) + "\n");
-  s.put("/sys/fs/cgroup/memory/batch/memory.limit_in_bytes", std::to_string(unlimited_v1));
-  s.put("/sys/fs/cgroup/memory/batch/41e0/memory.limit_in_bytes", "8589934592\n");
-  s.put("/sys/fs/cgroup/memory/batch/41e0/memory.usage_in_bytes", "106770432\n");
-  // The cpu hierarchy's files are not memory limits.
-  s.put("/sys/fs/cgroup/cpu,cpuacct/memory.limit_in_bytes", "1000\n");
-  const memory_limits l = s.read();
-  EXPECT_EQ(l.cgroup_limit, 8589934592);
-  EXPECT_EQ(l.cgroup_room, 8589934592 - 106770432);
-  EXPECT_EQ(usable_memory(l), 2'048'000'000);  // MemAvailable is less
-}
-
-// A container sees its own group as the root of a mount whose root is the
-// group's path on the host.
-TEST(MemoryLimits, CgroupMountedFromBelowTheRoot) {
-  fake_system s;
-  s.put("/proc/self/cgroup", "0::/docker/abc/inner\n");
-  s.put("/proc/self/mountinfo",
-        "50 40 0:30 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n");
-  s.put("/sys/fs/cgroup/memory.max", "1073741824\n");
-  s.put("/sys/fs/cgroup/memory.current", "73741824\n");
-  s.put("/sys/fs/cgroup/inner/memory.max", "max\n");
-  const memory_limits l = s.read();
-  EXPECT_EQ(l.cgroup_limit, 1073741824);
-  EXPECT_EQ(l.cgroup_room, 1'000'000'000);
-  EXPECT_EQ(l.available, -1);
-  EXPECT_EQ(usable_memory(l), 1'000'000'000);
-}
-
-TEST(MemoryLimits, NothingKnownMeansNoLimit) {
-  fake_system s;
-  s.put("/proc/self/cgroup", "garbage\n::\n");
-  s.put("/proc/meminfo", "MemTotal: 1 kB\n");
-  const memory_limits l = s.read();
-  EXPECT_EQ(l.cgroup_limit, -1);
-  EXPECT_EQ(l.cgroup_room, -1);
-  EXPECT_EQ(l.available, -1);
-  EXPECT_EQ(usable_memory(l), -1);
 }
 
 TEST(MemoryLimits, AddressSpaceLimitIsTheProcesses) {

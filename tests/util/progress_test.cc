@@ -6,69 +6,53 @@
 namespace vesk {
 namespace {
 
-progress_view stream_view(const char* name, int64_t size, double fraction, double seconds,
-                          int64_t file_bytes) {
-  progress_view v;
-  v.name = name;
-  v.size = size;
-  v.coding = true;
-  v.fraction = fraction;
-  v.seconds = seconds;
-  v.file_bytes = file_bytes;
-  return v;
+TEST(Progress, Lines) {
+  const struct {
+    const char* name;
+    int64_t size;
+    bool coding;
+    double fraction, seconds;
+    int64_t file_bytes;
+    const char* line;
+  } cases[] = {
+      // A quarter of an 8 MB file's streams in 10 s: 0.2 MB/s, 30 s to go.
+      {"x86", 4'200'000, true, 0.25, 10.0, 8'000'000, "x86 4.2 MB  25%  0.2 MB/s  30s left"},
+      // 60% of 500 MB in 100 s: 3 MB/s, 66.7 s to go.
+      {"word codes", 300'000'000, true, 0.6, 100.0, 500'000'000,
+       "word codes 300.0 MB  60%  3.0 MB/s  1m07s left"},
+      // Below 0.1 MB/s the rate is given in KB/s.
+      {"binary", 2'000'000, true, 0.1, 50.0, 2'000'000, "binary 2.0 MB  10%  4 KB/s  7m30s left"},
+      // No rate before the first byte or the first moment.
+      {"period", 999, true, 0.0, 3.0, 1000, "period 999 B  0%"},
+      {"text", 5000, true, 0.5, 0.0, 1000, "text 5.0 KB  50%"},
+      // The fraction is clamped to the whole run.
+      {"text", 1000, true, 1.5, 2.0, 2'000'000, "text 1.0 KB  100%  1.0 MB/s  0s left"},
+      {"text", 1000, true, -0.5, 2.0, 2'000'000, "text 1.0 KB  0%"},
+      // A phase gives its time so far.
+      {"text transform", 1'234'567'890, false, 0, 12.4, 0, "text transform 1.23 GB  12s"},
+  };
+  for (const auto& c : cases) {
+    progress_view v;
+    v.name = c.name;
+    v.size = c.size;
+    v.coding = c.coding;
+    v.fraction = c.fraction;
+    v.seconds = c.seconds;
+    v.file_bytes = c.file_bytes;
+    EXPECT_EQ(progress_line(v), c.line);
+  }
 }
 
-TEST(Progress, StreamLineGivesPercentRateAndTimeLeft) {
-  // A quarter of an 8 MB file's streams in 10 s: 0.2 MB/s, 30 s to go.
-  EXPECT_EQ(progress_line(stream_view("x86", 4'200'000, 0.25, 10.0, 8'000'000)),
-            "x86 4.2 MB  25%  0.2 MB/s  30s left");
-  // 60% of 500 MB in 100 s: 3 MB/s, 66.7 s to go.
-  EXPECT_EQ(progress_line(stream_view("word codes", 300'000'000, 0.6, 100.0, 500'000'000)),
-            "word codes 300.0 MB  60%  3.0 MB/s  1m07s left");
-  // Below 0.1 MB/s the rate is given in KB/s.
-  EXPECT_EQ(progress_line(stream_view("binary", 2'000'000, 0.1, 50.0, 2'000'000)),
-            "binary 2.0 MB  10%  4 KB/s  7m30s left");
-}
-
-TEST(Progress, NoRateBeforeTheFirstByte) {
-  EXPECT_EQ(progress_line(stream_view("period", 999, 0.0, 3.0, 1000)), "period 999 B  0%");
-  EXPECT_EQ(progress_line(stream_view("text", 5000, 0.5, 0.0, 1000)), "text 5.0 KB  50%");
-}
-
-TEST(Progress, FractionIsClampedToTheWholeRun) {
-  EXPECT_EQ(progress_line(stream_view("text", 1000, 1.5, 2.0, 2'000'000)),
-            "text 1.0 KB  100%  1.0 MB/s  0s left");
-  EXPECT_EQ(progress_line(stream_view("text", 1000, -0.5, 2.0, 2'000'000)), "text 1.0 KB  0%");
-}
-
-TEST(Progress, PhaseLineGivesItsTimeSoFar) {
-  progress_view v;
-  v.name = "text transform";
-  v.size = 1'234'567'890;
-  v.seconds = 12.4;
-  EXPECT_EQ(progress_line(v), "text transform 1.23 GB  12s");
-}
-
-TEST(Progress, Sizes) {
-  EXPECT_EQ(size_text(0), "0 B");
-  EXPECT_EQ(size_text(999), "999 B");
-  EXPECT_EQ(size_text(1000), "1.0 KB");
-  EXPECT_EQ(size_text(999'949), "999.9 KB");
-  EXPECT_EQ(size_text(999'950), "1.0 MB");
-  EXPECT_EQ(size_text(999'949'999), "999.9 MB");
-  EXPECT_EQ(size_text(999'950'000), "1.00 GB");
-  EXPECT_EQ(size_text(1'000'999'999), "1.00 GB");
-}
-
-TEST(Progress, Durations) {
-  EXPECT_EQ(duration_text(-3), "0s");
-  EXPECT_EQ(duration_text(0.4), "0s");
-  EXPECT_EQ(duration_text(59.4), "59s");
-  EXPECT_EQ(duration_text(59.6), "1m00s");
-  EXPECT_EQ(duration_text(61), "1m01s");
-  EXPECT_EQ(duration_text(3599), "59m59s");
-  EXPECT_EQ(duration_text(3725), "1h02m");
-  EXPECT_EQ(duration_text(100 * 3600 + 59 * 60), "100h59m");
+TEST(Progress, SizesAndDurations) {
+  const std::pair<int64_t, const char*> sizes[] = {
+      {0, "0 B"},           {999, "999 B"},           {1000, "1.0 KB"},
+      {999'949, "999.9 KB"}, {999'950, "1.0 MB"},       {999'949'999, "999.9 MB"},
+      {999'950'000, "1.00 GB"}, {1'000'999'999, "1.00 GB"}};
+  for (const auto& [n, text] : sizes) EXPECT_EQ(size_text(n), text) << n;
+  const std::pair<double, const char*> durations[] = {
+      {-3, "0s"},       {0.4, "0s"},       {59.4, "59s"},     {59.6, "1m00s"},
+      {61, "1m01s"},    {3599, "59m59s"},  {3725, "1h02m"},   {100 * 3600 + 59 * 60, "100h59m"}};
+  for (const auto& [s, text] : durations) EXPECT_EQ(duration_text(s), text) << s;
 }
 
 }  // namespace

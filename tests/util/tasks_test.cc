@@ -24,12 +24,19 @@ TEST(Tasks, EveryTaskRunsOnceAndTheWorkerHasItsOwnArena) {
   std::atomic<int> runs[count] = {};
   std::mutex m;
   std::vector<std::thread::id> threads;
+  const std::thread::id main_thread = std::this_thread::get_id();
+  std::atomic<bool> worker_started{false};
   run_tasks(order, count, [&](int t) {
     runs[t]++;
-    // Each task allocates and releases in its thread's arena.
+    // Each task allocates and releases in its thread's arena. The main
+    // thread's first task waits (at most 5 s) for the worker to take one,
+    // so that a loaded machine cannot leave it idle.
     uint8_t* a = arena_alloc(1 << 20);
     a[0] = static_cast<uint8_t>(t);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (std::this_thread::get_id() != main_thread) worker_started = true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (tasks_in_parallel() && !worker_started && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     arena_free(a);
     std::lock_guard<std::mutex> lock(m);
     threads.push_back(std::this_thread::get_id());

@@ -38,17 +38,6 @@ sigset_t own_mask() {
   return set;
 }
 
-TEST(HelperThread, BlocksTheStopSignalsFromItsStartAndLeavesTheCallerAlone) {
-  const sigset_t before = own_mask();
-  ASSERT_FALSE(blocks_stop_signals(before));
-  bool blocked = false;
-  std::thread t = helper_thread([&] { blocked = blocks_stop_signals(own_mask()); });
-  t.join();
-  EXPECT_TRUE(blocked);
-  const sigset_t after = own_mask();
-  for (int sig : stop_signals) EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig));
-}
-
 // Threads of this process other than the main one whose mask lets a stop
 // signal through, by name, from /proc (what the kernel sees); *others
 // counts those threads.
