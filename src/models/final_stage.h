@@ -1,27 +1,29 @@
-// The final stage of the strong methods, around a model's own mixer. While
-// a match expects the bit being coded, the mixer's probability and the
-// match model's prediction meet in a small second mixer whose weight set is
-// chosen by the match's length bucket and the expected bit, and an adaptive
-// probability map under the partial byte and that match state refines the
-// result. Without such a match the mixer's probability is coded as it is:
-// a map on every bit gained about 1% on word codes for about a third more
-// time. The byte predictor's flag, where a model codes one, is refined by a
-// map under the match state and whether the match expects the guessed byte.
+// The strong methods' parts around a model's own mixer. While a match
+// expects the bit being coded, the match model's predictions join the
+// context inputs of the model's mixer, whose weight set then also depends
+// on the match's length group, and an adaptive probability map under the
+// partial byte and the match state refines the mixer's probability.
+// Without such a match the extra inputs are 0 and the mixer's probability
+// is coded as it is. The byte predictor's flag, where a model codes one, is
+// refined by a map under the match state and whether the match expects the
+// guessed byte.
 //
-// final_stage wraps the inner mixer policy of code_nibble (predict / update,
-// see nibble_coder.h) and follows the partial byte itself from the bit
-// position j and the coded bits. Its inputs, stretch domain (base 2):
-//   x0  stretch of the inner mixer's probability
-//   x1  +-stretch(hit rate of the expected bit at this length bucket), with
-//       the sign of the expected bit
-//   x2  +-1 likewise (the weight set learns the length's own strength)
-//   x3  0.5, a bias
-// The dot product is ((x0 w0 + x1 w1) + (x2 w2 + x3 w3)) in single
-// precision; the coded probability is (pm + 3 a) / 4 of the mixed
-// probability pm and the map's a.
+// final_stage wraps the model's mixer (the policy of code_nibble, see
+// nibble_coder.h), which takes Inner::context_inputs inputs from the
+// contexts and match_inputs more, and follows the partial byte itself from
+// the bit position j and the coded bits. The match inputs, stretch domain
+// (base 2), signed by the expected bit (+ for 1):
+//   m0  stretch of the hit rate of the expected bit at this length bucket
+//   m1  stretch of the probability of a 1 under the expected byte, the bit
+//       position and the length bucket (a direct "match order" context)
+//   m2  1 (the weight set learns the length's own strength)
+//   m3  the length, capped at 32, over 16
+//   m4..m7  0
+// The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "coding/apm.h"
 #include "coding/arithmetic.h"
@@ -33,14 +35,18 @@
 
 namespace vesk {
 
-constexpr int final_inputs = 4;
-// A set per length bucket and expected bit.
-constexpr int final_sets = 2 * match_buckets;
-constexpr double final_rate = 0.002;
-constexpr float final_d_limit = 64.0f;  // beyond it the weights have diverged and start over
+constexpr int match_inputs = 8;
+// The mixer's weight sets come in match_groups groups: no match expects
+// the bit, then lengths 1-7, 8-31 and 32 or more (buckets 1-7, 8-11, 12-).
+constexpr int match_groups = 4;
+inline uint32_t match_group(int bucket) {
+  return bucket == 0 ? 0 : bucket < 8 ? 1 : bucket < 12 ? 2 : 3;
+}
 constexpr float final_hit_rate = 1.0f / 128;
+constexpr float final_order_rate = 1.0f / 32;
 constexpr float final_apm_rate = 1.0f / 64;
-constexpr int final_apm_contexts = 256 * final_sets;  // partial byte x bucket x expected bit
+constexpr int final_order_contexts = match_buckets * 256 * 8;  // bucket x expected byte x bit
+constexpr int final_apm_contexts = 256 * 2 * match_buckets;  // partial byte x bucket x expected bit
 // The flag's map: no match, then length bucket x (expected byte == guess).
 constexpr int flag_apm_contexts = 1 + 2 * match_buckets;
 constexpr float flag_apm_rate = 1.0f / 64;
@@ -52,21 +58,20 @@ struct strong_memory {
   uint32_t* match_table = nullptr;
   int match_log2 = 0;
   float* floats = nullptr;
-  float* weights = nullptr;  // final_sets x final_inputs
   float* hit = nullptr;      // match_buckets
+  float* order = nullptr;    // final_order_contexts
   float* apm = nullptr;      // final_apm_contexts x apm_points
   float* flag_apm = nullptr; // flag_apm_contexts x apm_points
-  squash_table sq;
 };
 
 // Sizes the match table for a stream of `elements` (at most 2^max_log2
 // entries) and sets every table to its fresh state.
 void strong_open(strong_memory& s, int64_t elements, int max_log2);
 void strong_close(strong_memory& s);
-void final_weights_fresh(float* w);
 
 template <class Inner>
 struct final_stage {
+  static constexpr int context_inputs = Inner::context_inputs;
   Inner* inner = nullptr;
   strong_memory* mem = nullptr;
   // Set per byte by the model: the match's length (0 = none expects this
@@ -76,9 +81,8 @@ struct final_stage {
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
   int eb = -1;      // the expected bit, -1 when no match expects it
   int bucket = 0;
-  float x[final_inputs] = {};
-  float* set = nullptr;
-  float pm = 0;
+  float* order = nullptr;
+  alignas(16) float x[context_inputs + match_inputs] = {};
   apm_pick k;
 
   void begin_byte(uint32_t len, uint32_t expected) {
@@ -87,39 +91,40 @@ struct final_stage {
   }
 
   uint32_t predict(const float* xs, uint32_t visited, int j) {
-    const uint32_t inner_p12 = inner->predict(xs, visited, j);
     if (j == 0) c0 = 1;
-    // Without a match that expects this bit the inner mixer's probability
-    // is coded as it is: the stage costs a test.
+    std::memcpy(x, xs, sizeof(float) * context_inputs);
     eb = -1;
-    if (mlen == 0 || ((mexp | 256) >> (8 - j)) != c0) return inner_p12;
+    if (mlen == 0 || ((mexp | 256) >> (8 - j)) != c0) {
+      for (int i = 0; i < match_inputs; i++) x[context_inputs + i] = 0.0f;
+      inner->group = 0;
+      return inner->predict(x, visited, j);
+    }
     eb = static_cast<int>((mexp >> (7 - j)) & 1);
     bucket = match_bucket(mlen);
     const float c = stretch(mem->hit[bucket]);
-    x[0] = stretch_quick(inner->p);
-    x[1] = eb ? c : -c;
-    x[2] = eb ? 1.0f : -1.0f;
-    x[3] = 0.5f;
+    order = mem->order + ((((static_cast<uint32_t>(bucket) << 8) | mexp) << 3) | static_cast<uint32_t>(j));
+    const float len = static_cast<float>(mlen < 32 ? mlen : 32) * 0.0625f;
+    float* m = x + context_inputs;
+    m[0] = eb ? c : -c;
+    m[1] = stretch(*order);
+    m[2] = eb ? 1.0f : -1.0f;
+    m[3] = eb ? len : -len;
+    for (int i = 4; i < match_inputs; i++) m[i] = 0.0f;
+    inner->group = match_group(bucket);
+    inner->predict(x, visited, j);
+    const float p = inner->p;
     const uint32_t sel = 2 * static_cast<uint32_t>(bucket) + static_cast<uint32_t>(eb);
-    set = mem->weights + final_inputs * sel;
-    float d = (x[0] * set[0] + x[1] * set[1]) + (x[2] * set[2] + x[3] * set[3]);
-    if (!(d > -final_d_limit && d < final_d_limit)) {
-      final_weights_fresh(mem->weights);
-      d = x[0];
-    }
-    pm = mem->sq.v[squash_index(d) + squash_table_zero];
-    const float a = apm_refine(mem->apm, c0 | (sel << 8), d, k);
-    return prob12((pm + (a + a + a)) * 0.25f);
+    const float a = apm_refine(mem->apm, c0 | (sel << 8), stretch_quick(p), k);
+    return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
   }
 
-  void update(const float* xs, int y) {
-    inner->update(xs, y);
+  void update(const float*, int y) {
+    inner->update(x, y);
     if (eb >= 0) {
-      const float err = mix_error(y, pm, final_rate);
-      for (int i = 0; i < final_inputs; i++) set[i] += x[i] * err;
       apm_update(k, y, final_apm_rate);
       float& h = mem->hit[bucket];
       h += (apm_target(y == eb) - h) * final_hit_rate;
+      *order += (apm_target(y) - *order) * final_order_rate;
     }
     c0 = 2 * c0 + static_cast<uint32_t>(y);
   }
