@@ -99,7 +99,11 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);
-      if constexpr (Strong) strong.begin_nibbles(*bp);
+      if constexpr (Strong) {
+        strong.begin_nibbles(*bp);
+        // While a match is active it takes the guess's context.
+        if (strong.fin.mlen > 0) h[7] = match_context(strong.fin.mexp, strong.fin.mlen, 7);
+      }
       const uint8_t v =
           code_byte<contexts, Enc>(table, k, h, second, policy, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;

@@ -3,31 +3,32 @@
 // context inputs of the model's mixer, whose weight set then also depends
 // on the match's length group, and an adaptive probability map under the
 // partial byte and the match state refines the mixer's probability.
-// Without such a match the extra inputs are 0 and the mixer's probability
-// is coded as it is. The byte predictor's flag, where a model codes one, is
-// refined by a map under the match state and whether the match expects the
-// guessed byte.
+// Without such a match the extra inputs are 0 and a map under the partial
+// byte alone refines it (under the previous byte as well it gained less:
+// its table does not stay in the caches). The byte predictor's flag, where
+// a model codes one, is refined by a map under the match state and whether
+// the match expects the guessed byte. The models also give one of their
+// hashed contexts to the expected byte (or slot) and the match length while
+// a match is active (match_context and the word-code model's own).
 //
 // final_stage wraps the model's mixer (the policy of code_nibble, see
-// nibble_coder.h), which takes Inner::context_inputs inputs from the
-// contexts and match_inputs more, and follows the partial byte itself from
-// the bit position j and the coded bits. The match inputs, stretch domain
-// (base 2), signed by the expected bit (+ for 1):
+// nibble_coder.h), which reads Inner::context_inputs inputs from the
+// contexts and match_inputs more that the stage writes after them, and
+// follows the partial byte itself. The match inputs, stretch domain (base
+// 2), signed by the expected bit (+ for 1), 0 while no match expects it:
 //   m0  stretch of the hit rate of the expected bit at this length bucket
-//   m1  stretch of the probability of a 1 under the expected byte, the bit
-//       position and the length bucket (a direct "match order" context)
-//   m2  1 (the weight set learns the length's own strength)
-//   m3  the length, capped at 32, over 16
-//   m4..m7  0
+//   m1  1 (the weight set learns the length's own strength)
+//   m2  the length, capped at 32, over 16
+//   m3..m7  0 (the mixers' dot product takes inputs in groups of eight)
 // The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "coding/apm.h"
 #include "coding/arithmetic.h"
 #include "coding/byte_predictor.h"
+#include "coding/hashes.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
@@ -43,13 +44,19 @@ inline uint32_t match_group(int bucket) {
   return bucket == 0 ? 0 : bucket < 8 ? 1 : bucket < 12 ? 2 : 3;
 }
 constexpr float final_hit_rate = 1.0f / 128;
-constexpr float final_order_rate = 1.0f / 32;
 constexpr float final_apm_rate = 1.0f / 64;
-constexpr int final_order_contexts = match_buckets * 256 * 8;  // bucket x expected byte x bit
 constexpr int final_apm_contexts = 256 * 2 * match_buckets;  // partial byte x bucket x expected bit
+constexpr int plain_apm_contexts = 256;                      // partial byte
 // The flag's map: no match, then length bucket x (expected byte == guess).
 constexpr int flag_apm_contexts = 1 + 2 * match_buckets;
 constexpr float flag_apm_rate = 1.0f / 64;
+
+// A byte model's hashed context while a match is active: the expected byte
+// and the length bucket (tag tells it from the model's other contexts).
+inline uint64_t match_context(uint32_t expected, uint32_t len, uint64_t tag) {
+  return hash_a((uint64_t{expected} << 16) | (uint64_t{static_cast<uint32_t>(match_bucket(len))} << 8) |
+                tag);
+}
 
 // Everything the strong methods add to one model call, taken from the arena
 // before the model's frame and released after it: the match table and the
@@ -58,10 +65,10 @@ struct strong_memory {
   uint32_t* match_table = nullptr;
   int match_log2 = 0;
   float* floats = nullptr;
-  float* hit = nullptr;      // match_buckets
-  float* order = nullptr;    // final_order_contexts
-  float* apm = nullptr;      // final_apm_contexts x apm_points
-  float* flag_apm = nullptr; // flag_apm_contexts x apm_points
+  float* hit = nullptr;        // match_buckets
+  float* apm = nullptr;        // final_apm_contexts x apm_points
+  float* plain_apm = nullptr;  // plain_apm_contexts x apm_points
+  float* flag_apm = nullptr;   // flag_apm_contexts x apm_points
 };
 
 // Sizes the match table for a stream of `elements` (at most 2^max_log2
@@ -72,59 +79,69 @@ void strong_close(strong_memory& s);
 template <class Inner>
 struct final_stage {
   static constexpr int context_inputs = Inner::context_inputs;
+  static constexpr int extra_inputs = match_inputs;
   Inner* inner = nullptr;
   strong_memory* mem = nullptr;
-  // Set per byte by the model: the match's length (0 = none expects this
-  // byte) and its expected byte.
+  // Per byte, set by begin_byte: the match's length (0 = none expects this
+  // byte), its expected byte, and what follows from them.
   uint32_t mlen = 0, mexp = 0;
+  bool agree = false;  // a match expects the byte and the byte's bits so far agreed
+  int bucket = 0;
+  uint32_t group = 0;
+  float len = 0;                // m2 before its sign
+  float* apm_rows = nullptr;    // the map's rows of this bucket (2 expected bits x 256)
   // Per bit.
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
   int eb = -1;      // the expected bit, -1 when no match expects it
-  int bucket = 0;
-  float* order = nullptr;
-  alignas(16) float x[context_inputs + match_inputs] = {};
+  float* xs = nullptr;
   apm_pick k;
 
-  void begin_byte(uint32_t len, uint32_t expected) {
-    mlen = len;
+  void begin_byte(uint32_t l, uint32_t expected) {
+    mlen = l;
     mexp = expected;
+    agree = l > 0;
+    c0 = 1;
+    if (!agree) return;
+    bucket = match_bucket(l);
+    group = match_group(bucket);
+    len = static_cast<float>(l < 32 ? l : 32) * 0.0625f;
+    apm_rows = mem->apm + int64_t{512} * bucket * apm_points;
   }
 
-  uint32_t predict(const float* xs, uint32_t visited, int j) {
-    if (j == 0) c0 = 1;
-    std::memcpy(x, xs, sizeof(float) * context_inputs);
-    eb = -1;
-    if (mlen == 0 || ((mexp | 256) >> (8 - j)) != c0) {
-      for (int i = 0; i < match_inputs; i++) x[context_inputs + i] = 0.0f;
-      inner->group = 0;
-      return inner->predict(x, visited, j);
-    }
-    eb = static_cast<int>((mexp >> (7 - j)) & 1);
-    bucket = match_bucket(mlen);
-    const float c = stretch(mem->hit[bucket]);
-    order = mem->order + ((((static_cast<uint32_t>(bucket) << 8) | mexp) << 3) | static_cast<uint32_t>(j));
-    const float len = static_cast<float>(mlen < 32 ? mlen : 32) * 0.0625f;
+  // Inlined into the bit loop like the mixers it wraps.
+  [[gnu::always_inline]] uint32_t predict(float* x, uint32_t visited, int j) {
+    xs = x;
     float* m = x + context_inputs;
-    m[0] = eb ? c : -c;
-    m[1] = stretch(*order);
-    m[2] = eb ? 1.0f : -1.0f;
-    m[3] = eb ? len : -len;
-    for (int i = 4; i < match_inputs; i++) m[i] = 0.0f;
-    inner->group = match_group(bucket);
+    float* rows = mem->plain_apm;
+    uint32_t ctx = c0;
+    if (agree) {
+      eb = static_cast<int>((mexp >> (7 - j)) & 1);
+      const float c = stretch(mem->hit[bucket]);
+      m[0] = eb ? c : -c;
+      m[1] = eb ? 1.0f : -1.0f;
+      m[2] = eb ? len : -len;
+      inner->group = group;
+      rows = apm_rows;
+      ctx |= static_cast<uint32_t>(eb) << 8;
+    } else {
+      eb = -1;
+      m[0] = m[1] = m[2] = 0.0f;
+      inner->group = 0;
+    }
+    for (int i = 3; i < match_inputs; i++) m[i] = 0.0f;
     inner->predict(x, visited, j);
     const float p = inner->p;
-    const uint32_t sel = 2 * static_cast<uint32_t>(bucket) + static_cast<uint32_t>(eb);
-    const float a = apm_refine(mem->apm, c0 | (sel << 8), stretch_quick(p), k);
+    const float a = apm_refine(rows, ctx, stretch_quick(p), k);
     return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
   }
 
-  void update(const float*, int y) {
-    inner->update(x, y);
+  [[gnu::always_inline]] void update(const float*, int y) {
+    inner->update(xs, y);
+    apm_update(k, y, final_apm_rate);
     if (eb >= 0) {
-      apm_update(k, y, final_apm_rate);
       float& h = mem->hit[bucket];
       h += (apm_target(y == eb) - h) * final_hit_rate;
-      *order += (apm_target(y) - *order) * final_order_rate;
+      agree = y == eb;
     }
     c0 = 2 * c0 + static_cast<uint32_t>(y);
   }

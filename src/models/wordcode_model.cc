@@ -7,6 +7,7 @@
 // mixer with up to 2048 weight sets selected by the bit position, the
 // byte's place in its code and which context orders have been seen.
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -240,6 +241,13 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
       const uint8_t* e = buf + 4 * mm.ptr;
       const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
       fin.begin_byte(agree ? mm.len : 0, e[kk]);
+      // While a match expects the byte it takes the order-0 context: the
+      // expected slot, the byte's place in it and the length, capped.
+      if (agree) {
+        const uint32_t place = static_cast<uint32_t>(kk) | (std::min(mm.len, 15u) << 8);
+        h[7] = key_word(key_pair(get_u32(e), place), key_m2) ^ 0x7654321 ^
+               (st.z ? 0x85f56287cd2cfc5e : 0);
+      }
     }
     if constexpr (Enc) {
       code_byte<contexts, Enc>(table, k, h, second, policy, buf[w.i]);

@@ -39,15 +39,15 @@ struct preset {
 constexpr preset x86_preset{table_8g, false};
 constexpr preset block_preset{table_2g, true};
 
-// N inputs: the contexts', and in the strong models the match model's. In
-// the strong models the first mixer's sets come in match groups.
+// N inputs: the contexts', and in the strong models the match model's,
+// which only the first mixer reads; its sets then come in match groups.
 template <int N>
 struct pair_mixer {
   static constexpr int context_inputs = inputs;
   static constexpr int groups = N == inputs ? 1 : match_groups;
-  static constexpr int weight_floats = (sets_a * groups + sets_b) * N;
+  static constexpr int weight_floats = sets_a * groups * N + sets_b * inputs;
   float* wa;  // groups x sets_a x N
-  float* wb;  // sets_b x N
+  float* wb;  // sets_b x inputs
   const squash_table* sq;
   uint32_t group = 0;  // the match's group of weight sets (strong models)
   int b1 = 0;    // previous byte
@@ -63,13 +63,13 @@ struct pair_mixer {
             : (visited & 0x02) ? 2
                                : 0;
     set_a = wa + N * (static_cast<uint32_t>((j >= 4) + f) + sets_a * group);
-    set_b = wb + N * (miss + 2 * b1);
+    set_b = wb + inputs * (miss + 2 * b1);
     float da = mix_dot<N>(x, set_a);
-    float db = mix_dot<N>(x, set_b);
+    float db = mix_dot<inputs>(x, set_b);
     int32_t ta = squash_index(da), tb = squash_index(db);
     if (!mix_t_valid(ta, t_high) || !mix_t_valid(tb, t_high)) {
       fill_weights(wa, sets_a * groups * N, fresh_weight);
-      fill_weights(wb, sets_b * N, fresh_weight);
+      fill_weights(wb, sets_b * inputs, fresh_weight);
       da = db = 0;
       ta = tb = 0;
     }
@@ -81,7 +81,7 @@ struct pair_mixer {
 
   void update(const float* x, int y) {
     mix_train<N>(x, set_a, mix_error(y, pa, rate_a));
-    mix_train<N>(x, set_b, mix_error(y, pb, rate_b));
+    mix_train<inputs>(x, set_b, mix_error(y, pb, rate_b));
     if ((y == 1 && p < 0.5f) || (y == 0 && p > 0.5f)) miss = 1;
   }
 };
@@ -147,7 +147,11 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
-      if constexpr (Strong) strong.begin_nibbles(*bp);
+      if constexpr (Strong) {
+        strong.begin_nibbles(*bp);
+        // While a match is active it takes the zero pattern's context.
+        if (strong.fin.mlen > 0) h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
+      }
       if constexpr (Enc) {
         code_byte<contexts, Enc>(table, k, h, second, policy, buf[i]);
       } else {
