@@ -8,8 +8,9 @@
 // Mixer policy interface:
 //   uint32_t predict(float* x, uint32_t visited, int j)
 //       x: 2 x NC inputs, followed by room for Policy::extra_inputs more
-//       that the policy may fill (0 when it names none); visited: bit c set when context c's node has left
-//       its fresh A state; j: bit position in the byte, 0 = most significant.
+//       that the policy may write (none when it names no such constant);
+//       visited: bit c set when context c's node has left its fresh A
+//       state; j: bit position in the byte, 0 = most significant.
 //       Returns c for the coder (1..4095).
 //   void update(const float* x, int y)   after the bit y is known.
 #pragma once
@@ -23,6 +24,7 @@
 
 namespace vesk {
 
+// The room a policy asks for after the contexts' inputs.
 template <class Policy>
 constexpr int extra_inputs_of() {
   if constexpr (requires { Policy::extra_inputs; }) {
