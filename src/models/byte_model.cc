@@ -101,6 +101,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
       hashes(i, bp->guess, h);
       if constexpr (Strong) {
         strong.begin_nibbles(*bp);
+        strong.fin.prev = buf[i - 1];
         // While a match is active it takes the guess's context.
         if (strong.fin.mlen > 0) h[7] = match_context(strong.fin.mexp, strong.fin.mlen, 7);
       }

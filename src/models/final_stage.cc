@@ -27,10 +27,19 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   apm_init(s.apm, final_apm_contexts);
   apm_init(s.plain_apm, plain_apm_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);
+  if (elements >= order1_apm_min_elements) {
+    s.order1_apm = reinterpret_cast<float*>(
+        arena_alloc(int64_t{order1_apm_contexts} * apm_points * int64_t{sizeof(float)}));
+    apm_init(s.order1_apm, order1_apm_contexts);
+  }
 }
 
 void strong_close(strong_memory& s) {
-  arena_release(s.match_table, s.floats);
+  if (s.order1_apm != nullptr) {
+    arena_release(s.match_table, s.floats, s.order1_apm);
+  } else {
+    arena_release(s.match_table, s.floats);
+  }
   s = strong_memory{};
 }
 

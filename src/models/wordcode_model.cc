@@ -241,6 +241,7 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
       const uint8_t* e = buf + 4 * mm.ptr;
       const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
       fin.begin_byte(agree ? mm.len : 0, e[kk]);
+      fin.prev = kk ? buf[w.i - 1] : st.b1;
       // While a match expects the byte it takes the order-0 context: the
       // expected slot, the byte's place in it and the length, capped.
       if (agree) {

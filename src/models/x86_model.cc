@@ -149,6 +149,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       mix.b1 = buf[i - 1];
       if constexpr (Strong) {
         strong.begin_nibbles(*bp);
+        strong.fin.prev = buf[i - 1];
         // While a match is active it takes the zero pattern's context.
         if (strong.fin.mlen > 0) h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
       }
