@@ -29,7 +29,8 @@ constexpr double flag_threshold = 0.7;
 template <int N>
 struct byte_mixer {
   static constexpr int context_inputs = inputs;
-  static constexpr int weight_floats = N == inputs ? weight_sets * inputs : match_groups * weight_sets * N;
+  static constexpr int weight_floats =
+      N == inputs ? weight_sets * inputs : match_groups * weight_sets * N;
   static constexpr int reset = N == inputs ? reset_floats : weight_floats;
   float* weights;
   const squash_table* sq;

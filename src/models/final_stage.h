@@ -10,9 +10,9 @@
 // short to train the second (and to pay for its 6.5 MB) use the first
 // alone. The byte predictor's flag, where a model codes one, is refined by
 // a map under the match state and whether the match expects the guessed
-// byte. The models also give one of their
-// hashed contexts to the expected byte (or slot) and the match length while
-// a match is active (match_context and the word-code model's own).
+// byte. The models also give one of their hashed contexts to the expected
+// byte (or slot) and the match length while a match is active
+// (match_context and the word-code model's own).
 //
 // final_stage wraps the model's mixer (the policy of code_nibble, see
 // nibble_coder.h), which reads Inner::context_inputs inputs from the
@@ -60,8 +60,8 @@ constexpr float flag_apm_rate = 1.0f / 64;
 // A byte model's hashed context while a match is active: the expected byte
 // and the length bucket (tag tells it from the model's other contexts).
 inline uint64_t match_context(uint32_t expected, uint32_t len, uint64_t tag) {
-  return hash_a((uint64_t{expected} << 16) | (uint64_t{static_cast<uint32_t>(match_bucket(len))} << 8) |
-                tag);
+  return hash_a((uint64_t{expected} << 16) |
+                (uint64_t{static_cast<uint32_t>(match_bucket(len))} << 8) | tag);
 }
 
 // Everything the strong methods add to one model call, taken from the arena
@@ -97,13 +97,13 @@ struct final_stage {
   bool agree = false;  // a match expects the byte and the byte's bits so far agreed
   int bucket = 0;
   uint32_t group = 0;
-  float len = 0;                // m2 before its sign
-  float* apm_rows = nullptr;    // the map's rows of this bucket (2 expected bits x 256)
+  float len = 0;              // m2 before its sign
+  float* apm_rows = nullptr;  // the map's rows of this bucket (2 expected bits x 256)
   // Per bit.
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
   int eb = -1;      // the expected bit, -1 when no match expects it
   float* xs = nullptr;
-  apm_pick k, k1;   // the map's pick; the order-1 map's while no match expects the bit
+  apm_pick k, k1;     // the map's pick; the order-1 map's while no match expects the bit
   uint32_t prev = 0;  // the previous byte (the model's choice), set per byte
 
   void begin_byte(uint32_t l, uint32_t expected) {
@@ -132,7 +132,8 @@ struct final_stage {
       inner->group = group;
       inner->predict(x, visited, j);
       const float p = inner->p;
-      const float a = apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), stretch_quick(p), k);
+      const float a =
+          apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), stretch_quick(p), k);
       return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
     }
     eb = -1;

@@ -37,11 +37,12 @@ constexpr double learning_rate = 0.0005;
 template <int N>
 struct word_mixer {
   static constexpr int context_inputs = inputs;
-  static constexpr int weight_floats = N == inputs ? reset_floats : match_groups * selector_sets * N;
+  static constexpr int weight_floats =
+      N == inputs ? reset_floats : match_groups * selector_sets * N;
   float* weights;
   const squash_table* sq;
   uint32_t base = 0;  // 8 x S + 1024 x Z: the part of the set fixed for the byte
-  uint32_t group = 0; // the match's group of weight sets (strong models)
+  uint32_t group = 0;  // the match's group of weight sets (strong models)
   float* set = nullptr;
   float p = 0;
 
@@ -50,8 +51,8 @@ struct word_mixer {
     // first-byte history seen (contexts 8, 7, 6).
     uint32_t wd = (visited & 0x08) ? 3 : (visited & 0x04) ? 2 : (visited & 0x02) ? 1 : 0;
     uint32_t l = (visited & 0x80) ? 3 : (visited & 0x40) ? 2 : (visited & 0x20) ? 1 : 0;
-    uint32_t sel = 2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd +
-                   selector_sets * group;
+    uint32_t sel =
+        2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd + selector_sets * group;
     set = weights + N * sel;
     int32_t t = squash_index(mix_dot<N>(x, set));
     if (!mix_t_valid(t)) {
@@ -172,9 +173,8 @@ struct word_lookahead {
 };
 
 template <int N>
-constexpr model_kind kind{table_8g,       2 * contexts, word_mixer<N>::weight_floats,
-                          fresh_weight, 0,            0,
-                          false};
+constexpr model_kind kind{table_8g, 2 * contexts, word_mixer<N>::weight_floats, fresh_weight, 0,
+                          0,        false};
 
 // The strong method's match model runs over whole slots: a match of the
 // last match_minlen slots expects the slot that followed them, and each of

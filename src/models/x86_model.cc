@@ -96,8 +96,8 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   constexpr preset pre = Block ? block_preset : x86_preset;
   constexpr int n_inputs = Strong ? inputs + match_inputs : inputs;
   using mixer = pair_mixer<n_inputs>;
-  constexpr model_kind kind{
-      pre.shape, selections_per_byte, mixer::weight_floats, fresh_weight, 3, bp_preset_bytes};
+  constexpr model_kind kind{pre.shape, selections_per_byte, mixer::weight_floats, fresh_weight,
+                            3,         bp_preset_bytes};
   uint64_t second[16];  // hash_a of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
