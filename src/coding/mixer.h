@@ -7,7 +7,8 @@
 // (s_j = x_j w_j + x_{8+j} w_{8+j} [+ x_{16+j} w_{16+j}]), then
 // t_j = s_j + s_{j+4}, u0 = t0 + t2, u1 = t1 + t3, dot = u0 + u1.
 // SSE computes exactly that order: lanes 0-3 and 4-7 in two registers, no
-// fused multiply-add (baseline x86-64 has none).
+// fused multiply-add (baseline x86-64 has none). The strong models' mixers
+// of 32 inputs add x_{24+j} w_{24+j} as the fourth term of each lane sum.
 #pragma once
 
 #include <xmmintrin.h>
@@ -18,14 +19,18 @@ namespace vesk {
 
 template <int N>
 inline float mix_dot(const float* x, const float* w) {
-  static_assert(N == 16 || N == 24);
+  static_assert(N == 16 || N == 24 || N == 32);
   __m128 lo = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(x), _mm_loadu_ps(w)),
                          _mm_mul_ps(_mm_loadu_ps(x + 8), _mm_loadu_ps(w + 8)));
   __m128 hi = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(w + 4)),
                          _mm_mul_ps(_mm_loadu_ps(x + 12), _mm_loadu_ps(w + 12)));
-  if constexpr (N == 24) {
+  if constexpr (N >= 24) {
     lo = _mm_add_ps(lo, _mm_mul_ps(_mm_loadu_ps(x + 16), _mm_loadu_ps(w + 16)));
     hi = _mm_add_ps(hi, _mm_mul_ps(_mm_loadu_ps(x + 20), _mm_loadu_ps(w + 20)));
+  }
+  if constexpr (N == 32) {
+    lo = _mm_add_ps(lo, _mm_mul_ps(_mm_loadu_ps(x + 24), _mm_loadu_ps(w + 24)));
+    hi = _mm_add_ps(hi, _mm_mul_ps(_mm_loadu_ps(x + 28), _mm_loadu_ps(w + 28)));
   }
   __m128 t = _mm_add_ps(lo, hi);                  // t0..t3
   __m128 u = _mm_add_ps(t, _mm_movehl_ps(t, t));  // u0 = t0 + t2, u1 = t1 + t3

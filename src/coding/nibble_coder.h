@@ -6,9 +6,11 @@
 // straight loop per model.
 //
 // Mixer policy interface:
-//   uint32_t predict(const float* x, uint32_t visited, int j)
-//       x: 2 x NC inputs; visited: bit c set when context c's node has left
-//       its fresh A state; j: bit position in the byte, 0 = most significant.
+//   uint32_t predict(float* x, uint32_t visited, int j)
+//       x: 2 x NC inputs, followed by room for Policy::extra_inputs more
+//       that the policy may write (none when it names no such constant);
+//       visited: bit c set when context c's node has left its fresh A
+//       state; j: bit position in the byte, 0 = most significant.
 //       Returns c for the coder (1..4095).
 //   void update(const float* x, int y)   after the bit y is known.
 #pragma once
@@ -22,13 +24,23 @@
 
 namespace vesk {
 
+// The room a policy asks for after the contexts' inputs.
+template <class Policy>
+constexpr int extra_inputs_of() {
+  if constexpr (requires { Policy::extra_inputs; }) {
+    return Policy::extra_inputs;
+  } else {
+    return 0;
+  }
+}
+
 template <int NC, bool Enc, class Policy>
 inline uint32_t code_nibble(coder& k, uint16_t* const* ways, Policy& mix, int j0, uint32_t nibble) {
   // n: node index in the nibble's tree, 1 at the root; after four bits it is
   // 16 + the nibble's value.
   uint32_t n = 1;
   for (int b = 0; b < 4; b++) {
-    alignas(16) float x[2 * NC];
+    alignas(16) float x[2 * NC + extra_inputs_of<Policy>()];
     uint32_t visited = 0;
     for (int c = 0; c < NC; c++) {
       uint16_t s = ways[c][n];

@@ -25,9 +25,16 @@ constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.001;
 constexpr double flag_threshold = 0.7;
 
+// N inputs: the contexts', and in the strong models the match model's.
+template <int N>
 struct byte_mixer {
+  static constexpr int context_inputs = inputs;
+  static constexpr int weight_floats =
+      N == inputs ? weight_sets * inputs : match_groups * weight_sets * N;
+  static constexpr int reset = N == inputs ? reset_floats : weight_floats;
   float* weights;
   const squash_table* sq;
+  uint32_t group = 0;    // the match's group of weight sets (strong models)
   float* set = nullptr;  // the chosen weight set of this bit
   float p = 0;           // table probability, trained on
   float c2n = 0;         // clamped probability, coded with
@@ -36,10 +43,10 @@ struct byte_mixer {
   uint32_t predict(const float* x, uint32_t visited, int j) {
     uint32_t higher = visited & 0xFE;
     int s = higher ? 31 - __builtin_clz(higher) : 0;
-    set = weights + inputs * (j + 8 * s + 64 * misses);
-    int32_t t = squash_index(mix_dot<inputs>(x, set));
+    set = weights + N * (static_cast<uint32_t>(j + 8 * s + 64 * misses) + weight_sets * group);
+    int32_t t = squash_index(mix_dot<N>(x, set));
     if (!mix_t_valid(t)) {
-      fill_weights(weights, reset_floats, fresh_weight);
+      fill_weights(weights, reset, fresh_weight);
       t = 0;
     }
     p = sq->v[t + squash_table_zero];
@@ -49,12 +56,13 @@ struct byte_mixer {
   }
 
   void update(const float* x, int y) {
-    mix_train<inputs>(x, set, mix_error(y, p, learning_rate));
+    mix_train<N>(x, set, mix_error(y, p, learning_rate));
     if ((y == 1 && c2n < 0.5f) || (y == 0 && c2n > 0.5f)) misses++;
   }
 };
 
-constexpr model_kind kind{table_2g, 2 * contexts,   weight_sets* inputs, fresh_weight,
+template <int N>
+constexpr model_kind kind{table_2g, 2 * contexts,   byte_mixer<N>::weight_floats, fresh_weight,
                           3,        bp_preset_bytes};
 
 constexpr int match_minlen = 5;
@@ -65,8 +73,10 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
                 const model_options& options) {
   uint64_t second[16];  // second-nibble hash of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
-  byte_mixer mix;
-  byte_stage<byte_mixer> strong;
+  constexpr int n_inputs = Strong ? inputs + match_inputs : inputs;
+  using mixer = byte_mixer<n_inputs>;
+  mixer mix;
+  byte_stage<mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
   auto& policy = nibble_policy<Strong>(strong.fin, mix);
   const uint64_t* key = nullptr;
@@ -90,7 +100,12 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
       mix.misses = 0;
       uint64_t h[contexts];
       hashes(i, bp->guess, h);
-      if constexpr (Strong) strong.begin_nibbles(*bp);
+      if constexpr (Strong) {
+        strong.begin_nibbles(*bp);
+        strong.fin.prev = buf[i - 1];
+        // While a match is active it takes the guess's context.
+        if (strong.fin.mlen > 0) h[7] = match_context(strong.fin.mexp, strong.fin.mlen, 7);
+      }
       const uint8_t v =
           code_byte<contexts, Enc>(table, k, h, second, policy, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
@@ -111,7 +126,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
     for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
     return 2 * contexts;
   };
-  model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
+  model_run<2 * contexts>(kind<n_inputs>, buf, length, k, direction, options, setup, step, ahead);
   if constexpr (Strong) strong.close();
 }
 

@@ -7,23 +7,11 @@ namespace vesk {
 namespace {
 
 constexpr int64_t strong_floats =
-    final_sets * final_inputs + match_buckets +
-    int64_t{final_apm_contexts + flag_apm_contexts} * apm_points;
+    match_buckets +
+    int64_t{final_apm_contexts + plain_apm_contexts + flag_apm_contexts} * apm_points;
 constexpr float fresh_hit = 0.75f;
 
 }  // namespace
-
-// The inner mixer's probability passes unchanged, the match inputs start
-// with some trust.
-void final_weights_fresh(float* w) {
-  for (int s = 0; s < final_sets; s++) {
-    float* set = w + final_inputs * s;
-    set[0] = 1.0f;
-    set[1] = 0.5f;
-    set[2] = 0.0f;
-    set[3] = 0.0f;
-  }
-}
 
 void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   s = strong_memory{};
@@ -31,19 +19,27 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   s.match_table = reinterpret_cast<uint32_t*>(
       arena_alloc_zeroed((int64_t{1} << s.match_log2) * int64_t{sizeof(uint32_t)}));
   s.floats = reinterpret_cast<float*>(arena_alloc(strong_floats * int64_t{sizeof(float)}));
-  s.weights = s.floats;
-  s.hit = s.weights + final_sets * final_inputs;
+  s.hit = s.floats;
   s.apm = s.hit + match_buckets;
-  s.flag_apm = s.apm + int64_t{final_apm_contexts} * apm_points;
-  final_weights_fresh(s.weights);
+  s.plain_apm = s.apm + int64_t{final_apm_contexts} * apm_points;
+  s.flag_apm = s.plain_apm + int64_t{plain_apm_contexts} * apm_points;
   for (int b = 0; b < match_buckets; b++) s.hit[b] = fresh_hit;
   apm_init(s.apm, final_apm_contexts);
+  apm_init(s.plain_apm, plain_apm_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);
-  build_squash_table(s.sq);
+  if (elements >= order1_apm_min_elements) {
+    s.order1_apm = reinterpret_cast<float*>(
+        arena_alloc(int64_t{order1_apm_contexts} * apm_points * int64_t{sizeof(float)}));
+    apm_init(s.order1_apm, order1_apm_contexts);
+  }
 }
 
 void strong_close(strong_memory& s) {
-  arena_release(s.match_table, s.floats);
+  if (s.order1_apm != nullptr) {
+    arena_release(s.match_table, s.floats, s.order1_apm);
+  } else {
+    arena_release(s.match_table, s.floats);
+  }
   s = strong_memory{};
 }
 

@@ -1,24 +1,30 @@
-// The final stage of the strong methods, around a model's own mixer. While
-// a match expects the bit being coded, the mixer's probability and the
-// match model's prediction meet in a small second mixer whose weight set is
-// chosen by the match's length bucket and the expected bit, and an adaptive
-// probability map under the partial byte and that match state refines the
-// result. Without such a match the mixer's probability is coded as it is:
-// a map on every bit gained about 1% on word codes for about a third more
-// time. The byte predictor's flag, where a model codes one, is refined by a
-// map under the match state and whether the match expects the guessed byte.
+// The strong methods' parts around a model's own mixer. While a match
+// expects the bit being coded, the match model's predictions join the
+// context inputs of the model's mixer, whose weight set then also depends
+// on the match's length group, and an adaptive probability map under the
+// partial byte and the match state refines the mixer's probability.
+// Without such a match the extra inputs are 0 and two maps refine it, one
+// under the partial byte and one under the partial byte and the previous
+// byte (the first learns fast, the second gains on large inputs; each
+// alone lost up to 0.6% on some bench file to the other); streams too
+// short to train the second (and to pay for its 6.5 MB) use the first
+// alone. The byte predictor's flag, where a model codes one, is refined by
+// a map under the match state and whether the match expects the guessed
+// byte. The models also give one of their hashed contexts to the expected
+// byte (or slot) and the match length while a match is active
+// (match_context and the word-code model's own).
 //
-// final_stage wraps the inner mixer policy of code_nibble (predict / update,
-// see nibble_coder.h) and follows the partial byte itself from the bit
-// position j and the coded bits. Its inputs, stretch domain (base 2):
-//   x0  stretch of the inner mixer's probability
-//   x1  +-stretch(hit rate of the expected bit at this length bucket), with
-//       the sign of the expected bit
-//   x2  +-1 likewise (the weight set learns the length's own strength)
-//   x3  0.5, a bias
-// The dot product is ((x0 w0 + x1 w1) + (x2 w2 + x3 w3)) in single
-// precision; the coded probability is (pm + 3 a) / 4 of the mixed
-// probability pm and the map's a.
+// final_stage wraps the model's mixer (the policy of code_nibble, see
+// nibble_coder.h), which reads Inner::context_inputs inputs from the
+// contexts and match_inputs more that the stage writes after them, and
+// follows the partial byte itself. The match inputs, stretch domain (base
+// 2), signed by the expected bit (+ for 1), 0 while no match expects it:
+//   m0  stretch of the hit rate of the expected bit at this length bucket
+//   m1  1 (the weight set learns the length's own strength)
+//   m2  the length, capped at 32, over 16
+//   m3..m7  0 (the mixers' dot product takes inputs in groups of eight)
+// The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a
+// while a match expects the bit, (2 p + 3 a0 + 3 a1) / 8 otherwise.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +32,7 @@
 #include "coding/apm.h"
 #include "coding/arithmetic.h"
 #include "coding/byte_predictor.h"
+#include "coding/hashes.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
@@ -33,17 +40,29 @@
 
 namespace vesk {
 
-constexpr int final_inputs = 4;
-// A set per length bucket and expected bit.
-constexpr int final_sets = 2 * match_buckets;
-constexpr double final_rate = 0.002;
-constexpr float final_d_limit = 64.0f;  // beyond it the weights have diverged and start over
+constexpr int match_inputs = 8;
+// The mixer's weight sets come in match_groups groups: no match expects
+// the bit, then lengths 1-7, 8-31 and 32 or more (buckets 1-7, 8-11, 12-).
+constexpr int match_groups = 4;
+inline uint32_t match_group(int bucket) {
+  return bucket == 0 ? 0 : bucket < 8 ? 1 : bucket < 12 ? 2 : 3;
+}
 constexpr float final_hit_rate = 1.0f / 128;
 constexpr float final_apm_rate = 1.0f / 64;
-constexpr int final_apm_contexts = 256 * final_sets;  // partial byte x bucket x expected bit
+constexpr int final_apm_contexts = 256 * 2 * match_buckets;  // partial byte x bucket x expected bit
+constexpr int plain_apm_contexts = 256;                      // partial byte
+constexpr int order1_apm_contexts = 256 * 256;               // partial byte x previous byte
+constexpr int64_t order1_apm_min_elements = 65536;
 // The flag's map: no match, then length bucket x (expected byte == guess).
 constexpr int flag_apm_contexts = 1 + 2 * match_buckets;
 constexpr float flag_apm_rate = 1.0f / 64;
+
+// A byte model's hashed context while a match is active: the expected byte
+// and the length bucket (tag tells it from the model's other contexts).
+inline uint64_t match_context(uint32_t expected, uint32_t len, uint64_t tag) {
+  return hash_a((uint64_t{expected} << 16) |
+                (uint64_t{static_cast<uint32_t>(match_bucket(len))} << 8) | tag);
+}
 
 // Everything the strong methods add to one model call, taken from the arena
 // before the model's frame and released after it: the match table and the
@@ -52,74 +71,91 @@ struct strong_memory {
   uint32_t* match_table = nullptr;
   int match_log2 = 0;
   float* floats = nullptr;
-  float* weights = nullptr;  // final_sets x final_inputs
-  float* hit = nullptr;      // match_buckets
-  float* apm = nullptr;      // final_apm_contexts x apm_points
-  float* flag_apm = nullptr; // flag_apm_contexts x apm_points
-  squash_table sq;
+  float* hit = nullptr;        // match_buckets
+  float* apm = nullptr;        // final_apm_contexts x apm_points
+  float* plain_apm = nullptr;  // plain_apm_contexts x apm_points
+  float* flag_apm = nullptr;   // flag_apm_contexts x apm_points
+  // order1_apm_contexts x apm_points, in a block of its own; none for
+  // streams of fewer than order1_apm_min_elements.
+  float* order1_apm = nullptr;
 };
 
 // Sizes the match table for a stream of `elements` (at most 2^max_log2
 // entries) and sets every table to its fresh state.
 void strong_open(strong_memory& s, int64_t elements, int max_log2);
 void strong_close(strong_memory& s);
-void final_weights_fresh(float* w);
 
 template <class Inner>
 struct final_stage {
+  static constexpr int context_inputs = Inner::context_inputs;
+  static constexpr int extra_inputs = match_inputs;
   Inner* inner = nullptr;
   strong_memory* mem = nullptr;
-  // Set per byte by the model: the match's length (0 = none expects this
-  // byte) and its expected byte.
+  // Per byte, set by begin_byte: the match's length (0 = none expects this
+  // byte), its expected byte, and what follows from them.
   uint32_t mlen = 0, mexp = 0;
+  bool agree = false;  // a match expects the byte and the byte's bits so far agreed
+  int bucket = 0;
+  uint32_t group = 0;
+  float len = 0;              // m2 before its sign
+  float* apm_rows = nullptr;  // the map's rows of this bucket (2 expected bits x 256)
   // Per bit.
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
   int eb = -1;      // the expected bit, -1 when no match expects it
-  int bucket = 0;
-  float x[final_inputs] = {};
-  float* set = nullptr;
-  float pm = 0;
-  apm_pick k;
+  float* xs = nullptr;
+  apm_pick k, k1;     // the map's pick; the order-1 map's while no match expects the bit
+  uint32_t prev = 0;  // the previous byte (the model's choice), set per byte
 
-  void begin_byte(uint32_t len, uint32_t expected) {
-    mlen = len;
+  void begin_byte(uint32_t l, uint32_t expected) {
+    mlen = l;
     mexp = expected;
+    agree = l > 0;
+    c0 = 1;
+    if (!agree) return;
+    bucket = match_bucket(l);
+    group = match_group(bucket);
+    len = static_cast<float>(l < 32 ? l : 32) * 0.0625f;
+    apm_rows = mem->apm + int64_t{512} * bucket * apm_points;
   }
 
-  uint32_t predict(const float* xs, uint32_t visited, int j) {
-    const uint32_t inner_p12 = inner->predict(xs, visited, j);
-    if (j == 0) c0 = 1;
-    // Without a match that expects this bit the inner mixer's probability
-    // is coded as it is: the stage costs a test.
-    eb = -1;
-    if (mlen == 0 || ((mexp | 256) >> (8 - j)) != c0) return inner_p12;
-    eb = static_cast<int>((mexp >> (7 - j)) & 1);
-    bucket = match_bucket(mlen);
-    const float c = stretch(mem->hit[bucket]);
-    x[0] = stretch_quick(inner->p);
-    x[1] = eb ? c : -c;
-    x[2] = eb ? 1.0f : -1.0f;
-    x[3] = 0.5f;
-    const uint32_t sel = 2 * static_cast<uint32_t>(bucket) + static_cast<uint32_t>(eb);
-    set = mem->weights + final_inputs * sel;
-    float d = (x[0] * set[0] + x[1] * set[1]) + (x[2] * set[2] + x[3] * set[3]);
-    if (!(d > -final_d_limit && d < final_d_limit)) {
-      final_weights_fresh(mem->weights);
-      d = x[0];
+  // Inlined into the bit loop like the mixers it wraps.
+  [[gnu::always_inline]] uint32_t predict(float* x, uint32_t visited, int j) {
+    xs = x;
+    float* m = x + context_inputs;
+    for (int i = 3; i < match_inputs; i++) m[i] = 0.0f;
+    if (agree) {
+      eb = static_cast<int>((mexp >> (7 - j)) & 1);
+      const float c = stretch(mem->hit[bucket]);
+      m[0] = eb ? c : -c;
+      m[1] = eb ? 1.0f : -1.0f;
+      m[2] = eb ? len : -len;
+      inner->group = group;
+      inner->predict(x, visited, j);
+      const float p = inner->p;
+      const float a =
+          apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), stretch_quick(p), k);
+      return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
     }
-    pm = mem->sq.v[squash_index(d) + squash_table_zero];
-    const float a = apm_refine(mem->apm, c0 | (sel << 8), d, k);
-    return prob12((pm + (a + a + a)) * 0.25f);
+    eb = -1;
+    m[0] = m[1] = m[2] = 0.0f;
+    inner->group = 0;
+    inner->predict(x, visited, j);
+    const float p = inner->p;
+    const float s = stretch_quick(p);
+    const float a0 = apm_refine(mem->plain_apm, c0, s, k);
+    if (mem->order1_apm == nullptr) return prob12(clamp_c2n((p + (a0 + a0 + a0)) * 0.25f));
+    const float a1 = apm_refine(mem->order1_apm, c0 | (prev << 8), s, k1);
+    return prob12(clamp_c2n(((p + p) + ((a0 + a0 + a0) + (a1 + a1 + a1))) * 0.125f));
   }
 
-  void update(const float* xs, int y) {
+  [[gnu::always_inline]] void update(const float*, int y) {
     inner->update(xs, y);
+    apm_update(k, y, final_apm_rate);
+    if (eb < 0 && mem->order1_apm != nullptr) apm_update(k1, y, final_apm_rate);
     if (eb >= 0) {
-      const float err = mix_error(y, pm, final_rate);
-      for (int i = 0; i < final_inputs; i++) set[i] += x[i] * err;
-      apm_update(k, y, final_apm_rate);
       float& h = mem->hit[bucket];
       h += (apm_target(y == eb) - h) * final_hit_rate;
+      agree = y == eb;
     }
     c0 = 2 * c0 + static_cast<uint32_t>(y);
   }

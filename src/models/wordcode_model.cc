@@ -7,6 +7,7 @@
 // mixer with up to 2048 weight sets selected by the bit position, the
 // byte's place in its code and which context orders have been seen.
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -27,14 +28,21 @@ namespace {
 
 constexpr int contexts = 8;
 constexpr int inputs = 2 * contexts;
-constexpr int reset_floats = 65536;  // sets 0..4095: every set the selector can name
+constexpr int selector_sets = 4096;  // every set the selector can name
+constexpr int reset_floats = selector_sets * inputs;
 constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.0005;
 
+// N inputs: the contexts', and in the strong models the match model's.
+template <int N>
 struct word_mixer {
+  static constexpr int context_inputs = inputs;
+  static constexpr int weight_floats =
+      N == inputs ? reset_floats : match_groups * selector_sets * N;
   float* weights;
   const squash_table* sq;
   uint32_t base = 0;  // 8 x S + 1024 x Z: the part of the set fixed for the byte
+  uint32_t group = 0;  // the match's group of weight sets (strong models)
   float* set = nullptr;
   float p = 0;
 
@@ -43,11 +51,12 @@ struct word_mixer {
     // first-byte history seen (contexts 8, 7, 6).
     uint32_t wd = (visited & 0x08) ? 3 : (visited & 0x04) ? 2 : (visited & 0x02) ? 1 : 0;
     uint32_t l = (visited & 0x80) ? 3 : (visited & 0x40) ? 2 : (visited & 0x20) ? 1 : 0;
-    uint32_t sel = 2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd;
-    set = weights + inputs * sel;
-    int32_t t = squash_index(mix_dot<inputs>(x, set));
+    uint32_t sel =
+        2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd + selector_sets * group;
+    set = weights + N * sel;
+    int32_t t = squash_index(mix_dot<N>(x, set));
     if (!mix_t_valid(t)) {
-      fill_weights(weights, reset_floats, fresh_weight);
+      fill_weights(weights, weight_floats, fresh_weight);
       t = 0;
     }
     p = sq->v[t + squash_table_zero];
@@ -56,7 +65,7 @@ struct word_mixer {
     return prob12(c2n);
   }
 
-  void update(const float* x, int y) { mix_train<inputs>(x, set, mix_error(y, p, learning_rate)); }
+  void update(const float* x, int y) { mix_train<N>(x, set, mix_error(y, p, learning_rate)); }
 };
 
 // The history of the walk: set when it reaches the first byte of a slot.
@@ -163,7 +172,9 @@ struct word_lookahead {
   }
 };
 
-constexpr model_kind kind{table_8g, 2 * contexts, reset_floats, fresh_weight, 0, 0, false};
+template <int N>
+constexpr model_kind kind{table_8g, 2 * contexts, word_mixer<N>::weight_floats, fresh_weight, 0,
+                          0,        false};
 
 // The strong method's match model runs over whole slots: a match of the
 // last match_minlen slots expects the slot that followed them, and each of
@@ -176,9 +187,11 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
                 const model_options& options) {
   uint64_t second[16];
   for (uint32_t v = 0; v < 16; v++) second[v] = nibble_hash(v);
-  word_mixer mix;
+  constexpr int n_inputs = Strong ? inputs + match_inputs : inputs;
+  using mixer = word_mixer<n_inputs>;
+  mixer mix;
   strong_memory strong;
-  final_stage<word_mixer> fin;
+  final_stage<mixer> fin;
   match_model mm;
   auto slot = [&](int64_t q) -> uint64_t { return get_u32(buf + 4 * q); };
   if constexpr (Strong) {
@@ -228,6 +241,14 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
       const uint8_t* e = buf + 4 * mm.ptr;
       const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
       fin.begin_byte(agree ? mm.len : 0, e[kk]);
+      fin.prev = kk ? buf[w.i - 1] : st.b1;
+      // While a match expects the byte it takes the order-0 context: the
+      // expected slot, the byte's place in it and the length, capped.
+      if (agree) {
+        const uint32_t place = static_cast<uint32_t>(kk) | (std::min(mm.len, 15u) << 8);
+        h[7] = key_word(key_pair(get_u32(e), place), key_m2) ^ 0x7654321 ^
+               (st.z ? 0x85f56287cd2cfc5e : 0);
+      }
     }
     if constexpr (Enc) {
       code_byte<contexts, Enc>(table, k, h, second, policy, buf[w.i]);
@@ -238,7 +259,7 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
     }
     return w.i + 1;
   };
-  model_run(kind, buf, length, k, direction, options, setup, step);
+  model_run(kind<n_inputs>, buf, length, k, direction, options, setup, step);
   if constexpr (Strong) strong_close(strong);
 }
 

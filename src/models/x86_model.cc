@@ -39,10 +39,17 @@ struct preset {
 constexpr preset x86_preset{table_8g, false};
 constexpr preset block_preset{table_2g, true};
 
+// N inputs: the contexts', and in the strong models the match model's,
+// which only the first mixer reads; its sets then come in match groups.
+template <int N>
 struct pair_mixer {
-  float* wa;  // sets_a x 24
-  float* wb;  // sets_b x 24
+  static constexpr int context_inputs = inputs;
+  static constexpr int groups = N == inputs ? 1 : match_groups;
+  static constexpr int weight_floats = sets_a * groups * N + sets_b * inputs;
+  float* wa;  // groups x sets_a x N
+  float* wb;  // sets_b x inputs
   const squash_table* sq;
+  uint32_t group = 0;  // the match's group of weight sets (strong models)
   int b1 = 0;    // previous byte
   int miss = 0;  // a bit of this byte was coded on the wrong side of 1/2
   float* set_a = nullptr;
@@ -55,13 +62,13 @@ struct pair_mixer {
             : (visited & 0x04) ? 4
             : (visited & 0x02) ? 2
                                : 0;
-    set_a = wa + inputs * ((j >= 4) + f);
+    set_a = wa + N * (static_cast<uint32_t>((j >= 4) + f) + sets_a * group);
     set_b = wb + inputs * (miss + 2 * b1);
-    float da = mix_dot<inputs>(x, set_a);
+    float da = mix_dot<N>(x, set_a);
     float db = mix_dot<inputs>(x, set_b);
     int32_t ta = squash_index(da), tb = squash_index(db);
     if (!mix_t_valid(ta, t_high) || !mix_t_valid(tb, t_high)) {
-      fill_weights(wa, sets_a * inputs, fresh_weight);
+      fill_weights(wa, sets_a * groups * N, fresh_weight);
       fill_weights(wb, sets_b * inputs, fresh_weight);
       da = db = 0;
       ta = tb = 0;
@@ -73,7 +80,7 @@ struct pair_mixer {
   }
 
   void update(const float* x, int y) {
-    mix_train<inputs>(x, set_a, mix_error(y, pa, rate_a));
+    mix_train<N>(x, set_a, mix_error(y, pa, rate_a));
     mix_train<inputs>(x, set_b, mix_error(y, pb, rate_b));
     if ((y == 1 && p < 0.5f) || (y == 0 && p > 0.5f)) miss = 1;
   }
@@ -87,13 +94,15 @@ template <bool Block, bool Strong>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
                  const model_options& options) {
   constexpr preset pre = Block ? block_preset : x86_preset;
-  constexpr model_kind kind{
-      pre.shape, selections_per_byte, (sets_a + sets_b) * inputs, fresh_weight, 3, bp_preset_bytes};
+  constexpr int n_inputs = Strong ? inputs + match_inputs : inputs;
+  using mixer = pair_mixer<n_inputs>;
+  constexpr model_kind kind{pre.shape, selections_per_byte, mixer::weight_floats, fresh_weight,
+                            3,         bp_preset_bytes};
   uint64_t second[16];  // hash_a of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
-  pair_mixer mix;
-  byte_stage<pair_mixer> strong;
+  mixer mix;
+  byte_stage<mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
   auto& policy = nibble_policy<Strong>(strong.fin, mix);
   likely_nibble likely;  // decoding only
@@ -102,7 +111,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   byte_predictor* bp = nullptr;
   auto setup = [&](model_frame& f) {
     mix.wa = f.weights;
-    mix.wb = f.weights + sets_a * inputs;
+    mix.wb = f.weights + sets_a * mixer::groups * n_inputs;
     mix.sq = &f.sq;
     key = f.key;
     bp = &f.bp;
@@ -138,7 +147,12 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       uint64_t h[contexts];
       hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
-      if constexpr (Strong) strong.begin_nibbles(*bp);
+      if constexpr (Strong) {
+        strong.begin_nibbles(*bp);
+        strong.fin.prev = buf[i - 1];
+        // While a match is active it takes the zero pattern's context.
+        if (strong.fin.mlen > 0) h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
+      }
       if constexpr (Enc) {
         code_byte<contexts, Enc>(table, k, h, second, policy, buf[i]);
       } else {

@@ -26,9 +26,13 @@ float reference_dot(const float* x, const float* w, int n) {
     float a = x[j] * w[j];
     float b = x[8 + j] * w[8 + j];
     s[j] = a + b;
-    if (n == 24) {
+    if (n >= 24) {
       float c = x[16 + j] * w[16 + j];
       s[j] = s[j] + c;
+    }
+    if (n == 32) {
+      float d = x[24 + j] * w[24 + j];
+      s[j] = s[j] + d;
     }
   }
   float t[4];
@@ -42,10 +46,11 @@ TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
   std::mt19937 g(11);
   std::uniform_real_distribution<float> in(-12.0f, 12.0f), wt(-3.0f, 3.0f);
   for (int trial = 0; trial < 20000; trial++) {
-    float x[24], w[24];
-    for (int i = 0; i < 24; i++) x[i] = in(g), w[i] = wt(g);
+    float x[32], w[32];
+    for (int i = 0; i < 32; i++) x[i] = in(g), w[i] = wt(g);
     ASSERT_EQ(mix_dot<16>(x, w), reference_dot(x, w, 16));
     ASSERT_EQ(mix_dot<24>(x, w), reference_dot(x, w, 24));
+    ASSERT_EQ(mix_dot<32>(x, w), reference_dot(x, w, 32));
   }
 }
 

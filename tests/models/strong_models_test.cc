@@ -37,6 +37,17 @@ bytes repeated_text(size_t part, uint64_t seed) {
   return pin_repeated(part, 2000, seed);
 }
 
+// Long repeats with one byte in every few hundred changed in one of its
+// bits, high or low: matches break at every bit position of a byte, and
+// the next bits are coded without them.
+bytes mutated_repeats(size_t part, uint64_t seed) {
+  bytes b = repeated_text(part, seed);
+  gen g{seed};
+  for (size_t at = part + g.below(300); at < b.size(); at += 1 + g.below(600))
+    b[at] = static_cast<uint8_t>(b[at] ^ (1u << g.below(8)));
+  return b;
+}
+
 struct named_model {
   const char* name;
   model_call call;
@@ -59,6 +70,7 @@ TEST_F(StrongModels, RoundTripVariedStreams) {
       random_bytes(50000, 7),
       exe(150000),
       repeated_text(60000, 5),
+      mutated_repeats(40000, 10),
       pin_mixed(60000, 6, 6000),
   };
   for (const named_model& m : byte_models) {
@@ -70,6 +82,7 @@ TEST_F(StrongModels, RoundTripVariedStreams) {
       codes_of({'v'}),
       codes_of(pin_text(80000, 500, 8)),
       codes_of(repeated_text(60000, 9)),
+      codes_of(mutated_repeats(40000, 11)),
   };
   for (const bytes& s : slot_streams) model_round_trip(wordcode_model, s, strong_options());
 }
