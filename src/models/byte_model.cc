@@ -81,12 +81,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
   auto& policy = nibble_policy<Strong>(strong.fin, mix);
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
-  auto setup = [&](model_frame& f) {
-    mix.weights = f.weights;
-    mix.sq = &f.sq;
-    key = f.key;
-    bp = &f.bp;
-  };
+  auto setup = [&](model_frame& f) { bind_frame(f, mix, key, bp); };
   // The contexts of position i, given the guess there.
   auto hashes = [&](int64_t i, uint8_t guess, uint64_t* h) {
     h[0] = order0_hash;
@@ -122,9 +117,7 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
     const byte_predictor peek = bp_peek(*bp, i);
     if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
     hashes(i, peek.guess, h);
-    if (!encoding) return contexts;  // the byte is not known yet
-    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return 2 * contexts;
+    return ahead_contexts<contexts>(h, second, encoding ? buf[i] >> 4 : -1);
   };
   model_run<2 * contexts>(kind<n_inputs>, buf, length, k, direction, options, setup, step, ahead);
   if constexpr (Strong) strong.close();

@@ -34,12 +34,7 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction,
   small_mixer mix;
   const uint64_t* key = nullptr;
   byte_predictor* bp = nullptr;
-  auto setup = [&](model_frame& f) {
-    mix.weights = f.weights;
-    mix.sq = &f.sq;
-    key = f.key;
-    bp = &f.bp;
-  };
+  auto setup = [&](model_frame& f) { bind_frame(f, mix, key, bp); };
   // The contexts of position i, given the zero flags of its last 8 bytes
   // and the guess there.
   auto hashes = [&](int64_t i, uint64_t f, uint8_t guess, uint64_t* h) {
@@ -70,14 +65,11 @@ void disp_model(uint8_t* buf, int32_t length, coder& k, int direction,
   // bytes before i are counted afresh.
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> int {
-    uint32_t z = 0;
-    for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
+    const uint32_t z = zero_flags_before(buf, i, 24);
     const byte_predictor peek = bp_peek(*bp, i, z);
     if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
     hashes(i, z & 0xFF, peek.guess, h);
-    if (!encoding) return contexts;  // the byte is not known yet
-    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return 2 * contexts;
+    return ahead_contexts<contexts>(h, second, encoding ? buf[i] >> 4 : -1);
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }

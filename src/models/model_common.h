@@ -58,6 +58,13 @@ constexpr uint32_t zero_flags_start = 0xFFFFFFFF;
 inline uint32_t zero_flags_next(uint32_t zr, uint8_t b1) {
   return (zr << 1) | (b1 == 0);
 }
+// The flags of the `count` bytes before position i, counted afresh: a
+// lookahead runs ahead of the register the per-byte step keeps.
+inline uint32_t zero_flags_before(const uint8_t* buf, int64_t i, int count) {
+  uint32_t z = 0;
+  for (int m = count; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
+  return z;
+}
 
 // What distinguishes one model's frame from another's.
 struct model_kind {
@@ -83,6 +90,30 @@ struct model_frame {
 
 void frame_open(model_frame& f, const model_kind& m, uint8_t* buf, int64_t n, int direction,
                 const model_options& options);
+
+// Points a model's mixer and its keys (and byte predictor) at the frame
+// model_run has opened.
+template <class Mixer>
+void bind_frame(model_frame& f, Mixer& mix, const uint64_t*& key) {
+  mix.weights = f.weights;
+  mix.sq = &f.sq;
+  key = f.key;
+}
+template <class Mixer>
+void bind_frame(model_frame& f, Mixer& mix, const uint64_t*& key, byte_predictor*& bp) {
+  bind_frame(f, mix, key);
+  bp = &f.bp;
+}
+
+// The end of every lookahead: h[0..NC) holds the contexts of the position;
+// when its high nibble `hi` is known (encoding, or a likely nibble; -1
+// when not) the second nibble's contexts follow. Returns how many to load.
+template <int NC>
+int ahead_contexts(uint64_t* h, const uint64_t* second, int hi) {
+  if (hi < 0) return NC;
+  for (int c = 0; c < NC; c++) h[NC + c] = h[c] ^ second[hi];
+  return 2 * NC;
+}
 void frame_close(model_frame& f, const model_kind& m, coder& k, int direction);
 
 // A lookahead fills h[0..2 NC) with the context hashes of both nibbles of

@@ -29,11 +29,7 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
   uint32_t zr = zero_flags_start;
   small_mixer mix;
   const uint64_t* key = nullptr;
-  auto setup = [&](model_frame& f) {
-    mix.weights = f.weights;
-    mix.sq = &f.sq;
-    key = f.key;
-  };
+  auto setup = [&](model_frame& f) { bind_frame(f, mix, key); };
   // The contexts of position i, given the zero flags of its last 16 bytes
   // and its period l.
   auto hashes = [&](int64_t i, uint32_t zflags, int64_t l, uint64_t* h) {
@@ -62,12 +58,8 @@ void record_model(uint8_t* buf, int32_t length, coder& k, int direction, const u
   const bool encoding = direction == compress_dir;
   auto ahead = [&](int64_t i, uint64_t* h) -> int {
     if (((mismatch[i >> 3] >> (i & 7)) & 1) == 0) return 0;
-    uint32_t zr16 = 0;  // zero flags of the 16 bytes before i, counted afresh
-    for (int m = 16; m >= 1; m--) zr16 = (zr16 << 1) | (buf[i - m] == 0);
-    hashes(i, zr16, period[i >> 6], h);
-    if (!encoding) return contexts;  // the byte is not known yet
-    for (int c = 0; c < contexts; c++) h[contexts + c] = h[c] ^ second[buf[i] >> 4];
-    return 2 * contexts;
+    hashes(i, zero_flags_before(buf, i, 16), period[i >> 6], h);
+    return ahead_contexts<contexts>(h, second, encoding ? buf[i] >> 4 : -1);
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
 }

@@ -41,7 +41,7 @@ struct word_mixer {
       N == inputs ? reset_floats : match_groups * selector_sets * N;
   float* weights;
   const squash_table* sq;
-  uint32_t base = 0;  // 8 x S + 1024 x Z: the part of the set fixed for the byte
+  uint32_t base = 0;   // 8 x S + 1024 x Z: the part of the set fixed for the byte
   uint32_t group = 0;  // the match's group of weight sets (strong models)
   float* set = nullptr;
   float p = 0;

@@ -50,8 +50,8 @@ struct pair_mixer {
   float* wb;  // sets_b x inputs
   const squash_table* sq;
   uint32_t group = 0;  // the match's group of weight sets (strong models)
-  int b1 = 0;    // previous byte
-  int miss = 0;  // a bit of this byte was coded on the wrong side of 1/2
+  int b1 = 0;          // previous byte
+  int miss = 0;        // a bit of this byte was coded on the wrong side of 1/2
   float* set_a = nullptr;
   float* set_b = nullptr;
   float pa = 0, pb = 0, p = 0;
@@ -176,19 +176,9 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   auto ahead = [&](int64_t i, uint64_t* h) -> int {
     const byte_predictor peek = bp_peek(*bp, i);
     if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
-    uint32_t z = 0;
-    for (int m = 24; m >= 1; m--) z = (z << 1) | (buf[i - m] == 0);
-    hashes(i, z, peek.guess, h);
-    int hi;
-    if (encoding) {
-      hi = buf[i] >> 4;
-    } else if (early(i)) {
-      hi = likely.pick(buf, i, peek.guess);
-    } else {
-      return contexts;
-    }
-    for (int j = 0; j < contexts; j++) h[contexts + j] = h[j] ^ second[hi];
-    return 2 * contexts;
+    hashes(i, zero_flags_before(buf, i, 24), peek.guess, h);
+    const int hi = encoding ? buf[i] >> 4 : early(i) ? likely.pick(buf, i, peek.guess) : -1;
+    return ahead_contexts<contexts>(h, second, hi);
   };
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
   if constexpr (Strong) strong.close();
