@@ -105,20 +105,14 @@ void code_bytes(uint8_t* buf, int32_t length, coder& k, int direction,
           code_byte<contexts, Enc>(table, k, h, second, policy, buf[i], bp->guess >> 4);
       if constexpr (!Enc) buf[i] = v;
     }
-    bp_update(*bp, i);
-    if constexpr (Strong) strong.after(i);
-    return i + 1;
+    return strong.template byte_done<Strong>(*bp, i);
   };
-  // Ahead of time the predictor's guess is peeked at: a byte that the flag
-  // will code loads nothing (decoding, which does not know the byte yet,
-  // skips the loads of every confident guess).
   const bool encoding = direction == compress_dir;
-  auto ahead = [&](int64_t i, uint64_t* h) -> int {
-    const byte_predictor peek = bp_peek(*bp, i);
-    if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
-    hashes(i, peek.guess, h);
-    return ahead_contexts<contexts>(h, second, encoding ? buf[i] >> 4 : -1);
-  };
+  auto ahead = predictor_lookahead(
+      bp, buf, encoding, flag_threshold, [&](int64_t i, const byte_predictor& peek, uint64_t* h) {
+        hashes(i, peek.guess, h);
+        return ahead_contexts<contexts>(h, second, encoding ? buf[i] >> 4 : -1);
+      });
   model_run<2 * contexts>(kind<n_inputs>, buf, length, k, direction, options, setup, step, ahead);
   if constexpr (Strong) strong.close();
 }

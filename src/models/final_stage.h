@@ -246,6 +246,16 @@ struct byte_stage {
   void after(int64_t i) {
     match_next(mm, [this](int64_t r) -> uint64_t { return buf[r]; }, i + 1);
   }
+
+  // The end of byte i's step in a model with a byte predictor: the
+  // predictor learns the byte and, with the strong models, the match moves
+  // on. Returns the next position.
+  template <bool Strong>
+  int64_t byte_done(byte_predictor& bp, int64_t i) {
+    bp_update(bp, i);
+    if constexpr (Strong) after(i);
+    return i + 1;
+  }
 };
 
 }  // namespace vesk

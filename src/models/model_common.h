@@ -10,6 +10,7 @@
 #include "coding/arithmetic.h"
 #include "coding/byte_predictor.h"
 #include "coding/logistic.h"
+#include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
 #include "models/model.h"
 #include "util/progress.h"
@@ -103,6 +104,22 @@ template <class Mixer>
 void bind_frame(model_frame& f, Mixer& mix, const uint64_t*& key, byte_predictor*& bp) {
   bind_frame(f, mix, key);
   bp = &f.bp;
+}
+
+// The lookahead of a model with a byte predictor: the guess at i is
+// peeked at ahead of time, and a byte that the flag will code loads nothing
+// (decoding, which does not know the byte yet, skips the loads of every
+// confident guess); otherwise contexts(i, peek, h) fills h and returns how
+// many contexts to load. bp is read when the lookahead runs (model_run's
+// setup sets it).
+template <class Contexts>
+auto predictor_lookahead(byte_predictor* const& bp, const uint8_t* buf, bool encoding,
+                         double threshold, Contexts contexts) {
+  return [&bp, buf, encoding, threshold, contexts](int64_t i, uint64_t* h) -> int {
+    const byte_predictor peek = bp_peek(*bp, i);
+    if (flag_will_code(peek, threshold, encoding, buf[i])) return 0;
+    return contexts(i, peek, h);
+  };
 }
 
 // The end of every lookahead: h[0..NC) holds the contexts of the position;

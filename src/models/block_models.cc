@@ -161,25 +161,18 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
         likely.learn(buf, i, bp->guess);
       }
     }
-    bp_update(*bp, i);
-    if constexpr (Strong) strong.after(i);
-    return i + 1;
+    return strong.template byte_done<Strong>(*bp, i);
   };
-  // Ahead of time the predictor's guess is peeked at: a byte that the flag
-  // will code loads nothing (decoding, which does not know the byte yet,
-  // skips the loads of every confident guess). The zero flags of the 24
-  // bytes before i are counted afresh.
   // Decoding fills in the block model's second nibble when its likely high
   // nibble has lately been right often enough (photographs, audio), and step
   // then loads those buckets early. On x86 code the early loads did not pay.
   const bool encoding = direction == compress_dir;
-  auto ahead = [&](int64_t i, uint64_t* h) -> int {
-    const byte_predictor peek = bp_peek(*bp, i);
-    if (flag_will_code(peek, flag_threshold, encoding, buf[i])) return 0;
-    hashes(i, zero_flags_before(buf, i, 24), peek.guess, h);
-    const int hi = encoding ? buf[i] >> 4 : early(i) ? likely.pick(buf, i, peek.guess) : -1;
-    return ahead_contexts<contexts>(h, second, hi);
-  };
+  auto ahead = predictor_lookahead(
+      bp, buf, encoding, flag_threshold, [&](int64_t i, const byte_predictor& peek, uint64_t* h) {
+        hashes(i, zero_flags_before(buf, i, 24), peek.guess, h);
+        const int hi = encoding ? buf[i] >> 4 : early(i) ? likely.pick(buf, i, peek.guess) : -1;
+        return ahead_contexts<contexts>(h, second, hi);
+      });
   model_run<2 * contexts>(kind, buf, length, k, direction, options, setup, step, ahead);
   if constexpr (Strong) strong.close();
 }
