@@ -85,16 +85,19 @@ TEST(Cli, UnknownMethodWordAndShortInput) {
   write_bytes(d.path("short"), {0, 0, 0});
   write_bytes(d.path("empty"), {});
   write_bytes(d.path("kept"), {5, 5, 5});
-  for (const char* in : {"seven", "short", "empty"}) {
-    expect_refused({"-d", d.path(in), d.path("out")}, "is not a compressed file");
+  const std::pair<const char*, const char*> cases[] = {
+      {"seven", "is not a compressed file: unknown method"},
+      {"short", "is not a compressed file: too short"},
+      {"empty", "is not a compressed file: too short"}};
+  for (const auto& [in, why] : cases) {
+    expect_refused({"-d", d.path(in), d.path("out")}, why);
     EXPECT_FALSE(exists(d.path("out")));
-    expect_refused({"-d", d.path(in), d.path("kept")}, "is not a compressed file");
+    expect_refused({"-d", d.path(in), d.path("kept")}, why);
     EXPECT_EQ(read_bytes(d.path("kept")), (bytes{5, 5, 5}));
   }
   // No temporary file is left behind either.
   EXPECT_EQ(list_dir(d.dir).size(), 4u);
 }
-
 
 }  // namespace
 }  // namespace vesk::test

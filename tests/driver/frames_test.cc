@@ -55,13 +55,13 @@ TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
   };
   const std::vector<cut_case> cases = {
       {"", true, 0},
-      {"abc", true, 3},                     // the rest of the input
-      {a, true, 640},                       // exactly one frame
-      {at(634, '\n'), false, 635},          // after a line end within the last 1/64
-      {at(634, ' '), false, 635},           // else after a byte that is no part of a word
-      {at(600, '\n'), false, 640},          // a line end too far back: at the size
-      {at(634, '\n'), true, 635},           // the input goes on beyond the frame
-      {a + a, false, 640},                  // no break at all
+      {"abc", true, 3},             // the rest of the input
+      {a, true, 640},               // exactly one frame
+      {at(634, '\n'), false, 635},  // after a line end within the last 1/64
+      {at(634, ' '), false, 635},   // else after a byte that is no part of a word
+      {at(600, '\n'), false, 640},  // a line end too far back: at the size
+      {at(634, '\n'), true, 635},   // the input goes on beyond the frame
+      {a + a, false, 640},          // no break at all
   };
   for (const auto& c : cases) {
     const auto* p = reinterpret_cast<const uint8_t*>(c.text.data());
@@ -81,9 +81,17 @@ TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
     int64_t frames;
   };
   const std::vector<size_case> cases = {
-      {0, 1},           {1000, 1},         {20 * mib, 1},         {64 * mib - 1, 1},
-      {64 * mib, 2},    {117'308'864, 2},  {150'000'000, 2},      {256 * mib, 2},
-      {256 * mib + 1, 3}, {int64_t{1} << 30, 8}, {int64_t{3} << 30, 24},
+      {0, 1},
+      {1000, 1},
+      {20 * mib, 1},
+      {64 * mib - 1, 1},
+      {64 * mib, 2},
+      {117'308'864, 2},
+      {150'000'000, 2},
+      {256 * mib, 2},
+      {256 * mib + 1, 3},
+      {int64_t{1} << 30, 8},
+      {int64_t{3} << 30, 24},
   };
   for (const auto& c : cases) {
     const int64_t f = default_frame_size(c.size);
@@ -113,6 +121,9 @@ TEST(FrameMethod, ByContent) {
   EXPECT_EQ(of("plain text\twith tabs\r\nand lines\n"), method::text);
   EXPECT_EQ(of("caf\xc3\xa9 na\xc3\xafve\n"), method::text);
   EXPECT_EQ(of(std::string("binary\0data", 11)), method::mixed);
+  std::string one_zero(1000, 'a');  // one zero byte is binary, whatever the rest
+  one_zero[500] = '\0';
+  EXPECT_EQ(of(one_zero), method::mixed);
   std::string noisy(1000, 'a');
   for (int i = 0; i < 11; i++) noisy[static_cast<size_t>(90 * i)] = '\x01';
   EXPECT_EQ(of(noisy), method::mixed);

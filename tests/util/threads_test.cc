@@ -16,6 +16,7 @@
 
 #include "support/support.h"
 #include "util/arena.h"
+#include "util/cores.h"
 #include "util/fail.h"
 #include "util/prefault.h"
 #include "util/progress.h"
@@ -89,8 +90,7 @@ int start_threads_and_look() {
   int others = 0;
   auto wait_for = [&](auto done) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (two && !done() && std::chrono::steady_clock::now() < until)
-      std::this_thread::yield();
+    while (two && !done() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
   };
   const int order[2] = {0, 1};
   run_tasks(order, 2, [&](int t) {
@@ -118,6 +118,17 @@ int start_threads_and_look() {
 TEST(HelperThread, EveryThreadOfTheProgramBlocksTheStopSignals) {
   test::init_runtime();
   EXPECT_EXIT(std::_Exit(start_threads_and_look()), testing::ExitedWithCode(0), "");
+}
+
+// A cgroup's CPU quota counts as whole cores, rounded up: 1.5 CPUs of
+// quota keep two threads busy half the time each.
+TEST(Cores, QuotaRoundsUp) {
+  const struct {
+    long long quota, period;
+    int cores;
+  } cases[] = {{150000, 100000, 2}, {100000, 100000, 1}, {20000, 100000, 1}, {400000, 100000, 4},
+               {0, 100000, 0},      {-1, 100000, 0},     {100000, 0, 0}};
+  for (const auto& c : cases) EXPECT_EQ(cores_of_quota(c.quota, c.period), c.cores) << c.quota;
 }
 
 }  // namespace
