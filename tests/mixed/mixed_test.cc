@@ -141,6 +141,18 @@ TEST(MixedParse, PeriodsAndMismatches) {
     EXPECT_EQ((c.s.buf[ms_mismatch][i >> 3] >> (i & 7)) & 1, 0) << i;
 }
 
+TEST(MixedParse, TheLongestPeriod) {
+  // Records of 68 bytes, the longest period: a pattern of period 4 (so the
+  // blocks repeat at 16 and 24 and count as records) with a marker in the
+  // first three bytes of each record, which only 68 matches.
+  bytes rec;
+  for (int i = 0; i < 700; i++)
+    rec.push_back(static_cast<uint8_t>(i % 68 < 3 ? 200 + i % 68 : i % 4 * 10 + 1));
+  parsed p(rec);
+  ASSERT_EQ(p.s.len[ms_record], 700);
+  for (int64_t k = 2; k < p.s.len[ms_period]; k++) EXPECT_EQ(p.s.buf[ms_period][k], 68) << k;
+}
+
 // The x86 stream of one x86 block holding `code` at its start (two 48 89
 // pairs at its end make the block x86).
 struct x86_case {
