@@ -121,10 +121,7 @@ stream prepare(stream_model kind, const char* path, const std::vector<uint8_t>& 
                    path);
       std::exit(1);
     }
-    found.call.buf = found.data();
-    found.call.mismatch = found.mismatch.empty() ? nullptr : found.mismatch.data();
-    found.call.period = found.period.empty() ? nullptr : found.period.data();
-    return found;
+    return found;  // a moved vector keeps its buffer: the call's pointers stay valid
   }
   stream s =
       wrap({"file", kind, const_cast<uint8_t*>(file.data()), static_cast<int64_t>(file.size())});
