@@ -15,6 +15,9 @@
 
 #include <cstdint>
 
+#include "coding/arithmetic.h"
+#include "coding/logistic.h"
+
 namespace vesk {
 
 template <int N>
@@ -67,6 +70,19 @@ inline bool mix_t_valid(int32_t t, int32_t high = mix_t_high) {
   return static_cast<uint32_t>(t - mix_t_low) <= static_cast<uint32_t>(high - mix_t_low);
 }
 
+// A mixer's probability for its dot product, from the squash table. A dot
+// product outside the table's valid range means the weights have diverged:
+// the first `reset` floats of the weight block start afresh at `fresh`, and
+// the probability is the table's middle entry.
+inline float mix_squash(float dot, const squash_table& sq, float* weights, int reset, float fresh) {
+  int32_t t = squash_index(dot);
+  if (!mix_t_valid(t)) {
+    fill_weights(weights, reset, fresh);
+    t = 0;
+  }
+  return sq.v[t + squash_table_zero];
+}
+
 // Clamp of the final probability in the models that use it.
 constexpr float c2n_low = 9.99999997e-07f;  // float nearest 0.000001
 constexpr float c2n_high = 0.99999899f;     // float nearest 0.999999
@@ -76,6 +92,12 @@ inline float clamp_c2n(float p) {
   if (static_cast<double>(c) < 0.000001) c = c2n_low;
   if (static_cast<double>(c) > 0.999999) c = c2n_high;
   return c;
+}
+
+// The coded probability of a clamped one.
+inline uint32_t clamped_prob12(float c2n) {
+  check(c2n > 0 && c2n < 1, "c2n>0 && c2n<1");
+  return prob12(c2n);
 }
 
 }  // namespace vesk

@@ -44,15 +44,9 @@ struct byte_mixer {
     uint32_t higher = visited & 0xFE;
     int s = higher ? 31 - __builtin_clz(higher) : 0;
     set = weights + N * (static_cast<uint32_t>(j + 8 * s + 64 * misses) + weight_sets * group);
-    int32_t t = squash_index(mix_dot<N>(x, set));
-    if (!mix_t_valid(t)) {
-      fill_weights(weights, reset, fresh_weight);
-      t = 0;
-    }
-    p = sq->v[t + squash_table_zero];
+    p = mix_squash(mix_dot<N>(x, set), *sq, weights, reset, fresh_weight);
     c2n = clamp_c2n(p);
-    check(c2n > 0 && c2n < 1, "c2n>0 && c2n<1");
-    return prob12(c2n);
+    return clamped_prob12(c2n);
   }
 
   void update(const float* x, int y) {

@@ -24,12 +24,7 @@ struct small_mixer {
   uint32_t predict(const float* x, uint32_t visited, int j) {
     int order = (visited & 0x04) ? 4 : (visited & 0x02) ? 2 : 0;
     set = weights + inputs * ((j >= 4) + order);
-    int32_t t = squash_index(mix_dot<inputs>(x, set));
-    if (!mix_t_valid(t)) {
-      fill_weights(weights, reset_floats, fresh_weight);
-      t = 0;
-    }
-    p = sq->v[t + squash_table_zero];
+    p = mix_squash(mix_dot<inputs>(x, set), *sq, weights, reset_floats, fresh_weight);
     return prob12(p);
   }
 

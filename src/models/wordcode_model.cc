@@ -54,15 +54,8 @@ struct word_mixer {
     uint32_t sel =
         2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd + selector_sets * group;
     set = weights + N * sel;
-    int32_t t = squash_index(mix_dot<N>(x, set));
-    if (!mix_t_valid(t)) {
-      fill_weights(weights, weight_floats, fresh_weight);
-      t = 0;
-    }
-    p = sq->v[t + squash_table_zero];
-    float c2n = clamp_c2n(p);
-    check(c2n > 0 && c2n < 1, "c2n>0 && c2n<1");
-    return prob12(c2n);
+    p = mix_squash(mix_dot<N>(x, set), *sq, weights, weight_floats, fresh_weight);
+    return clamped_prob12(clamp_c2n(p));
   }
 
   void update(const float* x, int y) { mix_train<N>(x, set, mix_error(y, p, learning_rate)); }
