@@ -1,10 +1,13 @@
 // Developer tool: runs one model over a file in both directions and prints
 // the coded size, bits per byte, speed each way, peak memory and what the
 // model's table held (distinct buckets, index entries, bytes touched).
-//   modelrun [-9] MODEL FILE
-//   modelrun [-9] streams FILE   every model call of the file's method, one
-//                                line each (compress direction, one thread)
-// -9 runs the strong methods' models.
+//   modelrun [-9] [--direct] MODEL FILE
+//   modelrun [-9] [--direct] streams FILE   every model call of the file's
+//                                method, one line each (compress direction,
+//                                one thread)
+// -9 runs the strong methods' models; --direct lays every table out whole,
+// one line a bucket selection, as the bound of what a layout can save (the
+// same bits, a table of 2 or 8 GiB of address space).
 // MODEL: byte, x86, block (the file is the stream); word (the file is a
 // text: its word-code stream); disp, record (the file is cut by the mixed
 // parser: its displacement or record stream).
@@ -33,9 +36,10 @@ namespace {
 constexpr int64_t history = 1024;
 
 bool strong = false;  // -9: the strong methods' models
+bool direct = false;  // --direct: every table in the direct layout
 
 model_options run_options(table_stats* st) {
-  model_options o{{0, false, st}};
+  model_options o{{0, direct, st}};
   o.strong = strong;
   return o;
 }
@@ -156,11 +160,16 @@ void report(stream& in) {
 
 int main(int argc, char** argv) {
   const std::string usage =
-      "usage: modelrun [-9] MODEL FILE  (MODEL: byte word x86 block disp record streams)\n";
-  if (argc == 4 && std::strcmp(argv[1], "-9") == 0) {
-    strong = true;
-    argv++;
-    argc--;
+      "usage: modelrun [-9] [--direct] MODEL FILE  (MODEL: byte word x86 block disp record "
+      "streams)\n";
+  for (; argc > 3; argv++, argc--) {
+    if (std::strcmp(argv[1], "-9") == 0) {
+      strong = true;
+    } else if (std::strcmp(argv[1], "--direct") == 0) {
+      direct = true;
+    } else {
+      break;
+    }
   }
   if (argc != 3) {
     std::fputs(usage.c_str(), stderr);
