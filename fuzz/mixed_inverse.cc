@@ -10,11 +10,6 @@
 #include "mixed/mixed.h"
 #include "util/arena.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vesk::fuzz::init();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vesk;
   constexpr size_t header = 10;

@@ -9,11 +9,6 @@
 #include "harness.h"
 #include "text/text.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vesk::fuzz::init();
-  return 0;
-}
-
 namespace {
 
 // A stream as the container lays it out: zero history in front, zero slack

@@ -1,16 +1,12 @@
 // Progress on a terminal: the built binary runs under a pseudo-terminal,
-// draws its progress line, clears it at
-// the end, and codes exactly what it codes without a terminal, where
-// standard error stays empty.
+// draws its progress line, clears it at the end, and codes exactly what it
+// codes without a terminal, where standard error stays empty.
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <regex>
 #include <stdexcept>
 
@@ -27,15 +23,12 @@ constexpr size_t noise_bytes = 150'000;
 
 // Runs vesk with a pseudo-terminal of 80 columns as its standard output
 // and error; `out` is everything the terminal received.
-run_result run_on_terminal(const std::vector<std::string>& args, bool quick = true) {
-  std::vector<std::string> all = {VESK_BIN};
-  all.insert(all.end(), args.begin(), args.end());
+run_result run_on_terminal(std::vector<std::string> args, bool quick = true) {
+  args.insert(args.begin(), VESK_BIN);
   std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
+  for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  winsize ws{};
-  ws.ws_row = 24;
-  ws.ws_col = 80;
+  winsize ws{24, 80, 0, 0};
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
   if (pid < 0) throw std::runtime_error("forkpty");
@@ -46,16 +39,9 @@ run_result run_on_terminal(const std::vector<std::string>& args, bool quick = tr
   }
   run_result r;
   char buf[4096];
-  for (;;) {
-    const ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) {
-      r.out.append(buf, static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;  // EIO: the child has closed the terminal
-    }
-  }
+  // Until EIO: the child has closed the terminal.
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) r.out.append(buf, static_cast<size_t>(n));
   int st = 0;
   waitpid(pid, &st, 0);
   close(master);
@@ -74,19 +60,18 @@ struct terminal_tail {
 
 terminal_tail parse_tail(const std::string& s) {
   terminal_tail t;
-  size_t widest = 0;
-  size_t at = 0;
+  size_t widest = 0, at = 0;
   while (at < s.size() && s[at] == '\r') {
-    const size_t end = s.find('\r', at + 1);
-    const std::string piece = s.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    const size_t end = std::min(s.find('\r', at + 1), s.size());
+    const std::string piece = s.substr(at + 1, end - at - 1);
     if (piece.find_first_not_of(' ') == std::string::npos) {
-      t.cleared = end != std::string::npos && !t.lines.empty() && piece.size() >= widest;
+      t.cleared = end < s.size() && !t.lines.empty() && piece.size() >= widest;
       t.after = t.cleared ? s.substr(end + 1) : "";
       return t;
     }
     widest = std::max(widest, piece.size());
     t.lines.push_back(piece.substr(0, piece.find_last_not_of(' ') + 1));
-    at = end == std::string::npos ? s.size() : end;
+    at = end;
   }
   t.after = s.substr(at);
   return t;
@@ -142,7 +127,7 @@ TEST(TerminalProgress, ShownOnATerminalClearedAtTheEndAndCodesTheSame) {
     EXPECT_GT(check_lines(tail), 0);
     EXPECT_TRUE(tail.cleared) << t.out;
     EXPECT_EQ(tail.after, "");
-    const split_result p = run_split(vesk_command(r.plain));
+    const run_result p = run_split(vesk_command(r.plain));
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.out, std::string(r.first) + "\n");
     EXPECT_EQ(p.err, "");
@@ -170,12 +155,10 @@ TEST(TerminalProgress, AFailureMessageStartsOnACleanLine) {
 TEST(TerminalProgress, ShortRunOnATerminalShowsNothing) {
   scratch_dir d;
   write_bytes(d.path("small.txt"), text_sample(2000, 5));
-  run_result c = run_on_terminal({"-c", d.path("small.txt"), d.path("packed")}, false);
-  EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.out, "Compressing text\r\n");
-  run_result x = run_on_terminal({"-d", d.path("packed"), d.path("out")}, false);
-  EXPECT_EQ(x.status, 0);
-  EXPECT_EQ(x.out, "Decompressing text\r\n");
+  EXPECT_EQ(run_on_terminal({"-c", d.path("small.txt"), d.path("packed")}, false).out,
+            "Compressing text\r\n");
+  EXPECT_EQ(run_on_terminal({"-d", d.path("packed"), d.path("out")}, false).out,
+            "Decompressing text\r\n");
   EXPECT_TRUE(read_bytes(d.path("out")) == text_sample(2000, 5));
 }
 

@@ -92,7 +92,6 @@ TEST(NibbleTable, WaySelection) {
 // pages asked for ahead stay a small step beyond what the call uses, and
 // the stream's buckets are bounded by its selections.
 TEST(NibbleTable, GrowsOverDirtyMemoryWithoutLosingBuckets) {
-  test::init_runtime();
   constexpr uint64_t count = 600'000;
   {
     uint8_t* dirt = arena_alloc(int64_t{200} << 20);
@@ -142,7 +141,6 @@ TEST(NibbleTable, GrowsOverDirtyMemoryWithoutLosingBuckets) {
 // set the stretch is the index's end, so the probing wraps around to its
 // front, and every doubling must bring those entries back.
 TEST(NibbleTable, CrowdedHomesStayDistinct) {
-  test::init_runtime();
   for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
     SCOPED_TRACE(top);
     std::vector<uint64_t> hashes;
@@ -208,7 +206,6 @@ TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
 }
 
 TEST(BytePredictor, StartOfStream) {
-  test::init_runtime();
   uint8_t data[16] = {};  // 8 zero history bytes, then the stream
   byte_predictor bp;
   bp_init(bp, data + 8, 3, bp_preset_bytes);
@@ -222,7 +219,6 @@ TEST(BytePredictor, StartOfStream) {
 }
 
 TEST(BytePredictor, CountsGrowAndSaturate) {
-  test::init_runtime();
   std::vector<uint8_t> data(8 + 600, 'a');
   for (int i = 0; i < 8; i++) data[i] = 0;
   byte_predictor bp;

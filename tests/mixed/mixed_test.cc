@@ -18,7 +18,6 @@ struct parsed {
   bytes data;
   mixed_streams s;
   explicit parsed(const bytes& d) : data(d) {
-    init_runtime();
     buf.assign(input_history + d.size() + block_size + 1, 0);
     std::copy(d.begin(), d.end(), buf.begin() + input_history);
     mixed_parse(buf.data() + input_history, static_cast<int64_t>(d.size()), s);
@@ -229,7 +228,6 @@ TEST(BranchTransform, LongAndTooLongDistances) {
   for (int distance : {200, 29997, 29998}) {
     bytes data = branch_chain(distance + 1, distance);
     data.resize((data.size() + 99) / 100 * 100, 0xE8);  // E8 runs: every block is x86-like
-    init_runtime();
     // Run the branch transform directly over one x86 stream.
     mixed_streams s;
     mixed_allocate(s, 0, 0, 0, static_cast<int64_t>(data.size()), 0);

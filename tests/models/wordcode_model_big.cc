@@ -11,7 +11,6 @@ namespace vesk::test {
 namespace {
 
 TEST(WordModelBig, DirectTableCodesLikeTheMap) {
-  init_runtime();
   std::vector<uint32_t> idx;
   // Few slots: each selection of a direct table touches a 2 MiB page.
   for (uint32_t i = 0; i < 24; i++) idx.push_back((i * 7919u) % 300 + (i % 3 == 0 ? 200 : 0));

@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "text/text.h"
+#include "util/arena.h"
 
 namespace vesk::test {
 
-// Compresses data with the model and returns the coded bytes.
+constexpr size_t model_history = 1024;
+
 bytes model_encode(const model_call& model, const bytes& data, const model_options& options) {
   bytes in(model_history, 0);
   in.insert(in.end(), data.begin(), data.end());
@@ -20,8 +22,6 @@ bytes model_encode(const model_call& model, const bytes& data, const model_optio
   return out;
 }
 
-// Decodes n bytes; `exact` reports whether the decoder ended exactly at the
-// end of the coded bytes.
 bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
                    const model_options& options) {
   bytes out(model_history + n + 64, 0xCD);
@@ -30,20 +30,16 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
   coder_init_decode(k, coded.data(), coded.size());
   model(out.data() + model_history, static_cast<int32_t>(n), k, 0, options);
   if (exact != nullptr) *exact = coder_length(k) == coded.size() && k.overrun == 0;
-  bytes r(n);
-  if (n != 0) std::memcpy(r.data(), out.data() + model_history, n);
-  return r;
+  return bytes(out.begin() + model_history, out.begin() + static_cast<long>(model_history + n));
 }
 
-// Round trip: returns the coded size; checks the restored stream, the
-// decoder's exact end, and that nothing leaked in the arena.
 size_t model_round_trip(const model_call& model, const bytes& data,
                         const model_options& options) {
-  int64_t blocks = arena_blocks(), allocated = arena_allocated();
-  bytes coded = model_encode(model, data, options);
+  const int64_t blocks = arena_blocks(), allocated = arena_allocated();
+  const bytes coded = model_encode(model, data, options);
   bool exact = false;
-  bytes back = model_decode(model, coded, data.size(), &exact, options);
-  EXPECT_TRUE(back == data) << "stream of " << data.size() << " bytes";
+  EXPECT_TRUE(model_decode(model, coded, data.size(), &exact, options) == data)
+      << "stream of " << data.size() << " bytes";
   EXPECT_TRUE(exact);
   EXPECT_EQ(arena_blocks(), blocks);
   EXPECT_EQ(arena_allocated(), allocated);

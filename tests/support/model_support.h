@@ -4,22 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 
 #include "coding/arithmetic.h"
-#include "coding/nibble_table.h"
 #include "models/model.h"
 #include "support/support.h"
-#include "util/arena.h"
 
 namespace vesk::test {
 
 using model_call = std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)>;
 
-constexpr size_t model_history = 1024;
-
-// Compresses data with the model and returns the coded bytes.
+// The coded bytes of data.
 bytes model_encode(const model_call& model, const bytes& data, const model_options& options = {});
 
 // Decodes n bytes; `exact` reports whether the decoder ended exactly at the
@@ -34,12 +29,5 @@ size_t model_round_trip(const model_call& model, const bytes& data,
 
 // The word-code stream of a text, as the text transform makes it.
 bytes codes_of(const bytes& text);
-
-// 32-bit FNV-1a, for golden checksums of coded streams.
-inline uint32_t checksum(const bytes& b) {
-  uint32_t h = 2166136261u;
-  for (uint8_t c : b) h = (h ^ c) * 16777619u;
-  return h;
-}
 
 }  // namespace vesk::test

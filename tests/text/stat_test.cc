@@ -50,7 +50,6 @@ TEST(Stat, LogarithmIsWithinAnUlpOfTheLibrarys) {
 // library's logarithms on the machine that pinned them); beyond it the
 // formula takes over.
 TEST(Stat, FactorialLogarithms) {
-  test::init_runtime();
   EXPECT_EQ(log2_fact(0), 0.0);
   EXPECT_EQ(log2_fact(1), 0.0);
   EXPECT_NEAR(log2_fact(10), std::log2(3628800.0), 1e-9);
@@ -62,7 +61,6 @@ TEST(Stat, FactorialLogarithms) {
 }
 
 TEST(Stat, NegativeArgumentStops) {
-  test::init_runtime();
   EXPECT_EXIT(
       {
         dup2(2, 1);

@@ -89,7 +89,6 @@ struct streams {
 };
 
 streams forward(const std::string& file) {
-  test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
   if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
@@ -123,7 +122,6 @@ streams forward(const std::string& file) {
 }
 
 std::string round_trip(const std::string& file) {
-  test::init_runtime();
   std::string a = " " + file + " ";
   text_state t;
   if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
@@ -189,7 +187,6 @@ TEST(TextTransform, RankSortIsStableAndDescending) {
 
 std::vector<uint32_t> order(const std::vector<uint32_t>& codes, uint32_t lo, uint32_t hi,
                             uint32_t words) {
-  test::init_runtime();
   std::vector<uint32_t> perm(hi - lo, 99);
   order_tier(codes.data(), static_cast<int64_t>(codes.size()), perm.data(), lo, hi, words);
   return perm;
@@ -294,7 +291,6 @@ TEST(TextTransform, TiersAndCodes) {
 }
 
 TEST(TextTransform, InverseRejectsBadStreams) {
-  test::init_runtime();
   const uint8_t list[] = {' ', '\\', 's', ' ', 'a', ' ', 'b', ' '};  // \s, a, b
   auto inverse = [&](std::vector<uint32_t> slots, std::string* why) {
     std::vector<uint8_t> c(4 * slots.size() + 4);
@@ -362,7 +358,6 @@ const char* forward_of(const std::string& a) {
 // 49,999,999 is accepted (50,000,000 with the closing space); one byte more
 // is refused, with everything released.
 TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
-  test::init_runtime();
   const int64_t blocks = arena_blocks();
   const std::string a = distinct_words(4999, 9999);  // few long words: a quick transform
   auto listc_of = [](const std::string& text) {
@@ -392,7 +387,6 @@ namespace {
 // The streams of the texts that make the most tokens and the largest
 // dictionary per byte stay within what decoders allow.
 TEST(TextLimits, StreamsStayWithinTheirBounds) {
-  test::init_runtime();
   std::string worst;
   for (int i = 0; i < 2000; i++) worst += i % 3 == 0 ? "A." : i % 3 == 1 ? "\\ " : "  ";
   for (const std::string& f : {std::string(), std::string("A"), std::string("A.A.A.A"),

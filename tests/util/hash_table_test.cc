@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "support/support.h"
 #include "text/text.h"
@@ -23,12 +21,8 @@ TEST(HashTable, InsertAndChains) {
   EXPECT_EQ(hash_find(ht, "zz", 2), -1);
   EXPECT_EQ(hash_insert(ht, "", 0, 1), 1);  // the empty string is a key
   // A table of l = 4 holds two keys: the third stops.
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        hash_insert(ht, "c", 1, 2);
-      },
-      testing::ExitedWithCode(1), "ht->count<\\(int\\)\\(.8\\*ht->l\\)");
+  EXPECT_EXIT((dup2(2, 1), hash_insert(ht, "c", 1, 2)), testing::ExitedWithCode(1),
+              "ht->count<\\(int\\)\\(.8\\*ht->l\\)");
   hash_free(ht);
 }
 
@@ -38,11 +32,7 @@ std::vector<std::string> colliding_words(int count, uint64_t mask) {
   std::vector<std::string> words;
   uint64_t want = 0;
   for (int i = 0; static_cast<int>(words.size()) < count; i++) {
-    std::string w;  // letters only: one token each
-    for (int v = i;; v /= 26) {
-      w += static_cast<char>('a' + v % 26);
-      if (v < 26) break;
-    }
+    const std::string w = test::letter_word(i);  // letters only: one token each
     const uint64_t low = fasthash64(w.data(), w.size()) & mask;
     if (i == 0) want = low;
     if (low == want) words.push_back(w);
@@ -72,7 +62,6 @@ TEST(HashTable, CollidingKeysGrowTheOverflowArea) {
 // A text of 400 distinct words whose hashes share the low bits of the
 // tokens' table (1024 entries for a text this short).
 TEST(HashTable, CraftedCollisionsInATextAreAccepted) {
-  test::init_runtime();
   std::string s = " ";
   for (const std::string& w : colliding_words(400, 1023)) s += w + " ";
   text_state t;

@@ -17,7 +17,6 @@ namespace vesk {
 namespace {
 
 TEST(Tasks, EveryTaskRunsOnceAndTheWorkerHasItsOwnArena) {
-  test::init_runtime();
   const int64_t main_allocated = arena_allocated(), main_blocks = arena_blocks();
   constexpr int count = 9;
   const int order[count] = {8, 0, 7, 1, 6, 2, 5, 3, 4};
@@ -52,7 +51,6 @@ TEST(Tasks, EveryTaskRunsOnceAndTheWorkerHasItsOwnArena) {
 }
 
 TEST(Tasks, AWaitingTaskSeesTheOtherOnesResult) {
-  test::init_runtime();
   const int order[2] = {0, 1};
   task_done first;
   int value = 0, seen = -1;
@@ -75,7 +73,6 @@ TEST(Tasks, AWaitingTaskSeesTheOtherOnesResult) {
 // Streams coded side by side must code as they do alone: each thread
 // builds its own tables.
 TEST(Tasks, ModelsCodeTheSameSideBySide) {
-  test::init_runtime();
   const test::bytes a = test::text_sample(40000, 21), b = test::random_bytes(30000, 22);
   const test::bytes alone_a = test::model_encode(byte_model, a);
   const test::bytes alone_b = test::model_encode(block_model, b);
