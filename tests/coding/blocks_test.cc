@@ -1,5 +1,6 @@
 // The model building blocks: mixer arithmetic, way selection, byte predictor,
-// the decoder's likely high nibble.
+// the decoder's likely high nibble, the logistic functions, the bit history
+// states and the hashes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,37 +10,29 @@
 #include <vector>
 
 #include "coding/byte_predictor.h"
+#include "coding/hashes.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
+#include "coding/states.h"
+#include "models/model_common.h"
 #include "support/support.h"
 #include "util/arena.h"
 
 namespace vesk {
 namespace {
 
-// The fixed summation order, written out one rounding at a time.
+// The fixed summation order: eight lanes, each summing its products in
+// order of the index, then the lanes pairwise (every operation rounds to a
+// float: the build contracts nothing into an FMA).
 float reference_dot(const float* x, const float* w, int n) {
   float s[8];
   for (int j = 0; j < 8; j++) {
-    float a = x[j] * w[j];
-    float b = x[8 + j] * w[8 + j];
-    s[j] = a + b;
-    if (n >= 24) {
-      float c = x[16 + j] * w[16 + j];
-      s[j] = s[j] + c;
-    }
-    if (n == 32) {
-      float d = x[24 + j] * w[24 + j];
-      s[j] = s[j] + d;
-    }
+    s[j] = x[j] * w[j] + x[8 + j] * w[8 + j];
+    for (int k = 16; k < n; k += 8) s[j] = s[j] + x[k + j] * w[k + j];
   }
-  float t[4];
-  for (int j = 0; j < 4; j++) t[j] = s[j] + s[j + 4];
-  float u0 = t[0] + t[2];
-  float u1 = t[1] + t[3];
-  return u0 + u1;
+  return ((s[0] + s[4]) + (s[2] + s[6])) + ((s[1] + s[5]) + (s[3] + s[7]));
 }
 
 TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
@@ -242,6 +235,94 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
   EXPECT_EQ(half & 0xFF, 255u);
   EXPECT_EQ((half >> 8) & 0xFF, 'a');
   bp_free(bp);
+}
+
+TEST(Logistic, SquashGoldenValues) {
+  const float cases[][2] = {{0.0f, 0.50449193f},    {1.0f, 0.67064756f},
+                            {-15.0f, 3.1069918e-05f}, {15.0f, 0.99997008f},
+                            {-15.5f, 3.0302112e-05f}, {15.5f, 0.99996972f}};
+  for (const auto& c : cases) EXPECT_EQ(squash(c[0]), c[1]) << c[0];
+}
+
+TEST(Logistic, SquashTable) {
+  static squash_table t;
+  build_squash_table(t);
+  EXPECT_EQ(t.v[2048], squash(0.0f));
+  EXPECT_EQ(t.v[2048 + 15], squash(1.0f));  // steps of 1/15
+  EXPECT_EQ(t.v[0], squash_low);
+  EXPECT_EQ(t.v[4095], squash_high);
+  // Entries beyond 225 steps from the middle are the clamp values.
+  EXPECT_EQ(t.v[2048 - 226], squash_low);
+  EXPECT_EQ(t.v[2048 + 226], squash_high);
+  EXPECT_NE(t.v[2048 - 225], squash_low);
+  // Lookup range: x = 130 gives t = 1950 (valid), x = 131 gives 1965.
+  EXPECT_EQ(squash_index(130.0f), 1950);
+  EXPECT_EQ(squash_index(131.0f), 1965);
+  EXPECT_EQ(squash_index(-0.490219f), -7);
+}
+
+TEST(Logistic, StretchIsAFastLog2OfTheOdds) {
+  EXPECT_NEAR(stretch(0.5f), 0.057304f, 1e-6);  // the fast log2 of 1
+  for (float p : {0.1f, 0.3f, 0.7f, 0.9f, 0.99f})
+    EXPECT_NEAR(stretch(p), std::log2(p / (1 - p)), 0.09);
+}
+
+
+TEST(States, FreshSlot) {
+  const uint16_t fresh = 0;  // zero-fresh storage of the slot 0x0100
+  EXPECT_EQ(slot_to_true(fresh), 0x0100);
+  EXPECT_EQ(value_a[fresh & 0xFF], -0.490219f);
+  EXPECT_EQ(value_b[fresh >> 8], -0.490219f);
+  EXPECT_FALSE(slot_visited(fresh));
+  EXPECT_EQ(value_b_true[0], 0.0f);
+}
+
+TEST(States, EightZerosFromAFreshSlot) {
+  uint16_t s = 0;
+  const int want_a[8] = {1, 2, 3, 4, 5, 6, 7, 64};
+  const int want_b[8] = {2, 4, 8, 16, 32, 64, 192, 193};
+  for (int i = 0; i < 8; i++) {
+    s = slot_update(s, 0);
+    EXPECT_EQ(slot_to_true(s) & 0xFF, want_a[i]) << i;
+    EXPECT_EQ(slot_to_true(s) >> 8, want_b[i]) << i;
+    EXPECT_TRUE(slot_visited(s));
+  }
+}
+
+TEST(States, RunsLeaveTheirCounters) {
+  // A 1 after a run of zeros takes B from any of 192..223 to 129; a 0 after
+  // a run of ones takes it from 224..255 to 190.
+  for (int b = 192; b < 256; b++) {
+    const uint16_t s = slot_from_true(static_cast<uint16_t>(b << 8));
+    EXPECT_EQ(slot_to_true(slot_update(s, b < 224 ? 1 : 0)) >> 8, b < 224 ? 129 : 190) << b;
+  }
+  // Machine A leaves its grid of counts at seven ones: 56 -> 96.
+  EXPECT_EQ(next_a[56][1], 96);
+  EXPECT_EQ(next_a[63][0], 188);
+  EXPECT_EQ(next_a[255][1], 255);
+}
+
+
+TEST(Hashes, GoldenValues) {
+  EXPECT_EQ(hash_a(7), 0xf2aa29d9d3b0b597u);
+  EXPECT_EQ(nibble_hash(0), 0xe067568d5a33c5a2u);
+  EXPECT_EQ(key_word(0x0123456789abcdef, key_m1), 0x862bcbb39a2da64bu);
+  // The empty string hashes to the final mix of the seed.
+  const uint8_t zeros[1] = {};
+  EXPECT_EQ(fasthash64(zeros, 0), fasthash_mix(fasthash_seed));
+  // The keys of the byte values enter every hashed context of the byte
+  // models.
+  EXPECT_EQ(byte_keys[0], 0x80c73e7234a52fcu);
+  EXPECT_EQ(byte_keys[255], 0xee776a21337d8a9fu);
+}
+
+TEST(Hashes, EveryWordBitCounts) {
+  // The word mix is a bijection: no two contexts that differ in one bit
+  // share a hash, whichever multiplier.
+  for (const uint64_t m : {key_m1, key_m2, key_m3}) {
+    const uint64_t w = 0x0123456789abcdef, h = key_word(w, m);
+    for (int bit = 0; bit < 64; bit++) EXPECT_NE(key_word(w ^ (uint64_t{1} << bit), m), h) << bit;
+  }
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <random>
+#include <functional>
 
 #include "support/support.h"
-#include "util/arena.h"
 #include "util/fasthash.h"
 
 namespace vesk::test {
@@ -55,6 +53,14 @@ bytes binary_block(uint64_t seed) {
   for (auto& c : b)
     if (c == 0xE8 || c == 0xFF || c == 0x84 || c == 0x8B || c == 0x89 || c == 0x8D) c = 0x90;
   return b;
+}
+
+// An E8 call to `target` (relative to the byte after the E8, as the
+// branch transform reads it) appended to code.
+void call(bytes& code, uint32_t target) {
+  const uint32_t d = target - static_cast<uint32_t>(code.size()) - 1;
+  code.push_back(0xE8);
+  for (int b = 0; b < 4; b++) code.push_back(static_cast<uint8_t>(d >> (8 * b)));
 }
 
 bytes join(std::initializer_list<bytes> parts) {
@@ -184,15 +190,9 @@ TEST(BranchTransform, Examples) {
 TEST(BranchTransform, BackReferences) {
   // Ten branches apart: the second costs the single code 12.
   bytes code;
-  auto emit = [&](uint32_t target) {
-    uint32_t p = static_cast<uint32_t>(code.size());
-    uint32_t d = target - p - 1;
-    code.push_back(0xE8);
-    for (int b = 0; b < 4; b++) code.push_back(static_cast<uint8_t>(d >> (8 * b)));
-  };
-  emit(777777);
-  for (int i = 1; i < 10; i++) emit(500000 + 1000 * i);
-  emit(777777);
+  call(code, 777777);
+  for (int i = 1; i < 10; i++) call(code, 500000 + 1000 * i);
+  call(code, 777777);
   // Make every 100 bytes an x86 block: 55 bytes of code fit with pairs after.
   bytes data(200, 0x90);
   std::copy(code.begin(), code.end(), data.begin());
@@ -215,12 +215,8 @@ TEST(BranchTransform, BackReferences) {
 bytes branch_chain(int count, int repeat_after) {
   // E8 branches back to back; branch `repeat_after` repeats branch 0's target.
   bytes code;
-  for (int i = 0; i < count; i++) {
-    uint32_t target = (i == 0 || i == repeat_after) ? 123456789u : 5000000u + 64u * i;
-    uint32_t d = target - static_cast<uint32_t>(code.size()) - 1;
-    code.push_back(0xE8);
-    for (int b = 0; b < 4; b++) code.push_back(static_cast<uint8_t>(d >> (8 * b)));
-  }
+  for (int i = 0; i < count; i++)
+    call(code, (i == 0 || i == repeat_after) ? 123456789u : 5000000u + 64u * i);
   return code;
 }
 
@@ -275,9 +271,7 @@ TEST(BranchTransform, CraftedTargetCollisionsAreAccepted) {
       if (i > 0) data.push_back(0x90);
       for (int c : {0x48, 0x89, 0x48, 0x89}) data.push_back(static_cast<uint8_t>(c));
     }
-    const uint32_t d = targets[i] - static_cast<uint32_t>(data.size()) - 1;
-    data.push_back(0xE8);
-    for (int b = 0; b < 4; b++) data.push_back(static_cast<uint8_t>(d >> (8 * b)));
+    call(data, targets[i]);
   }
   data.resize((data.size() + 99) / 100 * 100, 0x90);
   parsed p(data);
@@ -307,43 +301,21 @@ TEST(MixedInverse, RoundTripsEverything) {
 }
 
 TEST(MixedInverse, RejectsInconsistentStreams) {
-  bytes data = join({text_block(1), block_of(3), x86_case({0xE8, 1, 2, 3, 4}).block});
-  {
+  const bytes data = join({text_block(1), block_of(3), x86_case({0xE8, 1, 2, 3, 4}).block});
+  const std::function<void(mixed_streams&)> damage[] = {
+      [](mixed_streams& s) { s.buf[ms_blocktype][0] = 7; },  // not a block type
+      [](mixed_streams& s) { s.len[ms_text] = 0; },  // lengths disagree with the block counts
+      [](mixed_streams& s) { s.buf[ms_branch][0] = 2; },  // names a branch not yet seen
+      [](mixed_streams& s) { s.buf[ms_branch][0] = 3; },  // names one before the first
+      [](mixed_streams& s) { s.len[ms_record] = 0; },  // disagrees with the record block
+      [](mixed_streams& s) { s.len[ms_disp] = 0; },    // the literal runs out
+      [](mixed_streams& s) { s.len[ms_branch] = 0; },  // no code for the branch
+  };
+  for (const auto& f : damage) {
     parsed p(data);
-    p.s.buf[ms_blocktype][0] = 7;  // not a block type
+    f(p.s);
     bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
-  }
-  {
-    parsed p(data);
-    p.s.len[ms_text] = 0;  // lengths disagree with the block counts
-    bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
-  }
-  for (const uint8_t code :
-       {uint8_t{2}, uint8_t{3}}) {  // names a branch not yet seen, or one before the first
-    parsed p(data);
-    p.s.buf[ms_branch][0] = code;
-    bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s)) << int{code};
-  }
-  {
-    parsed p(data);
-    p.s.len[ms_record] = 0;  // the record stream disagrees with the record block
-    bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
-  }
-  {
-    parsed p(data);
-    p.s.len[ms_disp] = 0;  // the literal runs out
-    bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
-  }
-  {
-    parsed p(data);
-    p.s.len[ms_branch] = 0;  // no code for the branch
-    bytes out(400);
-    EXPECT_FALSE(mixed_inverse(out.data(), p.s));
+    EXPECT_FALSE(mixed_inverse(out.data(), p.s)) << &f - damage;
   }
 }
 

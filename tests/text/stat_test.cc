@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-#include "support/support.h"
 
 namespace vesk {
 namespace {
@@ -61,12 +60,8 @@ TEST(Stat, FactorialLogarithms) {
 }
 
 TEST(Stat, NegativeArgumentStops) {
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        log2_fact(-1);
-      },
-      testing::ExitedWithCode(1), "assertion \"a>=0\" failed: .*stat.cc:");
+  EXPECT_EXIT((dup2(2, 1), log2_fact(-1)), testing::ExitedWithCode(1),
+              "assertion \"a>=0\" failed: .*stat.cc:");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "text/text.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -69,7 +68,6 @@ TEST(TextPasses, InverseUndoesEveryPass) {
     EXPECT_EQ(restore(tokens_of(s)), std::string(" ") + s) << s;
   // Every string of up to 5 characters over an alphabet of the escapes' letters.
   const std::string alphabet = " \\suv_Ab.";
-  // All strings of length up to 5 over the alphabet.
   std::vector<std::string> level = {""};
   for (int len = 0; len <= 5; len++) {
     std::vector<std::string> next;
@@ -88,11 +86,17 @@ struct streams {
   int64_t listc = 0;
 };
 
+// The forward transform of " " + file + " " (as the container lays it
+// out); returns its refusal, or null.
+const char* forward_of(const std::string& file, text_state& t) {
+  const std::string a = " " + file + " ";
+  return text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
+                      static_cast<int64_t>(file.size()) + 1);
+}
+
 streams forward(const std::string& file) {
-  std::string a = " " + file + " ";
   text_state t;
-  if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
-                                     static_cast<int64_t>(file.size()) + 1)) {
+  if (const char* why = forward_of(file, t)) {
     ADD_FAILURE() << why;
     return {};
   }
@@ -122,10 +126,8 @@ streams forward(const std::string& file) {
 }
 
 std::string round_trip(const std::string& file) {
-  std::string a = " " + file + " ";
   text_state t;
-  if (const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(a.data()),
-                                     static_cast<int64_t>(file.size()) + 1)) {
+  if (const char* why = forward_of(file, t)) {
     ADD_FAILURE() << why;
     return {};
   }
@@ -222,21 +224,9 @@ TEST(TextTransform, ApplyOrder) {
 
 TEST(TextTransform, RoundTripsAnyBytes) {
   std::mt19937_64 g(17);
-  std::vector<std::string> inputs = {"",
-                                     " ",
-                                     "  ",
-                                     "x",
-                                     "Hello",
-                                     "2024",
-                                     "a\\b",
-                                     "\\",
-                                     "\\\\u",
-                                     "trailing  ",
-                                     "   leading",
-                                     std::string(3000, ' '),
-                                     std::string(5000, 'q'),
-                                     "..,;;!!",
-                                     "0123456789"};
+  std::vector<std::string> inputs = {
+      "", " ", "  ", "x", "Hello", "2024", "a\\b", "\\", "\\\\u", "trailing  ", "   leading",
+      std::string(3000, ' '), std::string(5000, 'q'), "..,;;!!", "0123456789"};
   std::string all;
   for (int i = 0; i < 256; i++) all += static_cast<char>(i);
   inputs.push_back(all);
@@ -262,13 +252,7 @@ TEST(TextTransform, RoundTripsAnyBytes) {
 // Every word distinct: the tokens' table holds twice the tokens.
 TEST(TextTransform, EveryWordDistinct) {
   std::string s;
-  for (int i = 0; i < 120'000; i++) {
-    for (int v = i;; v /= 26) {
-      s += static_cast<char>('a' + v % 26);
-      if (v < 26) break;
-    }
-    s += ' ';
-  }
+  for (int i = 0; i < 120'000; i++) s += test::letter_word(i) + ' ';
   EXPECT_EQ(round_trip(s), s);
 }
 
@@ -276,12 +260,7 @@ TEST(TextTransform, TiersAndCodes) {
   // Enough distinct words for all three tiers: every code below the
   // dictionary size, one-byte codes for the most frequent words.
   std::string s;
-  auto word = [](int i) {
-    std::string w = "w";
-    for (; i > 0; i /= 26) w += static_cast<char>('a' + i % 26);
-    return w;
-  };
-  for (int i = 0; i < 20000; i++) s += word(i % 17000) + " ";
+  for (int i = 0; i < 20000; i++) s += test::letter_word(i % 17000) + " ";
   for (int i = 0; i < 1000; i++) s += "the ";
   streams st = forward(s);
   EXPECT_GT(st.words.size(), 16512u);
@@ -291,66 +270,35 @@ TEST(TextTransform, TiersAndCodes) {
 }
 
 TEST(TextTransform, InverseRejectsBadStreams) {
-  const uint8_t list[] = {' ', '\\', 's', ' ', 'a', ' ', 'b', ' '};  // \s, a, b
-  auto inverse = [&](std::vector<uint32_t> slots, std::string* why) {
-    std::vector<uint8_t> c(4 * slots.size() + 4);
-    for (size_t i = 0; i < slots.size(); i++) put_u32(&c[4 * i], slots[i]);
-    uint8_t* out = nullptr;
-    const char* reason = nullptr;
-    int64_t n = text_inverse(c.data(), static_cast<int64_t>(slots.size()), list, 8, &out, &reason);
-    *why = reason == nullptr ? "" : reason;
-    if (reason != nullptr) {
-      EXPECT_EQ(out, nullptr);
-    }
-    std::free(out);
-    return n;
-  };
-  std::string why;
-  EXPECT_EQ(inverse({0, 1, 2, 1}, &why), 6);  // " a b a"
-  EXPECT_EQ(why, "");
-  EXPECT_EQ(inverse({0, 3}, &why), -1);
-  EXPECT_EQ(why, "a word code beyond the dictionary");
-  EXPECT_EQ(inverse({0x100}, &why), -1);
-  EXPECT_EQ(why, "a malformed word code");
-  EXPECT_EQ(inverse({0x80}, &why), -1);
-  EXPECT_EQ(why, "a word code beyond the dictionary");
+  const std::string small = " \\s a b ";  // \s, a, b
   // A word of a million bytes, its leading space included, 1500 times: the
   // text would reach the largest one (1.5 GB) and is refused before it is
   // allocated.
-  std::string big = " " + std::string(999'999, 'a') + " ";
-  std::vector<uint8_t> zeros(4 * 1500 + 4, 0);
-  uint8_t* out = nullptr;
-  const char* reason = nullptr;
-  EXPECT_EQ(text_inverse(zeros.data(), 1500, reinterpret_cast<const uint8_t*>(big.data()),
-                         static_cast<int64_t>(big.size()), &out, &reason), -1);
-  EXPECT_STREQ(reason, "the text grows too large");
-}
-
-}  // namespace
-}  // namespace vesk
-
-namespace vesk {
-namespace {
-
-// n distinct words of `len` letters (plus the empty word the text's end
-// makes), as a text a[0] .. a[n] for text_forward.
-std::string distinct_words(int64_t count, int len) {
-  std::string a = " ";
-  a.reserve(static_cast<size_t>(count * (len + 1) + 2));
-  std::mt19937_64 g(1);
-  for (int64_t w = 0; w < count; w++) {
-    for (int i = 0; i < len; i++) a += static_cast<char>('a' + g() % 26);
-    a += ' ';
+  const std::string big = " " + std::string(999'999, 'a') + " ";
+  const struct {
+    const std::string& list;
+    std::vector<uint32_t> slots;
+    int64_t n;
+    const char* why;
+  } cases[] = {
+      {small, {0, 1, 2, 1}, 6, nullptr},  // " a b a"
+      {small, {0, 3}, -1, "a word code beyond the dictionary"},
+      {small, {0x100}, -1, "a malformed word code"},
+      {small, {0x80}, -1, "a word code beyond the dictionary"},
+      {big, std::vector<uint32_t>(1500, 0), -1, "the text grows too large"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> codes(4 * c.slots.size() + 4);
+    for (size_t i = 0; i < c.slots.size(); i++) put_u32(&codes[4 * i], c.slots[i]);
+    uint8_t* out = nullptr;
+    const char* why = nullptr;
+    EXPECT_EQ(text_inverse(codes.data(), static_cast<int64_t>(c.slots.size()),
+                           reinterpret_cast<const uint8_t*>(c.list.data()),
+                           static_cast<int64_t>(c.list.size()), &out, &why), c.n);
+    EXPECT_STREQ(why, c.why);
+    EXPECT_TRUE(why == nullptr || out == nullptr);
+    std::free(out);
   }
-  return a;
-}
-
-const char* forward_of(const std::string& a) {
-  text_state t;
-  const char* why =
-      text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(a.size()) - 1);
-  if (why == nullptr) text_release_streams(t);
-  return why;
 }
 
 // The dictionary stream is listc bytes: each word with a space in front,
@@ -359,30 +307,27 @@ const char* forward_of(const std::string& a) {
 // is refused, with everything released.
 TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
   const int64_t blocks = arena_blocks();
-  const std::string a = distinct_words(4999, 9999);  // few long words: a quick transform
-  auto listc_of = [](const std::string& text) {
+  std::string words;  // few long words: a quick transform
+  std::mt19937_64 g(1);
+  for (int w = 0; w < 4999; w++) {
+    for (int i = 0; i < 9999; i++) words += static_cast<char>('a' + g() % 26);
+    words += ' ';
+  }
+  auto forward_with_last = [&](size_t last, int64_t* listc) {  // a last word of `last` letters
     text_state t;
-    const char* why = text_forward(t, reinterpret_cast<const uint8_t*>(text.data()),
-                                   static_cast<int64_t>(text.size()) - 1);
-    EXPECT_EQ(why, nullptr);
-    const int64_t listc = t.listc;
+    const char* why = forward_of(words + std::string(last, 'z'), t);
+    *listc = t.listc;
     if (why == nullptr) text_release_streams(t);
-    return listc;
+    return why;
   };
-  // The dictionary before a last word " z" and the closing space.
-  const int64_t before_last = listc_of(a + "z ") - 3;
-  const auto len = static_cast<size_t>(49'999'999 - before_last - 1);
-  EXPECT_EQ(listc_of(a + std::string(len, 'z') + " "), 50'000'000);
-  EXPECT_STREQ(forward_of(a + std::string(len + 1, 'z') + " "),
-               "a dictionary of 50000000 bytes or more");
+  int64_t listc = 0;
+  ASSERT_EQ(forward_with_last(1, &listc), nullptr);
+  const auto len = static_cast<size_t>(49'999'999 - (listc - 3) - 1);  // 3: " z" and the closing space
+  ASSERT_EQ(forward_with_last(len, &listc), nullptr);
+  EXPECT_EQ(listc, 50'000'000);
+  EXPECT_STREQ(forward_with_last(len + 1, &listc), "a dictionary of 50000000 bytes or more");
   EXPECT_EQ(arena_blocks(), blocks);
 }
-
-}  // namespace
-}  // namespace vesk
-
-namespace vesk {
-namespace {
 
 // The streams of the texts that make the most tokens and the largest
 // dictionary per byte stay within what decoders allow.
@@ -391,10 +336,9 @@ TEST(TextLimits, StreamsStayWithinTheirBounds) {
   for (int i = 0; i < 2000; i++) worst += i % 3 == 0 ? "A." : i % 3 == 1 ? "\\ " : "  ";
   for (const std::string& f : {std::string(), std::string("A"), std::string("A.A.A.A"),
                                std::string(5000, ' '), std::string(5000, '\\'), worst}) {
-    std::string a = " " + f + " ";
     const auto n = static_cast<int64_t>(f.size()) + 1;
     text_state t;
-    ASSERT_EQ(text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), n), nullptr);
+    ASSERT_EQ(forward_of(f, t), nullptr);
     EXPECT_LE(t.codesc, most_tokens(n)) << f.size();
     EXPECT_LE(t.listc, most_dictionary_bytes(n)) << f.size();
     text_release_streams(t);
