@@ -24,7 +24,7 @@ struct parsed {
   parsed(const parsed&) = delete;
   parsed& operator=(const parsed&) = delete;
 
-  std::vector<uint8_t> types() const {
+  bytes types() const {
     return {s.buf[ms_blocktype], s.buf[ms_blocktype] + s.len[ms_blocktype]};
   }
   bytes restored() const {
@@ -36,8 +36,13 @@ struct parsed {
   std::vector<uint8_t> buf;
 };
 
-bytes block_of(uint8_t fill) {
-  return bytes(block_size, fill);
+bytes block_of(uint8_t fill) { return bytes(block_size, fill); }
+
+// b with the x86 pair 48 89 at both places: two make a block x86.
+bytes with_pairs(bytes b, int at, int at2) {
+  b[at] = b[at2] = 0x48;
+  b[at + 1] = b[at2 + 1] = 0x89;
+  return b;
 }
 
 // A block of letters with no repeats at 16 or 24 and no x86 pairs.
@@ -71,51 +76,39 @@ bytes join(std::initializer_list<bytes> parts) {
 
 TEST(MixedParse, EmptyAndOneByte) {
   parsed e({});
-  EXPECT_EQ(e.s.len[ms_blocktype], 0);
-  EXPECT_EQ(e.s.len[ms_binary] + e.s.len[ms_record] + e.s.len[ms_x86] + e.s.len[ms_text], 0);
-  EXPECT_EQ(e.s.len[ms_period], 0);
-  EXPECT_EQ(e.s.len[ms_mismatch], 1);
-  EXPECT_EQ(e.s.len[ms_branch] + e.s.len[ms_disp], 0);
+  for (int w = 0; w < mixed_stream_count; w++) EXPECT_EQ(e.s.len[w], w == ms_mismatch) << w;
   parsed one({0x41});
-  EXPECT_EQ(one.types(), (std::vector<uint8_t>{block_record}));  // 99 zeros repeat at 16
+  EXPECT_EQ(one.types(), bytes{block_record});  // 99 zeros repeat at 16
   EXPECT_EQ(one.restored(), bytes{0x41});
 }
 
 TEST(MixedParse, Smoothing) {
   const bytes bin = binary_block(1), bin2 = binary_block(2), bin3 = binary_block(3);
-  bytes x86 = binary_block(4);
-  x86[10] = 0x48, x86[11] = 0x89, x86[50] = 0x48, x86[51] = 0x89;
+  const bytes x86 = with_pairs(binary_block(4), 10, 50);
   // 0 2 0 -> 0 0 0;  0 2 1 unchanged.
-  EXPECT_EQ(parsed(join({bin, x86, bin2})).types(), (std::vector<uint8_t>{0, 0, 0}));
-  EXPECT_EQ(parsed(join({bin, x86, block_of(7)})).types(), (std::vector<uint8_t>{0, 2, 1}));
+  EXPECT_EQ(parsed(join({bin, x86, bin2})).types(), (bytes{0, 0, 0}));
+  EXPECT_EQ(parsed(join({bin, x86, block_of(7)})).types(), (bytes{0, 2, 1}));
   // 1 0 1 0 1 -> all records, each change seen by the next comparison.
-  EXPECT_EQ(parsed(join({block_of(1), bin, block_of(2), bin2, block_of(3)})).types(),
-            (std::vector<uint8_t>(5, 1)));
+  EXPECT_EQ(parsed(join({block_of(1), bin, block_of(2), bin2, block_of(3)})).types(), bytes(5, 1));
   // Two blocks: no smoothing.
-  EXPECT_EQ(parsed(join({bin3, x86})).types(), (std::vector<uint8_t>{0, 2}));
+  EXPECT_EQ(parsed(join({bin3, x86})).types(), (bytes{0, 2}));
 }
 
 TEST(MixedParse, X86TestComesFirst) {
-  bytes b = text_block(0);
-  b[20] = 0x48, b[21] = 0x89, b[60] = 0x48, b[61] = 0x89;
-  EXPECT_EQ(parsed(b).types(), (std::vector<uint8_t>{block_x86}));
-  bytes r = block_of(0);  // all zeros: a record block, unless two pairs say x86
-  r[30] = 0x48, r[31] = 0x89, r[70] = 0x48, r[71] = 0x89;
-  EXPECT_EQ(parsed(r).types(), (std::vector<uint8_t>{block_x86}));
+  EXPECT_EQ(parsed(with_pairs(text_block(0), 20, 60)).types(), bytes{block_x86});
+  // All zeros: a record block, unless two pairs say x86.
+  EXPECT_EQ(parsed(with_pairs(block_of(0), 30, 70)).types(), bytes{block_x86});
 }
 
 TEST(MixedParse, RecordThreshold) {
   // After a text block (no repeats at 16), a block whose first k bytes equal
   // the bytes 16 back: 50 matches is not enough, 51 is.
   for (int k : {50, 51}) {
-    bytes first = text_block(3);
-    bytes second = binary_block(9);
-    bytes all = join({first, second});
+    bytes all = join({text_block(3), binary_block(9)});
     for (int i = 0; i < k; i++) all[block_size + i] = all[block_size + i - 16];
     // Keep distance 24 below the threshold and the block free of letters.
-    for (int i = 0; i < block_size; i++) {
-      if (i >= k && all[block_size + i] == all[block_size + i - 16]) all[block_size + i] ^= 0x01;
-    }
+    for (int i = k; i < block_size; i++)
+      if (all[block_size + i] == all[block_size + i - 16]) all[block_size + i] ^= 0x01;
     parsed p(all);
     int same16 = 0;
     for (int i = 0; i < block_size; i++) same16 += all[block_size + i] == all[block_size + i - 16];
@@ -158,32 +151,29 @@ TEST(MixedParse, TheLongestPeriod) {
   for (int64_t k = 2; k < p.s.len[ms_period]; k++) EXPECT_EQ(p.s.buf[ms_period][k], 68) << k;
 }
 
-// The x86 stream of one x86 block holding `code` at its start (two 48 89
-// pairs at its end make the block x86).
-struct x86_case {
-  bytes block;
-  explicit x86_case(const bytes& code) : block(block_size, 0x90) {
-    std::copy(code.begin(), code.end(), block.begin());
-    block[90] = 0x48, block[91] = 0x89, block[95] = 0x48, block[96] = 0x89;
-  }
-};
+// One x86 block holding `code` at its start (two 48 89 pairs at its end
+// make the block x86).
+bytes x86_block(const bytes& code) {
+  bytes b = with_pairs(bytes(block_size, 0x90), 90, 95);
+  std::copy(code.begin(), code.end(), b.begin());
+  return b;
+}
 
 TEST(BranchTransform, Examples) {
-  {  // no branch: unchanged
-    parsed p(x86_case({}).block);
-    EXPECT_EQ(p.s.len[ms_branch], 0);
-    EXPECT_EQ(p.s.len[ms_x86], 100);
-  }
-  {  // E8 with a zero displacement: code 0, only E8 stays
-    parsed p(x86_case({0xE8, 0, 0, 0, 0}).block);
-    ASSERT_EQ(p.s.len[ms_branch], 1);
-    EXPECT_EQ(p.s.buf[ms_branch][0], 0);
-    EXPECT_EQ(p.s.len[ms_x86], 96);
+  const struct {
+    bytes code;
+    int64_t branchc, x86c;
+  } cases[] = {
+      {{}, 0, 100},                  // no branch: unchanged
+      {{0xE8, 0, 0, 0, 0}, 1, 96},   // E8 with a zero displacement: code 0, only E8 stays
+      {{0x84, 1, 2, 3, 4}, 0, 100},  // 8x at position 0 is none (the byte before counts as 0)
+  };
+  for (const auto& c : cases) {
+    parsed p(x86_block(c.code));
+    EXPECT_EQ(p.s.len[ms_branch], c.branchc);
+    EXPECT_EQ(p.s.len[ms_x86], c.x86c);
+    EXPECT_EQ(bytes(p.s.buf[ms_branch], p.s.buf[ms_branch] + c.branchc), bytes(c.branchc, 0));
     EXPECT_EQ(p.restored(), p.data);
-  }
-  {  // a branch 8x at position 0 is not one (the byte before it counts as 0)
-    parsed p(x86_case({0x84, 1, 2, 3, 4}).block);
-    EXPECT_EQ(p.s.len[ms_branch], 0);
   }
 }
 
@@ -196,11 +186,9 @@ TEST(BranchTransform, BackReferences) {
   // Make every 100 bytes an x86 block: 55 bytes of code fit with pairs after.
   bytes data(200, 0x90);
   std::copy(code.begin(), code.end(), data.begin());
-  for (int b = 0; b < 2; b++)
-    data[b * 100 + 90] = 0x48, data[b * 100 + 91] = 0x89, data[b * 100 + 95] = 0x48,
-                   data[b * 100 + 96] = 0x89;
+  data = with_pairs(with_pairs(data, 90, 95), 190, 195);
   parsed p(data);
-  ASSERT_EQ(p.types(), (std::vector<uint8_t>{2, 2}));
+  ASSERT_EQ(p.types(), (bytes{2, 2}));
   ASSERT_EQ(p.s.len[ms_branch], 11);
   EXPECT_EQ(p.s.buf[ms_branch][0], 1);
   EXPECT_EQ(p.s.buf[ms_branch][10], 12);
@@ -248,12 +236,11 @@ TEST(BranchTransform, LongAndTooLongDistances) {
 
 TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
   // 0F 8x where the 0F is the last displacement byte of an earlier branch.
-  bytes code = {0xE8, 1, 2, 3, 0x0F, 0x85, 9, 9, 9, 9};
-  x86_case c(code);
-  c.block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
-  parsed p(c.block);
+  bytes block = x86_block({0xE8, 1, 2, 3, 0x0F, 0x85, 9, 9, 9, 9});
+  block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
+  parsed p(block);
   EXPECT_EQ(p.s.len[ms_branch], 3);
-  EXPECT_EQ(p.restored(), c.block);
+  EXPECT_EQ(p.restored(), block);
 }
 
 // 450 branch targets whose hashes share the low bits of the target table
@@ -301,7 +288,7 @@ TEST(MixedInverse, RoundTripsEverything) {
 }
 
 TEST(MixedInverse, RejectsInconsistentStreams) {
-  const bytes data = join({text_block(1), block_of(3), x86_case({0xE8, 1, 2, 3, 4}).block});
+  const bytes data = join({text_block(1), block_of(3), x86_block({0xE8, 1, 2, 3, 4})});
   const std::function<void(mixed_streams&)> damage[] = {
       [](mixed_streams& s) { s.buf[ms_blocktype][0] = 7; },  // not a block type
       [](mixed_streams& s) { s.len[ms_text] = 0; },  // lengths disagree with the block counts

@@ -16,16 +16,9 @@
 namespace vesk::test {
 namespace {
 
-class Models : public testing::Test {
- protected:
-  void SetUp() override { init_runtime(); }
-};
-
 const bytes flush = {0xFF, 0x7F, 0xFF, 0xFF};
 
-bytes exe(size_t n) {
-  return read_bytes("/proc/self/exe", n);
-}
+bytes exe(size_t n) { return read_bytes("/proc/self/exe", n); }
 
 bytes slots_of(const std::vector<uint32_t>& indices) {
   bytes b(4 * indices.size());
@@ -66,15 +59,9 @@ std::vector<bytes> slot_streams() {
     tiers.push_back(r < 60 ? v % 128 : r < 90 ? 128 + v % 16384 : 16512 + v % 500000);
     small.push_back(v % 4);
   }
-  return {slots_of({0}),
-          slots_of({127}),
-          slots_of({128}),
-          slots_of({16512}),
-          slots_of({code_limit - 1, 0, 200}),
-          slots_of(tiers),
-          slots_of(small),
-          slots_of(std::vector<uint32_t>(20000, 0)),
-          codes_of(text_sample(300000, 1))};
+  return {slots_of({0}), slots_of({127}), slots_of({128}), slots_of({16512}),
+          slots_of({code_limit - 1, 0, 200}), slots_of(tiers), slots_of(small),
+          slots_of(std::vector<uint32_t>(20000, 0)), codes_of(text_sample(300000, 1))};
 }
 
 struct named_model {
@@ -84,7 +71,7 @@ struct named_model {
 const named_model byte_models[] = {
     {"byte", byte_model}, {"x86", x86_model}, {"block", block_model}};
 
-TEST_F(Models, EmptyStreamsCodeOnlyTheFlush) {
+TEST(Models, EmptyStreamsCodeOnlyTheFlush) {
   for (const model_call& m :
        {model_call(byte_model), model_call(wordcode_model), model_call(x86_model),
         model_call(block_model), model_call(disp_model)}) {
@@ -93,16 +80,10 @@ TEST_F(Models, EmptyStreamsCodeOnlyTheFlush) {
   }
 }
 
-TEST_F(Models, RoundTripVariedStreams) {
-  const std::vector<bytes> streams = {{0x00},
-                                      {0xFF},
-                                      every_byte(),
-                                      bytes(1 << 19, 0),
-                                      random_bytes(30000, 7),
-                                      text_sample(80000, 9),
-                                      exe(100000),
-                                      bytes(5000, 'x'),
-                                      pixels(50000)};
+TEST(Models, RoundTripVariedStreams) {
+  const std::vector<bytes> streams = {{0x00}, {0xFF}, every_byte(), bytes(1 << 19, 0),
+                                      random_bytes(30000, 7), text_sample(80000, 9), exe(100000),
+                                      bytes(5000, 'x'), pixels(50000)};
   for (const auto& m : byte_models) {
     SCOPED_TRACE(m.name);
     for (const bytes& s : streams) model_round_trip(m.call, s);
@@ -116,7 +97,7 @@ TEST_F(Models, RoundTripVariedStreams) {
 // index that never grows code the same bits; the small index and (for the
 // byte model) the direct table decode them. (A direct table costs seconds
 // of page faults over its 2 GiB: one decode takes it.)
-TEST_F(Models, EveryTableRepresentationCodesTheSame) {
+TEST(Models, EveryTableRepresentationCodesTheSame) {
   const struct {
     const char* name;
     model_call call;
@@ -144,7 +125,7 @@ TEST_F(Models, EveryTableRepresentationCodesTheSame) {
   }
 }
 
-TEST_F(Models, CompressWhatTheyShould) {
+TEST(Models, CompressWhatTheyShould) {
   // Zeros cost about one flag bit each; text well under 3 bits per byte;
   // random data barely grows.
   EXPECT_LT(model_round_trip(byte_model, bytes(1 << 20, 0)), 2000u);
@@ -167,7 +148,7 @@ TEST_F(Models, CompressWhatTheyShould) {
 
 // A damaged stream decodes to bounded garbage: the decoder stays inside its
 // buffers, stops, and a cut stream does not end where it should.
-TEST_F(Models, DamagedStreamsDecodeWithinBounds) {
+TEST(Models, DamagedStreamsDecodeWithinBounds) {
   const bytes s = text_sample(20000, 6);
   for (const auto& m : byte_models) {
     SCOPED_TRACE(m.name);
@@ -211,7 +192,7 @@ bytes records(int n) {
   return rec;
 }
 
-TEST_F(Models, Records) {
+TEST(Models, Records) {
   record_case c(records(60000));
   ASSERT_GT(c.data.size(), 50000u);
   EXPECT_LT(model_round_trip(c.model(), c.data), c.data.size() / 20);
