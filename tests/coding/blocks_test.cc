@@ -47,14 +47,17 @@ TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
   }
 }
 
-TEST(Mixer, FreshWeights) {
+// Fresh weights average fresh inputs; x = 130 gives t = 1950 (valid), x = 131
+// gives 1965.
+TEST(Mixer, FreshWeightsAndTheLookupRange) {
   float x[16], w[16];
   for (int i = 0; i < 16; i++) x[i] = -0.490219f, w[i] = 0.0625f;
-  float dot = mix_dot<16>(x, w);
-  EXPECT_EQ(dot, -0.490219f);
-  EXPECT_EQ(squash_index(dot), -7);
-  EXPECT_TRUE(mix_t_valid(squash_index(130.0f)));
-  EXPECT_FALSE(mix_t_valid(squash_index(131.0f)));
+  EXPECT_EQ(mix_dot<16>(x, w), -0.490219f);
+  EXPECT_EQ(squash_index(-0.490219f), -7);
+  EXPECT_EQ(squash_index(130.0f), 1950);
+  EXPECT_EQ(squash_index(131.0f), 1965);
+  EXPECT_TRUE(mix_t_valid(1950));
+  EXPECT_FALSE(mix_t_valid(1965));
   EXPECT_TRUE(mix_t_valid(-1948));
   EXPECT_FALSE(mix_t_valid(-1949));
   EXPECT_FALSE(mix_t_valid(1952));
@@ -255,10 +258,6 @@ TEST(Logistic, SquashTable) {
   EXPECT_EQ(t.v[2048 - 226], squash_low);
   EXPECT_EQ(t.v[2048 + 226], squash_high);
   EXPECT_NE(t.v[2048 - 225], squash_low);
-  // Lookup range: x = 130 gives t = 1950 (valid), x = 131 gives 1965.
-  EXPECT_EQ(squash_index(130.0f), 1950);
-  EXPECT_EQ(squash_index(131.0f), 1965);
-  EXPECT_EQ(squash_index(-0.490219f), -7);
 }
 
 TEST(Logistic, StretchIsAFastLog2OfTheOdds) {
@@ -267,18 +266,14 @@ TEST(Logistic, StretchIsAFastLog2OfTheOdds) {
     EXPECT_NEAR(stretch(p), std::log2(p / (1 - p)), 0.09);
 }
 
-
-TEST(States, FreshSlot) {
-  const uint16_t fresh = 0;  // zero-fresh storage of the slot 0x0100
-  EXPECT_EQ(slot_to_true(fresh), 0x0100);
-  EXPECT_EQ(value_a[fresh & 0xFF], -0.490219f);
-  EXPECT_EQ(value_b[fresh >> 8], -0.490219f);
-  EXPECT_FALSE(slot_visited(fresh));
-  EXPECT_EQ(value_b_true[0], 0.0f);
-}
-
+// A fresh slot is stored as zero (the slot 0x0100); eight zeros from it.
 TEST(States, EightZerosFromAFreshSlot) {
   uint16_t s = 0;
+  EXPECT_EQ(slot_to_true(s), 0x0100);
+  EXPECT_EQ(value_a[0], -0.490219f);
+  EXPECT_EQ(value_b[0], -0.490219f);
+  EXPECT_FALSE(slot_visited(s));
+  EXPECT_EQ(value_b_true[0], 0.0f);
   const int want_a[8] = {1, 2, 3, 4, 5, 6, 7, 64};
   const int want_b[8] = {2, 4, 8, 16, 32, 64, 192, 193};
   for (int i = 0; i < 8; i++) {
@@ -301,7 +296,6 @@ TEST(States, RunsLeaveTheirCounters) {
   EXPECT_EQ(next_a[63][0], 188);
   EXPECT_EQ(next_a[255][1], 255);
 }
-
 
 TEST(Hashes, GoldenValues) {
   EXPECT_EQ(hash_a(7), 0xf2aa29d9d3b0b597u);

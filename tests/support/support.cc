@@ -1,14 +1,13 @@
 #include "support/support.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -30,8 +29,8 @@ scratch_dir::scratch_dir() {
 }
 
 scratch_dir::~scratch_dir() {
-  const int r = std::system(("rm -rf '" + dir + "'").c_str());
-  (void)r;
+  std::error_code e;
+  std::filesystem::remove_all(dir, e);
 }
 
 bytes read_bytes(const std::string& path, size_t most) {
@@ -49,19 +48,13 @@ void write_bytes(const std::string& path, const bytes& data) {
 }
 
 bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code e;
+  return std::filesystem::exists(path, e);
 }
 
 std::vector<std::string> list_dir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
   return names;
 }
 
@@ -120,32 +113,6 @@ struct stopped {
 
 [[noreturn]] void throw_stop(stop_kind kind) { throw stopped{kind}; }
 
-// Standard output (where the messages go) into a memory file while f runs.
-template <class F>
-std::string capture_stdout(F&& f) {
-  static const int sink = memfd_create("vesk-test-messages", 0);
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  ftruncate(sink, 0);
-  lseek(sink, 0, SEEK_SET);
-  dup2(sink, STDOUT_FILENO);
-  struct restore {
-    int saved;
-    ~restore() {
-      std::fflush(stdout);
-      dup2(saved, STDOUT_FILENO);
-      close(saved);
-    }
-  };
-  {
-    const restore r{saved};
-    f();
-  }
-  std::string s(static_cast<size_t>(lseek(sink, 0, SEEK_END)), '\0');
-  if (pread(sink, s.data(), s.size(), 0) != static_cast<ssize_t>(s.size())) s.clear();
-  return s;
-}
-
 }  // namespace
 
 unpack_result unpack_in_process(const bytes& archive) {
@@ -153,38 +120,44 @@ unpack_result unpack_in_process(const bytes& archive) {
   const auto m = static_cast<int64_t>(archive.size());
   const uint32_t word = m >= 4 ? get_u32(archive.data()) : 99;
   if (word > 3) return r;
+  // The messages go to standard output: into a memory file meanwhile.
+  static const int sink = memfd_create("vesk-test-messages", 0);
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  ftruncate(sink, 0);
+  lseek(sink, 0, SEEK_SET);
+  dup2(sink, STDOUT_FILENO);
   set_stop_hook(throw_stop);
   const int64_t blocks = arena_blocks();
   const pack_output out = [&](const uint8_t* p, int64_t n) {
     r.written = true;
     r.output.assign(p, p + n);
   };
-  r.message = capture_stdout([&] {
-    try {
-      const uint8_t* p = archive.data();
-      switch (static_cast<method>(word)) {
-        case method::stored: stored_unpack("packed", p, m, out); break;
-        case method::text: text_unpack("packed", p, m, out, {false}); break;
-        case method::mixed: mixed_unpack("packed", p, m, out, {false}); break;
-        default: {
-          const int fd = memfd_create("framed", 0);
-          EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
-          lseek(fd, 0, SEEK_SET);
-          struct closer {
-            int fd;
-            ~closer() { close(fd); }
-          } c{fd};
-          framed_decompress(fd, "packed", nullptr, 1);
-          r.written = true;  // tested whole: it would have been restored
-        }
-      }
-      r.kind = unpack_result::restored;
-    } catch (const stopped& s) {
-      r.kind = s.kind == stop_kind::refusal ? unpack_result::refused : unpack_result::internal;
-      arena_unwind(blocks);
+  const int fd = word == 3 ? memfd_create("framed", 0) : -1;  // the framed reader reads a file
+  try {
+    const uint8_t* p = archive.data();
+    switch (static_cast<method>(word)) {
+      case method::stored: stored_unpack("packed", p, m, out); break;
+      case method::text: text_unpack("packed", p, m, out, {false}); break;
+      case method::mixed: mixed_unpack("packed", p, m, out, {false}); break;
+      default:
+        EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
+        lseek(fd, 0, SEEK_SET);
+        framed_decompress(fd, "packed", nullptr, 1);
+        r.written = true;  // tested whole: it would have been restored
     }
-  });
+    r.kind = unpack_result::restored;
+  } catch (const stopped& s) {
+    r.kind = s.kind == stop_kind::refusal ? unpack_result::refused : unpack_result::internal;
+    arena_unwind(blocks);
+  }
+  if (fd >= 0) close(fd);
   set_stop_hook(nullptr);
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  r.message.resize(static_cast<size_t>(lseek(sink, 0, SEEK_END)));
+  if (pread(sink, r.message.data(), r.message.size(), 0) != static_cast<ssize_t>(r.message.size())) r.message.clear();
   return r;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-
 namespace vesk {
 namespace {
 
