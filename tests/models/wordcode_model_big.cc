@@ -1,7 +1,6 @@
 // The word-code model on its direct 8 GiB table: run under the bigmem lock.
 #include <gtest/gtest.h>
 
-#include "coding/nibble_table.h"
 #include "models/model.h"
 #include "support/model_support.h"
 #include "text/text.h"

@@ -1,7 +1,5 @@
 #include "support/model_support.h"
 
-#include <cstring>
-
 #include "text/text.h"
 #include "util/arena.h"
 

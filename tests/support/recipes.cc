@@ -1,9 +1,6 @@
 #include "support/recipes.h"
 
-#include <vector>
-
 namespace vesk::test {
-
 namespace {
 
 std::string make_word(gen& g, int syllables) {

@@ -26,19 +26,16 @@ void write_bytes(const std::string& path, const bytes& data);
 bool exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& dir);
 
+// A shell command run with no standard input: its exit status (-1 if it
+// did not exit normally), standard output and standard error (run_split),
+// or both together in `out` (run_shell, run_vesk: the built binary with
+// these arguments, which vesk_command quotes for a shell).
 struct run_result {
-  int status = -1;  // exit status, or -1 if the process did not exit normally
-  std::string out;  // standard output (and, from run_shell and run_vesk, standard error)
-  std::string err;  // standard error, from run_split
+  int status = -1;
+  std::string out, err;
 };
-
-// Runs a shell command with no standard input; run_split keeps its standard
-// output and standard error apart, run_shell collects them together.
 run_result run_split(const std::string& command);
 run_result run_shell(const std::string& command);
-
-// The built vesk binary with the given arguments: run, or as a shell
-// command line (arguments quoted) for tests that add redirections.
 run_result run_vesk(const std::vector<std::string>& args);
 std::string vesk_command(const std::vector<std::string>& args);
 
@@ -68,20 +65,16 @@ unpack_result unpack_in_process(const bytes& archive);
 // Compresses data in this process with method word 0, 1 or 2.
 bytes pack_in_process(uint32_t method_word, const bytes& data);
 
-// Sets up the arena once per process (done before the first test).
-void init_runtime();
+void init_runtime();  // sets up the arena once per process
 
-// Test data: a string's bytes, random bytes, 0 to 255, and prose (the
-// recipes' pin_noise and pin_text).
+// Test data: a string's bytes, random bytes, 0 to 255, prose (the recipes'
+// pin_text), and the i-th of the words a, b, ..., z, ba, bb, ...
 inline bytes as_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
 bytes random_bytes(size_t n, uint64_t seed);
 bytes every_byte();
 bytes text_sample(size_t n, uint64_t seed);
-
-// The i-th of the words a, b, ..., z, ba, bb, ...: a distinct word for each i.
 std::string letter_word(int i);
 
-// 64-bit FNV-1a, for golden hashes of archives and coded streams.
-uint64_t fnv64(const bytes& b);
+uint64_t fnv64(const bytes& b);  // 64-bit FNV-1a, for golden hashes
 
 }  // namespace vesk::test

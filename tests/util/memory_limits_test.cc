@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <string>
-
 #include "support/support.h"
 
 namespace vesk {

@@ -1,13 +1,12 @@
-// The framed archive's records, cut rules and content test, and the
-// method a file's name picks.
-#include "driver/frames.h"
-
+// The driver's rules: the framed archive's records, cut rules and content
+// test, the method a file's name picks, and the memory a run needs.
 #include <gtest/gtest.h>
 
-#include "driver/method.h"
+#include <tuple>
 
-#include <string>
-#include <vector>
+#include "driver/frames.h"
+#include "driver/memory_need.h"
+#include "driver/method.h"
 
 namespace vesk {
 namespace {
@@ -19,18 +18,12 @@ TEST(FrameRecords, RoundTripAndEveryFlipIsCaught) {
   put_frame_header(hb, h);
   put_frame_end(eb, e);
   const char* why = nullptr;
-  const auto rh = get_frame_record(hb, &why);
-  ASSERT_TRUE(rh && !rh->is_end);
-  EXPECT_EQ(rh->header.index, h.index);
-  EXPECT_EQ(rh->header.method_word, h.method_word);
-  EXPECT_EQ(rh->header.original, h.original);
-  EXPECT_EQ(rh->header.coded, h.coded);
-  EXPECT_EQ(rh->header.hash, h.hash);
-  const auto re = get_frame_record(eb, &why);
-  ASSERT_TRUE(re && re->is_end);
-  EXPECT_EQ(re->end.count, e.count);
-  EXPECT_EQ(re->end.total, e.total);
-  EXPECT_EQ(re->end.hash, e.hash);
+  const auto rh = get_frame_record(hb, &why), re = get_frame_record(eb, &why);
+  ASSERT_TRUE(rh && !rh->is_end && re && re->is_end);
+  const auto& [index, method_word, original, coded, hash] = rh->header;
+  EXPECT_EQ(std::tie(index, method_word, original, coded, hash),
+            std::tie(h.index, h.method_word, h.original, h.coded, h.hash));
+  EXPECT_EQ(std::tie(re->end.count, re->end.total, re->end.hash), std::tie(e.count, e.total, e.hash));
   // Any single flipped bit, in any field or in the check, is refused.
   for (uint8_t* rec : {hb, eb}) {
     for (int byte = 0; byte < frame_record_bytes; byte++) {
@@ -51,12 +44,11 @@ TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
     t[static_cast<size_t>(i)] = c;
     return t;
   };
-  struct cut_case {
+  const struct {
     std::string text;
     bool last;
     int64_t expected;
-  };
-  const std::vector<cut_case> cases = {
+  } cases[] = {
       {"", true, 0},
       {"abc", true, 3},             // the rest of the input
       {a, true, 640},               // exactly one frame
@@ -79,32 +71,16 @@ TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
   // extra runt.
   constexpr int64_t mib = int64_t{1} << 20;
   EXPECT_EQ(default_frame_size(-1), 64 * mib);
-  struct size_case {
-    int64_t size;
-    int64_t frames;
-  };
-  const std::vector<size_case> cases = {
-      {0, 1},
-      {1000, 1},
-      {20 * mib, 1},
-      {64 * mib - 1, 1},
-      {64 * mib, 2},
-      {117'308'864, 2},
-      {150'000'000, 2},
-      {256 * mib, 2},
-      {256 * mib + 1, 3},
-      {int64_t{1} << 30, 8},
-      {int64_t{3} << 30, 24},
-  };
-  for (const auto& c : cases) {
-    const int64_t f = default_frame_size(c.size);
-    EXPECT_GE(f, frame_size_least);
-    if (f > frame_size_least) {
-      EXPECT_EQ(f % 100, 0);
-    }
-    const int64_t late = (c.size + f - 1) / f, early = (c.size + f - f / 64 - 1) / (f - f / 64);
-    EXPECT_EQ(std::max<int64_t>(late, 1), c.frames) << c.size;
-    EXPECT_EQ(std::max<int64_t>(early, 1), c.frames) << c.size;
+  const std::pair<int64_t, int64_t> cases[] = {  // size, frames
+      {0, 1},          {1000, 1},        {20 * mib, 1},    {64 * mib - 1, 1},
+      {64 * mib, 2},   {117'308'864, 2}, {150'000'000, 2}, {256 * mib, 2},
+      {256 * mib + 1, 3}, {int64_t{1} << 30, 8}, {int64_t{3} << 30, 24}};
+  for (const auto& [size, frames] : cases) {
+    const int64_t f = default_frame_size(size);
+    EXPECT_TRUE(f == frame_size_least || (f > frame_size_least && f % 100 == 0)) << f;
+    const int64_t late = (size + f - 1) / f, early = (size + f - f / 64 - 1) / (f - f / 64);
+    EXPECT_EQ(std::max<int64_t>(late, 1), frames) << size;
+    EXPECT_EQ(std::max<int64_t>(early, 1), frames) << size;
   }
 }
 
@@ -146,6 +122,55 @@ TEST(MethodChoice, ByTheLastDotOfTheWholeArgument) {
   EXPECT_EQ(method_for_name("/tmp/data.dat"), method::mixed);
   EXPECT_EQ(method_for_name("."), method::stored);
   EXPECT_EQ(method_for_name(""), method::stored);
+}
+
+// The estimates grow with the file, never fall below a small run's needs,
+// never exceed what the largest input could need, and a run's address
+// space is at least the memory it touches.
+TEST(MemoryNeed, EstimatesGrowWithTheFileAndStayBounded) {
+  for (method m : {method::stored, method::text, method::mixed}) {
+    memory_need last{0, 0};
+    for (int64_t n = 0; n < 1'001'000'001; n = n * 3 + 1000) {
+      const memory_need e = expected_memory(m, n);
+      EXPECT_GE(e.resident, last.resident) << n;
+      EXPECT_GE(e.address_space, last.address_space) << n;
+      EXPECT_GE(e.address_space, e.resident) << n;
+      EXPECT_GT(e.resident, 1'000'000) << n;
+      EXPECT_LE(e.address_space, int64_t{24'000'000'000}) << n;
+      last = e;
+    }
+  }
+  // A 1 KB file fits in tens of megabytes; the models' tables dwarf the
+  // stored method's copy of a file of 20 MB.
+  EXPECT_LT(expected_memory(method::text, 1000).address_space, 100'000'000);
+  EXPECT_GT(expected_memory(method::mixed, 20'000'000).resident,
+            10 * expected_memory(method::stored, 20'000'000).resident);
+}
+
+TEST(MemoryNeed, WarnsWhenTheRunIsLikelyToExceedTheCgroupOrTheFreeMemory) {
+  const memory_need need{3'200'000'000, 5'000'000'000};
+  const struct {
+    int64_t room, available;
+    const char* warning;
+  } cases[] = {
+      {-1, -1, ""},
+      {4'000'000'000, 8'000'000'000, ""},
+      {2'000'000'000, 8'000'000'000,
+       "Warning: vesk may need about 3.2 GB of memory for this file; the memory limit of its "
+       "cgroup leaves 2.0 GB\n"},
+      {-1, 1'500'000'000,
+       "Warning: vesk may need about 3.2 GB of memory for this file; only 1.5 GB is available\n"},
+      {2'000'000'000, 1'000'000'000,  // the cgroup is named first
+       "Warning: vesk may need about 3.2 GB of memory for this file; the memory limit of its "
+       "cgroup leaves 2.0 GB\n"},
+  };
+  for (const auto& c : cases) {
+    memory_limits l;
+    l.cgroup_room = c.room;
+    l.available = c.available;
+    l.address_space = 1'000'000'000;  // address space is refused when it comes, not warned of
+    EXPECT_EQ(memory_warning(need, l), c.warning) << c.room << " " << c.available;
+  }
 }
 
 }  // namespace
