@@ -1,5 +1,5 @@
-// Runs a fuzz target over every file of the directories (or files) named
-// on the command line, as libFuzzer would replay a corpus. Any crash,
+// Runs a fuzz target over every file of the directories named on the
+// command line, as libFuzzer would replay a corpus. Any crash,
 // internal check or failed property ends the process abnormally.
 #include <cstdint>
 #include <cstdio>
@@ -16,14 +16,9 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   LLVMFuzzerInitialize(&argc, &argv);
   std::set<fs::path> files;  // in order of name
-  for (int i = 1; i < argc; i++) {
-    if (!fs::is_directory(argv[i])) {
-      if (fs::exists(argv[i])) files.insert(argv[i]);
-      continue;
-    }
+  for (int i = 1; i < argc; i++)
     for (const auto& e : fs::directory_iterator(argv[i]))
       if (e.path().filename().string()[0] != '.') files.insert(e.path());
-  }
   for (const fs::path& f : files) {
     std::ifstream in(f, std::ios::binary);
     const std::vector<uint8_t> data(std::istreambuf_iterator<char>(in), {});

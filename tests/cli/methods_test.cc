@@ -31,10 +31,7 @@ TEST(Methods, RoundTripsOfVariedFiles) {
   for (int stride : {8, 12, 20, 36, 64, 16})  // record blocks whose stride changes
     for (int i = 0; i < 600; i++) records += static_cast<char>(i % stride ? i % stride * 9 : i / stride);
   const bytes exe = read_bytes("/proc/self/exe", 150000);
-  const struct {
-    const char* name;
-    bytes data;
-  } cases[] = {
+  const std::pair<std::string, bytes> cases[] = {
       {"empty.txt", {}}, {"space.txt", as_bytes(" ")}, {"x.txt", as_bytes("x")},
       {"hello.txt", as_bytes("Hello")}, {"upper.txt", as_bytes(upper)}, {"tabs.txt", as_bytes(tabs)},
       {"digits.txt", as_bytes(digits)}, {"words.txt", as_bytes(words)},
@@ -53,18 +50,18 @@ TEST(Methods, RoundTripsOfVariedFiles) {
       {"empty.bin", {}}, {"one.bin", {0x42}}, {"all.bin", every_byte()},
       {"noise.bin", random_bytes(1 << 20, 1)},
   };
-  for (const auto& c : cases) {
-    const std::string name = c.name, ext = name.substr(name.size() - 4);
+  for (const auto& [name, data] : cases) {
+    const std::string ext = name.substr(name.size() - 4);
     const std::string word = ext == ".txt" ? "text" : ext == ".dat" ? "mixed" : "default";
-    const bytes packed = cli_round_trip(name, word, c.data);
+    const bytes packed = cli_round_trip(name, word, data);
     if (word == "default") {
       bytes expected = {0, 0, 0, 0};
-      expected.insert(expected.end(), c.data.begin(), c.data.end());
+      expected.insert(expected.end(), data.begin(), data.end());
       EXPECT_TRUE(packed == expected) << name;
     }
     // Headers and a tar of sources: a third and a quarter of their size.
     if (name == "headers.txt" || name == "tar.dat") {
-      EXPECT_LT(packed.size(), c.data.size() / (name == "tar.dat" ? 4 : 3));
+      EXPECT_LT(packed.size(), data.size() / (name == "tar.dat" ? 4 : 3));
     }
   }
 }

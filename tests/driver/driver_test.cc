@@ -44,11 +44,7 @@ TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
     t[static_cast<size_t>(i)] = c;
     return t;
   };
-  const struct {
-    std::string text;
-    bool last;
-    int64_t expected;
-  } cases[] = {
+  const std::tuple<std::string, bool, int64_t> cases[] = {  // text, last frame, cut
       {"", true, 0},
       {"abc", true, 3},             // the rest of the input
       {a, true, 640},               // exactly one frame
@@ -58,10 +54,9 @@ TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
       {at(634, '\n'), true, 635},   // the input goes on beyond the frame
       {a + a, false, 640},          // no break at all
   };
-  for (const auto& c : cases) {
-    const auto* p = reinterpret_cast<const uint8_t*>(c.text.data());
-    EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(c.text.size()), 640, c.last), c.expected)
-        << c.text.size() << " " << c.expected;
+  for (const auto& [text, last, cut] : cases) {
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(text.size()), 640, last), cut) << text.size();
   }
 }
 
@@ -149,10 +144,7 @@ TEST(MemoryNeed, EstimatesGrowWithTheFileAndStayBounded) {
 
 TEST(MemoryNeed, WarnsWhenTheRunIsLikelyToExceedTheCgroupOrTheFreeMemory) {
   const memory_need need{3'200'000'000, 5'000'000'000};
-  const struct {
-    int64_t room, available;
-    const char* warning;
-  } cases[] = {
+  const std::tuple<int64_t, int64_t, const char*> cases[] = {  // cgroup room, available
       {-1, -1, ""},
       {4'000'000'000, 8'000'000'000, ""},
       {2'000'000'000, 8'000'000'000,
@@ -164,12 +156,10 @@ TEST(MemoryNeed, WarnsWhenTheRunIsLikelyToExceedTheCgroupOrTheFreeMemory) {
        "Warning: vesk may need about 3.2 GB of memory for this file; the memory limit of its "
        "cgroup leaves 2.0 GB\n"},
   };
-  for (const auto& c : cases) {
-    memory_limits l;
-    l.cgroup_room = c.room;
-    l.available = c.available;
-    l.address_space = 1'000'000'000;  // address space is refused when it comes, not warned of
-    EXPECT_EQ(memory_warning(need, l), c.warning) << c.room << " " << c.available;
+  for (const auto& [room, available, warning] : cases) {
+    // Address space is refused when it comes, not warned of.
+    const memory_limits l{1'000'000'000, -1, room, available};
+    EXPECT_EQ(memory_warning(need, l), warning) << room << " " << available;
   }
 }
 

@@ -160,19 +160,16 @@ bytes x86_block(const bytes& code) {
 }
 
 TEST(BranchTransform, Examples) {
-  const struct {
-    bytes code;
-    int64_t branchc, x86c;
-  } cases[] = {
+  const std::tuple<bytes, int64_t, int64_t> cases[] = {  // code, branchc, x86c
       {{}, 0, 100},                  // no branch: unchanged
       {{0xE8, 0, 0, 0, 0}, 1, 96},   // E8 with a zero displacement: code 0, only E8 stays
       {{0x84, 1, 2, 3, 4}, 0, 100},  // 8x at position 0 is none (the byte before counts as 0)
   };
-  for (const auto& c : cases) {
-    parsed p(x86_block(c.code));
-    EXPECT_EQ(p.s.len[ms_branch], c.branchc);
-    EXPECT_EQ(p.s.len[ms_x86], c.x86c);
-    EXPECT_EQ(bytes(p.s.buf[ms_branch], p.s.buf[ms_branch] + c.branchc), bytes(c.branchc, 0));
+  for (const auto& [code, branchc, x86c] : cases) {
+    parsed p(x86_block(code));
+    EXPECT_EQ(p.s.len[ms_branch], branchc);
+    EXPECT_EQ(p.s.len[ms_x86], x86c);
+    EXPECT_EQ(bytes(p.s.buf[ms_branch], p.s.buf[ms_branch] + branchc), bytes(branchc, 0));
     EXPECT_EQ(p.restored(), p.data);
   }
 }

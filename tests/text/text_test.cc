@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,18 +42,14 @@ std::string tokens_of(const std::string& file) {
 }
 
 TEST(TextPasses, Examples) {
-  EXPECT_EQ(tokens_of("Hello, World!"), " \\s \\u hello \\s , \\u world \\s !");
-  EXPECT_EQ(tokens_of("NASA"), " \\s \\v nasa");
-  EXPECT_EQ(tokens_of("A"), " \\s \\u a");
-  EXPECT_EQ(tokens_of("McDonald aBC Ab"), " \\s McDonald aBC \\u ab");
-  EXPECT_EQ(tokens_of("a  b"), " \\s a \\_ \\s b");
-  EXPECT_EQ(tokens_of("2024"), " \\s 2 \\s 0 \\s 2 \\s 4");
-  EXPECT_EQ(tokens_of("a\\b"), " \\s a \\s \\\\b");
-  // An empty token ends these two: the text's closing space follows one.
-  EXPECT_EQ(tokens_of(""), " \\s ");
-  EXPECT_EQ(tokens_of("hello world "), " \\s hello world ");
-  EXPECT_EQ(tokens_of("hello world  "), " \\s hello world \\_");
-  EXPECT_EQ(tokens_of(" x"), " \\s \\_ \\s x");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Hello, World!", " \\s \\u hello \\s , \\u world \\s !"}, {"NASA", " \\s \\v nasa"},
+      {"A", " \\s \\u a"}, {"McDonald aBC Ab", " \\s McDonald aBC \\u ab"},
+      {"a  b", " \\s a \\_ \\s b"}, {"2024", " \\s 2 \\s 0 \\s 2 \\s 4"},
+      {"a\\b", " \\s a \\s \\\\b"}, {" x", " \\s \\_ \\s x"},
+      // An empty token ends these two: the text's closing space follows one.
+      {"", " \\s "}, {"hello world ", " \\s hello world "}, {"hello world  ", " \\s hello world \\_"}};
+  for (const auto& [file, tokens] : cases) EXPECT_EQ(tokens_of(file), tokens) << file;
 }
 
 std::string restore(std::string tokens) {
@@ -72,17 +69,12 @@ TEST(TextPasses, InverseUndoesEveryPass) {
   for (const char* s : {"Hello, World!", "\\s\\u\\v\\_x", "ABC def GHi", "\t\r\n", "a1B2"})
     EXPECT_EQ(restore(tokens_of(s)), std::string(" ") + s) << s;
   // Every string of up to 5 characters over an alphabet of the escapes' letters.
-  const std::string alphabet = " \\suv_Ab.";
-  std::vector<std::string> level = {""};
-  for (int len = 0; len <= 5; len++) {
-    std::vector<std::string> next;
-    for (const auto& s : level) {
-      ASSERT_EQ(restore(tokens_of(s)), " " + s) << "[" << s << "]";
-      if (len < 5)
-        for (char c : alphabet) next.push_back(s + c);
-    }
-    level = std::move(next);
-  }
+  const std::function<void(const std::string&)> every = [&](const std::string& s) {
+    ASSERT_EQ(restore(tokens_of(s)), " " + s) << "[" << s << "]";
+    if (s.size() < 5)
+      for (char c : std::string(" \\suv_Ab.")) every(s + c);
+  };
+  every("");
 }
 
 struct streams {
@@ -107,14 +99,10 @@ streams forward(const std::string& file) {
   }
   streams s;
   s.listc = t.listc;
-  std::string word;
-  for (int64_t p = 1; p < t.listc; p++) {
-    if (t.list[p] == ' ') {
-      s.words.push_back(word);
-      word.clear();
-    } else {
-      word += static_cast<char>(t.list[p]);
-    }
+  for (int64_t p = 1, start = 1; p < t.listc; p++) {
+    if (t.list[p] != ' ') continue;
+    s.words.emplace_back(t.list + start, t.list + p);
+    start = p + 1;
   }
   EXPECT_EQ(t.list[0], ' ');
   EXPECT_EQ(static_cast<int64_t>(s.words.size()), t.list2c);
@@ -149,20 +137,17 @@ std::string round_trip(const std::string& file) {
 }
 
 TEST(TextTransform, WordsAndCodes) {
-  const struct {
-    const char* file;
-    std::vector<std::string> words;  // in index order
-    std::vector<uint32_t> codes;
-  } cases[] = {
+  // file, words in index order, codes
+  const std::tuple<const char*, std::vector<std::string>, std::vector<uint32_t>> cases[] = {
       {"the cat and the dog and the bird", {"the", "and", "\\s", "cat", "dog", "bird"},
        {2, 0, 3, 1, 0, 4, 1, 0, 5}},
       {"Hello", {"\\u", "\\s", "hello"}, {1, 0, 2}},
       {"", {"", "\\s"}, {1, 0}},  // the empty word the text's end makes: listc 5
   };
-  for (const auto& c : cases) {
-    const streams s = forward(c.file);
-    EXPECT_EQ(s.words, c.words) << c.file;
-    EXPECT_EQ(s.codes, c.codes) << c.file;
+  for (const auto& [file, words, codes] : cases) {
+    const streams s = forward(file);
+    EXPECT_EQ(s.words, words) << file;
+    EXPECT_EQ(s.codes, codes) << file;
   }
   EXPECT_EQ(forward("").listc, 5);
 }
@@ -354,24 +339,14 @@ TEST(TextLimits, StreamsStayWithinTheirBounds) {
 // arithmetic). At 9170 and the larger ones the C library's FMA version is
 // an ulp off: the values must not depend on which version a CPU gets.
 TEST(Stat, LogarithmIsCorrectlyRounded) {
-  const struct {
-    int32_t a;
-    double ln;
-  } cases[] = {
-      {1, 0.0},
-      {2, 0x1.62e42fefa39efp-1},
-      {3, 0x1.193ea7aad030bp+0},
-      {10, 0x1.26bb1bbb55516p+1},
-      {9170, 0x1.23f54a1c504c1p+3},
-      {99999, 0x1.7069cdb16e3d9p+3},
-      {330034, 0x1.969f579dcbce6p+3},
-      {699095, 0x1.aea42ef418598p+3},
-      {1070557, 0x1.bc472f7a848aap+3},
-      {1147879, 0x1.be82782f86e33p+3},
-      {1000000007, 0x1.4b927f34a104dp+4},
-      {2147483647, 0x1.57cd0e700682p+4},
-  };
-  for (const auto& c : cases) EXPECT_EQ(log_int(c.a), c.ln) << c.a;
+  const std::pair<int32_t, double> cases[] = {
+      {1, 0.0},                             {2, 0x1.62e42fefa39efp-1},
+      {3, 0x1.193ea7aad030bp+0},            {10, 0x1.26bb1bbb55516p+1},
+      {9170, 0x1.23f54a1c504c1p+3},         {99999, 0x1.7069cdb16e3d9p+3},
+      {330034, 0x1.969f579dcbce6p+3},       {699095, 0x1.aea42ef418598p+3},
+      {1070557, 0x1.bc472f7a848aap+3},      {1147879, 0x1.be82782f86e33p+3},
+      {1000000007, 0x1.4b927f34a104dp+4},   {2147483647, 0x1.57cd0e700682p+4}};
+  for (const auto& [a, ln] : cases) EXPECT_EQ(log_int(a), ln) << a;
   // Powers of two: k ln 2 rounded once.
   for (int k = 1; k < 31; k++)
     EXPECT_EQ(log_int(int32_t{1} << k), static_cast<double>(static_cast<long double>(k) *

@@ -100,12 +100,10 @@ TEST(HelperThread, EveryThreadOfTheProgramBlocksTheStopSignals) {
 // A cgroup's CPU quota counts as whole cores, rounded up: 1.5 CPUs of
 // quota keep two threads busy half the time each.
 TEST(Cores, QuotaRoundsUp) {
-  const struct {
-    long long quota, period;
-    int cores;
-  } cases[] = {{150000, 100000, 2}, {100000, 100000, 1}, {20000, 100000, 1}, {400000, 100000, 4},
-               {0, 100000, 0},      {-1, 100000, 0},     {100000, 0, 0}};
-  for (const auto& c : cases) EXPECT_EQ(cores_of_quota(c.quota, c.period), c.cores) << c.quota;
+  const std::tuple<long long, long long, int> cases[] = {  // quota, period, cores
+      {150000, 100000, 2}, {100000, 100000, 1}, {20000, 100000, 1}, {400000, 100000, 4},
+      {0, 100000, 0},      {-1, 100000, 0},     {100000, 0, 0}};
+  for (const auto& [quota, period, cores] : cases) EXPECT_EQ(cores_of_quota(quota, period), cores) << quota;
 }
 
 }  // namespace
