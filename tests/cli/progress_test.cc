@@ -23,19 +23,14 @@ constexpr size_t noise_bytes = 150'000;
 
 // Runs vesk with a pseudo-terminal of 80 columns as its standard output
 // and error; `out` is everything the terminal received.
-run_result run_on_terminal(std::vector<std::string> args, bool quick = true) {
-  args.insert(args.begin(), VESK_BIN);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+run_result run_on_terminal(const std::vector<std::string>& args, bool quick = true) {
   winsize ws{24, 80, 0, 0};
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
   if (pid < 0) throw std::runtime_error("forkpty");
   if (pid == 0) {
     if (quick) setenv("VESK_PROGRESS_QUIET_MS", "40", 1);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_vesk(args);
   }
   run_result r;
   char buf[4096];

@@ -26,11 +26,7 @@ pid_t start(const std::vector<std::string>& args, const std::string& log) {
   if (pid == 0) {
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(VESK_BIN)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VESK_BIN, argv.data());
-    _exit(127);
+    exec_vesk(args);
   }
   return pid;
 }

@@ -201,24 +201,18 @@ TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
   EXPECT_EQ(sure_low, 0);
 }
 
-TEST(BytePredictor, StartOfStream) {
-  uint8_t data[16] = {};  // 8 zero history bytes, then the stream
+// From the start of a stream, repeating bytes become confident guesses.
+TEST(BytePredictor, CountsGrowAndSaturate) {
+  std::vector<uint8_t> data(8 + 600, 'a');  // 8 zero history bytes, then the stream
+  std::fill_n(data.begin(), 8, 0);
   byte_predictor bp;
-  bp_init(bp, data + 8, 3, bp_preset_bytes);
+  bp_init(bp, data.data() + 8, 3, bp_preset_bytes);
   bp_predict(bp, 0);
   EXPECT_EQ(bp.guess, 0);
   EXPECT_EQ(bp.best, 0);
   EXPECT_EQ(bp.agreement, 7);
   EXPECT_EQ(bp.x, 0.0f);
   EXPECT_EQ(bp.p, 0.50449193f);
-  bp_free(bp);
-}
-
-TEST(BytePredictor, CountsGrowAndSaturate) {
-  std::vector<uint8_t> data(8 + 600, 'a');
-  for (int i = 0; i < 8; i++) data[i] = 0;
-  byte_predictor bp;
-  bp_init(bp, data.data() + 8, 3, bp_preset_bytes);
   int coded_flags = 0;
   for (int i = 0; i < 600; i++) {
     bp_predict(bp, i);
@@ -226,7 +220,6 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
     coded_flags += bp.flag_coded;
     bp_update(bp, i);
   }
-  // Repeating bytes become confident guesses.
   EXPECT_EQ(bp.guess, 'a');
   EXPECT_GT(bp.p, 0.9f);
   EXPECT_GT(coded_flags, 500);

@@ -81,12 +81,8 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
     switch (kind % 6) {
       case 0: x86_like(b, g, len); break;
       case 1:  // records of 16 bytes: a counter, a slow value, flags
-        for (uint32_t r = 0; r < len / 16; r++) {
-          put32(b, r);
-          put32(b, 1000 + r / 7);
-          put32(b, g.below(4));
-          put32(b, 0xFFFF0000 | (r & 15));
-        }
+        for (uint32_t r = 0; r < len / 16; r++)
+          for (uint32_t v : {r, 1000 + r / 7, g.below(4), 0xFFFF0000 | (r & 15)}) put32(b, v);
         break;
       case 2:  // 16-bit samples of a triangle wave with noise, like audio
         for (size_t i = 0; i < len / 2; i++) {

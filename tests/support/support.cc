@@ -64,6 +64,15 @@ std::string vesk_command(const std::vector<std::string>& args) {
   return cmd;
 }
 
+void exec_vesk(std::vector<std::string> args) {
+  args.insert(args.begin(), VESK_BIN);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(VESK_BIN, argv.data());
+  _exit(127);
+}
+
 run_result run_split(const std::string& command) {
   scratch_dir d;
   const std::string cmd =
@@ -75,14 +84,6 @@ run_result run_split(const std::string& command) {
   r.out.assign(o.begin(), o.end());
   r.err.assign(e.begin(), e.end());
   return r;
-}
-
-run_result run_shell(const std::string& command) {
-  return run_split("{ " + command + "; } 2>&1");
-}
-
-run_result run_vesk(const std::vector<std::string>& args) {
-  return run_shell(vesk_command(args));
 }
 
 bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data) {

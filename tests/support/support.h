@@ -35,9 +35,10 @@ struct run_result {
   std::string out, err;
 };
 run_result run_split(const std::string& command);
-run_result run_shell(const std::string& command);
-run_result run_vesk(const std::vector<std::string>& args);
+inline run_result run_shell(const std::string& c) { return run_split("{ " + c + "; } 2>&1"); }
 std::string vesk_command(const std::vector<std::string>& args);
+[[noreturn]] void exec_vesk(std::vector<std::string> args);  // in a child process of the test
+inline run_result run_vesk(const std::vector<std::string>& a) { return run_shell(vesk_command(a)); }
 
 // Compresses data as a file called `name` and restores it through the
 // binary; checks the start lines ("Compressing <word>") and the restored
