@@ -1,6 +1,7 @@
 // The framed archive and the filter through the built binary: round trips at
 // the frames' boundaries, archives independent of the thread count, damaged
-// frames refused, pipes, tar, -t and the option forms.
+// frames refused, pipes, tar, -t and the option forms. (Terminals:
+// progress_test.cc.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -174,19 +175,6 @@ TEST(Frames, PipesBothWays) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("(frame 1) is damaged"), std::string::npos) << bad.err;
   EXPECT_LT(read_bytes(d.path("part")).size(), text.size());
-}
-
-TEST(Frames, TerminalsAreRefused) {
-  scratch_dir d;
-  for (const std::string args : {"", " -d", " -c - -"}) {
-    const run_result r = run_split("script -qec \"" + vesk_command({}) + args + "\" '" +
-                                   d.path("typescript") + "'");
-    EXPECT_EQ(r.status, 1) << args;
-    // script copies what the terminal showed to its log.
-    const bytes shown = read_bytes(d.path("typescript"));
-    EXPECT_NE(std::string(shown.begin(), shown.end()).find("terminal; give"), std::string::npos)
-        << args << r.out;
-  }
 }
 
 TEST(Frames, TarFilter) {

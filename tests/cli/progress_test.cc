@@ -1,6 +1,7 @@
-// Progress on a terminal: the built binary runs under a pseudo-terminal,
-// draws its progress line, clears it at the end, and codes exactly what it
-// codes without a terminal, where standard error stays empty.
+// Terminals: the built binary runs under a pseudo-terminal, draws its
+// progress line, clears it at the end, and codes exactly what it codes
+// without a terminal, where standard error stays empty; as a filter it
+// refuses a terminal for its data.
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -123,6 +124,15 @@ TEST(TerminalProgress, AFailureMessageStartsOnACleanLine) {
   EXPECT_EQ(r.status, 1);
   check_terminal(r.out, "Compressing mixed",
                  "Cannot write " + d.path("missing/out") + ": No such file or directory\r\n");
+}
+
+// A filter's data never comes from or goes to a terminal.
+TEST(Frames, TerminalsAreRefused) {
+  for (const auto& args : {std::vector<std::string>{}, {"-d"}, {"-c", "-", "-"}}) {
+    const run_result r = run_on_terminal(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("terminal; give"), std::string::npos) << r.out;
+  }
 }
 
 TEST(TerminalProgress, ShortRunOnATerminalShowsNothing) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +56,7 @@ bool exists(const std::string& path) {
 std::vector<std::string> list_dir(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
   return names;
 }
 

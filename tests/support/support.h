@@ -24,7 +24,7 @@ struct scratch_dir {
 bytes read_bytes(const std::string& path, size_t most = SIZE_MAX);  // up to `most` bytes
 void write_bytes(const std::string& path, const bytes& data);
 bool exists(const std::string& path);
-std::vector<std::string> list_dir(const std::string& dir);
+std::vector<std::string> list_dir(const std::string& dir);  // sorted
 
 // A shell command run with no standard input: its exit status (-1 if it
 // did not exit normally), standard output and standard error (run_split),
