@@ -314,15 +314,6 @@ TEST(Hashes, EveryWordBitCounts) {
 
 using buffer = std::vector<uint8_t>;
 
-TEST(Coder, FlushOfAnEmptyStream) {
-  buffer buf(16);
-  coder k;
-  coder_init_encode(k, buf.data(), buf.size());
-  coder_flush(k);
-  ASSERT_EQ(coder_length(k), 4u);
-  EXPECT_EQ(buffer(buf.begin(), buf.begin() + 4), (buffer{0xFF, 0x7F, 0xFF, 0xFF}));
-}
-
 TEST(Coder, ProbabilityConversion) {
   EXPECT_EQ(prob12(0.9999f), 4095u);
   EXPECT_EQ(prob12(0.00001f), 1u);  // 0 becomes 1
