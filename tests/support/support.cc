@@ -166,6 +166,24 @@ unpack_result unpack_in_process(const bytes& archive) {
   return r;
 }
 
+std::string text_round_trip(const std::string& file) {
+  const std::string a = " " + file + " ";
+  text_state t;
+  const char* why =
+      text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  EXPECT_EQ(why, nullptr);
+  if (why != nullptr) return {};
+  uint8_t* out = nullptr;
+  const int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out, &why);
+  EXPECT_EQ(why, nullptr);
+  std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
+  EXPECT_EQ(out[0], ' ');
+  EXPECT_EQ(out[n], ' ');
+  std::free(out);
+  text_release_streams(t);
+  return r;
+}
+
 bytes pack_in_process(uint32_t method_word, const bytes& data) {
   const pack_input in{"data", static_cast<int64_t>(data.size()),
                       [&](uint8_t* dst) { std::copy(data.begin(), data.end(), dst); }};

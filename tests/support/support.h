@@ -63,6 +63,10 @@ struct unpack_result {
 };
 unpack_result unpack_in_process(const bytes& archive);
 
+// A file through the text transform and its inverse, as the text container
+// lays it out (" " + file + " "): the restored file.
+std::string text_round_trip(const std::string& file);
+
 // Compresses data in this process with method word 0, 1 or 2.
 bytes pack_in_process(uint32_t method_word, const bytes& data);
 

@@ -118,24 +118,6 @@ streams forward(const std::string& file) {
   return s;
 }
 
-std::string round_trip(const std::string& file) {
-  text_state t;
-  if (const char* why = forward_of(file, t)) {
-    ADD_FAILURE() << why;
-    return {};
-  }
-  uint8_t* out = nullptr;
-  const char* why = nullptr;
-  int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out, &why);
-  EXPECT_EQ(why, nullptr);
-  std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
-  EXPECT_EQ(out[0], ' ');
-  EXPECT_EQ(out[n], ' ');
-  std::free(out);
-  text_release_streams(t);
-  return r;
-}
-
 TEST(TextTransform, WordsAndCodes) {
   // file, words in index order, codes
   const std::tuple<const char*, std::vector<std::string>, std::vector<uint32_t>> cases[] = {
@@ -236,14 +218,14 @@ TEST(TextTransform, RoundTripsAnyBytes) {
   }
   test::bytes text = test::text_sample(300000, 5);
   inputs.emplace_back(text.begin(), text.end());
-  for (const auto& s : inputs) ASSERT_EQ(round_trip(s), s) << s.size();
+  for (const auto& s : inputs) ASSERT_EQ(test::text_round_trip(s), s) << s.size();
 }
 
 // Every word distinct: the tokens' table holds twice the tokens.
 TEST(TextTransform, EveryWordDistinct) {
   std::string s;
   for (int i = 0; i < 120'000; i++) s += test::letter_word(i) + ' ';
-  EXPECT_EQ(round_trip(s), s);
+  EXPECT_EQ(test::text_round_trip(s), s);
 }
 
 TEST(TextTransform, TiersAndCodes) {
@@ -256,7 +238,7 @@ TEST(TextTransform, TiersAndCodes) {
   EXPECT_GT(st.words.size(), 16512u);
   for (uint32_t c : st.codes) ASSERT_LT(c, st.words.size());
   EXPECT_LT(std::find(st.words.begin(), st.words.end(), "the") - st.words.begin(), 128);
-  EXPECT_EQ(round_trip(s), s);
+  EXPECT_EQ(test::text_round_trip(s), s);
 }
 
 TEST(TextTransform, InverseRejectsBadStreams) {
