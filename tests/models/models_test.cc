@@ -11,7 +11,6 @@
 #include "models/model.h"
 #include "support/model_support.h"
 #include "text/text.h"
-#include "util/bytes.h"
 
 namespace vesk::test {
 namespace {
@@ -19,12 +18,6 @@ namespace {
 const bytes flush = {0xFF, 0x7F, 0xFF, 0xFF};
 
 bytes exe(size_t n) { return read_bytes("/proc/self/exe", n); }
-
-bytes slots_of(const std::vector<uint32_t>& indices) {
-  bytes b(4 * indices.size());
-  for (size_t i = 0; i < indices.size(); i++) put_u32(&b[4 * i], code_slot(indices[i]));
-  return b;
-}
 
 // Big-endian 32-bit values: a few repeated, some near each other.
 bytes displacements(size_t count) {
@@ -64,11 +57,7 @@ std::vector<bytes> slot_streams() {
           slots_of(std::vector<uint32_t>(20000, 0)), codes_of(text_sample(300000, 1))};
 }
 
-struct named_model {
-  const char* name;
-  model_call call;
-};
-const named_model byte_models[] = {
+const std::pair<const char*, model_call> byte_models[] = {
     {"byte", byte_model}, {"x86", x86_model}, {"block", block_model}};
 
 TEST(Models, RoundTripVariedStreams) {
@@ -80,9 +69,9 @@ TEST(Models, RoundTripVariedStreams) {
   const std::vector<bytes> streams = {{0x00}, {0xFF}, every_byte(), bytes(1 << 19, 0),
                                       random_bytes(30000, 7), text_sample(80000, 9), exe(100000),
                                       bytes(5000, 'x'), pixels(50000)};
-  for (const auto& m : byte_models) {
-    SCOPED_TRACE(m.name);
-    for (const bytes& s : streams) model_round_trip(m.call, s);
+  for (const auto& [name, model] : byte_models) {
+    SCOPED_TRACE(name);
+    for (const bytes& s : streams) model_round_trip(model, s);
   }
   for (const bytes& s : slot_streams()) model_round_trip(wordcode_model, s);
   for (const bytes& s : {displacements(1), displacements(20000), random_bytes(4000, 5)})

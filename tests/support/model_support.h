@@ -28,7 +28,9 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact =
 size_t model_round_trip(const model_call& model, const bytes& data,
                         const model_options& options = {});
 
-// The word-code stream of a text, as the text transform makes it.
+// The word-code stream of a text, as the text transform makes it, or of
+// these word indices.
 bytes codes_of(const bytes& text);
+bytes slots_of(const std::vector<uint32_t>& indices);
 
 }  // namespace vesk::test

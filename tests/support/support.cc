@@ -279,6 +279,12 @@ size_t model_round_trip(const model_call& model, const bytes& data,
   return coded.size();
 }
 
+bytes slots_of(const std::vector<uint32_t>& indices) {
+  bytes b(4 * indices.size());
+  for (size_t i = 0; i < indices.size(); i++) put_u32(&b[4 * i], code_slot(indices[i]));
+  return b;
+}
+
 bytes codes_of(const bytes& text) {
   bytes a(text.size() + 2, ' ');
   std::copy(text.begin(), text.end(), a.begin() + 1);
