@@ -54,9 +54,10 @@ bytes text_block(int seed) {
 
 bytes binary_block(uint64_t seed) {
   bytes b = random_bytes(block_size, seed);
-  for (auto& c : b) c = static_cast<uint8_t>(c | 0x80);  // no letters, no x86 pair starts
-  for (auto& c : b)
+  for (auto& c : b) {
+    c = static_cast<uint8_t>(c | 0x80);  // no letters, no x86 pair starts
     if (c == 0xE8 || c == 0xFF || c == 0x84 || c == 0x8B || c == 0x89 || c == 0x8D) c = 0x90;
+  }
   return b;
 }
 
@@ -197,17 +198,12 @@ TEST(BranchTransform, BackReferences) {
   EXPECT_EQ(p.restored(), data);
 }
 
-bytes branch_chain(int count, int repeat_after) {
-  // E8 branches back to back; branch `repeat_after` repeats branch 0's target.
-  bytes code;
-  for (int i = 0; i < count; i++)
-    call(code, (i == 0 || i == repeat_after) ? 123456789u : 5000000u + 64u * i);
-  return code;
-}
-
 TEST(BranchTransform, LongAndTooLongDistances) {
   for (int distance : {200, 29997, 29998}) {
-    bytes data = branch_chain(distance + 1, distance);
+    // E8 branches back to back; the last repeats the first one's target.
+    bytes data;
+    for (int i = 0; i <= distance; i++)
+      call(data, (i == 0 || i == distance) ? 123456789u : 5000000u + 64u * i);
     data.resize((data.size() + 99) / 100 * 100, 0xE8);  // E8 runs: every block is x86-like
     // Run the branch transform directly over one x86 stream.
     mixed_streams s;
@@ -245,9 +241,8 @@ TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
 // 307): the overflow area grows.
 TEST(BranchTransform, CraftedTargetCollisionsAreAccepted) {
   std::vector<uint32_t> targets;
-  const uint64_t want = fasthash_u32(1000) & 1023;
   for (uint32_t t = 1000; targets.size() < 450; t++)
-    if ((fasthash_u32(t) & 1023) == want) targets.push_back(t);
+    if ((fasthash_u32(t) & 1023) == (fasthash_u32(1000) & 1023)) targets.push_back(t);
   // Blocks of two x86 pairs, 19 calls and a pad byte.
   bytes data;
   for (size_t i = 0; i < targets.size(); i++) {
@@ -266,18 +261,12 @@ TEST(BranchTransform, CraftedTargetCollisionsAreAccepted) {
 }
 
 TEST(MixedInverse, RoundTripsEverything) {
-  std::vector<bytes> inputs;
-  for (int len = 0; len <= 300; len++)
-    inputs.push_back(random_bytes(static_cast<size_t>(len), len));
-  inputs.push_back(read_bytes("/proc/self/exe"));
-  bytes text = text_sample(50000, 3);
-  inputs.push_back(text);
-  inputs.push_back(join({block_of(0), read_bytes("/proc/self/exe"), text, block_of(9)}));
-  bytes e8(5000, 0xE8);
-  inputs.push_back(e8);
-  bytes of0f;
+  const bytes exe = read_bytes("/proc/self/exe"), text = text_sample(50000, 3);
+  bytes of0f;  // 0F 8x pairs back to back
   for (int i = 0; i < 3000; i++) of0f.push_back(static_cast<uint8_t>(i % 2 ? 0x0F : 0x80 + i % 16));
-  inputs.push_back(of0f);
+  std::vector<bytes> inputs = {exe, text, join({block_of(0), exe, text, block_of(9)}),
+                               bytes(5000, 0xE8), of0f};
+  for (int len = 0; len <= 300; len++) inputs.push_back(random_bytes(static_cast<size_t>(len), len));
   for (const bytes& in : inputs) {
     parsed p(in);
     ASSERT_EQ(p.restored(), in) << in.size();
