@@ -36,7 +36,8 @@ TEST(FrameRecords, RoundTripAndEveryFlipIsCaught) {
   }
 }
 
-TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
+// Text at a line end or between words; mixed data on whole blocks.
+TEST(FrameCuts, TextAtALineEndOrBetweenWordsMixedOnWholeBlocks) {
   // Frames of 640 bytes: a cut may come up to 10 bytes early.
   const std::string a(640, 'a');
   auto at = [&](int64_t i, char c) {
@@ -58,6 +59,9 @@ TEST(FrameCuts, TextAtALineEndOrBetweenWords) {
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());
     EXPECT_EQ(text_frame_cut(p, static_cast<int64_t>(text.size()), 640, last), cut) << text.size();
   }
+  for (const auto& [size, last, cut] : {std::tuple{1000, false, 1000}, {70000, false, 65500},
+                                        {65537, true, 65500}, {65000, true, 65000}, {0, true, 0}})
+    EXPECT_EQ(mixed_frame_cut(size, 65536, last), cut) << size;
 }
 
 TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
@@ -77,14 +81,6 @@ TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
     EXPECT_EQ(std::max<int64_t>(late, 1), frames) << size;
     EXPECT_EQ(std::max<int64_t>(early, 1), frames) << size;
   }
-}
-
-TEST(FrameCuts, MixedOnWholeBlocks) {
-  EXPECT_EQ(mixed_frame_cut(1000, 65536, false), 1000);
-  EXPECT_EQ(mixed_frame_cut(70000, 65536, false), 65500);
-  EXPECT_EQ(mixed_frame_cut(65537, 65536, true), 65500);
-  EXPECT_EQ(mixed_frame_cut(65000, 65536, true), 65000);
-  EXPECT_EQ(mixed_frame_cut(0, 65536, true), 0);
 }
 
 TEST(FrameMethod, ByContent) {
