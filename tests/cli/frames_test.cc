@@ -196,7 +196,9 @@ TEST(Frames, TarFilter) {
   }
 }
 
-TEST(Frames, TestOption) {
+// -t tests and writes nothing; -h, -V; "--" ends the options, and -q drops
+// the start line.
+TEST(Frames, TestHelpVersionAndQuietOptions) {
   scratch_dir d;
   write_bytes(d.path("a.txt"), text_sample(5000, 17));
   ASSERT_EQ(run_vesk({"-q", "-c", d.path("a.txt"), d.path("single.vsk")}).status, 0);
@@ -214,19 +216,14 @@ TEST(Frames, TestOption) {
   EXPECT_NE(r.out.find(d.path("foreign") + " is not a compressed file"), std::string::npos);
   EXPECT_EQ(r.out.find("single.vsk"), std::string::npos) << r.out;
   EXPECT_EQ(list_dir(d.dir).size(), 5u);  // -t writes nothing
-}
-
-TEST(Frames, HelpVersionAndQuiet) {
   for (const char* h : {"-h", "--help", "-V", "--version"}) {
-    const run_result r = run_split(vesk_command({h}));
-    EXPECT_EQ(r.status, 0);
+    const run_result o = run_split(vesk_command({h}));
+    EXPECT_EQ(o.status, 0);
     const bool help = h[1] == 'h' || h[2] == 'h';
-    EXPECT_EQ(r.out.rfind(help ? "Vesk version 4\n" : "vesk ", 0), 0u) << h;
-    EXPECT_NE(r.out.find(help ? "--threads" : "3 (framed)"), std::string::npos) << h;
+    EXPECT_EQ(o.out.rfind(help ? "Vesk version 4\n" : "vesk ", 0), 0u) << h;
+    EXPECT_NE(o.out.find(help ? "--threads" : "3 (framed)"), std::string::npos) << h;
   }
-  scratch_dir d;
   write_bytes(d.path("-odd.txt"), text_sample(100, 1));
-  // "--" ends the options, so a file may start with "-"; -q drops the start line.
   const run_result q = run_vesk({"-q", "--", d.path("-odd.txt"), d.path("o")});
   EXPECT_EQ(q.status, 0);
   EXPECT_EQ(q.out, "");

@@ -233,14 +233,11 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
   bp_free(bp);
 }
 
-TEST(Logistic, SquashGoldenValues) {
+TEST(Logistic, SquashAndItsTableAndStretchAFastLog2OfTheOdds) {
   const float cases[][2] = {{0.0f, 0.50449193f},    {1.0f, 0.67064756f},
                             {-15.0f, 3.1069918e-05f}, {15.0f, 0.99997008f},
                             {-15.5f, 3.0302112e-05f}, {15.5f, 0.99996972f}};
   for (const auto& c : cases) EXPECT_EQ(squash(c[0]), c[1]) << c[0];
-}
-
-TEST(Logistic, SquashTable) {
   static squash_table t;
   build_squash_table(t);
   EXPECT_EQ(t.v[2048], squash(0.0f));
@@ -251,16 +248,13 @@ TEST(Logistic, SquashTable) {
   EXPECT_EQ(t.v[2048 - 226], squash_low);
   EXPECT_EQ(t.v[2048 + 226], squash_high);
   EXPECT_NE(t.v[2048 - 225], squash_low);
-}
-
-TEST(Logistic, StretchIsAFastLog2OfTheOdds) {
   EXPECT_NEAR(stretch(0.5f), 0.057304f, 1e-6);  // the fast log2 of 1
   for (float p : {0.1f, 0.3f, 0.7f, 0.9f, 0.99f})
     EXPECT_NEAR(stretch(p), std::log2(p / (1 - p)), 0.09);
 }
 
 // A fresh slot is stored as zero (the slot 0x0100); eight zeros from it.
-TEST(States, EightZerosFromAFreshSlot) {
+TEST(States, EightZerosFromAFreshSlotAndRunsThatLeaveTheirCounters) {
   uint16_t s = 0;
   EXPECT_EQ(slot_to_true(s), 0x0100);
   EXPECT_EQ(value_a[0], -0.490219f);
@@ -275,14 +269,11 @@ TEST(States, EightZerosFromAFreshSlot) {
     EXPECT_EQ(slot_to_true(s) >> 8, want_b[i]) << i;
     EXPECT_TRUE(slot_visited(s));
   }
-}
-
-TEST(States, RunsLeaveTheirCounters) {
   // A 1 after a run of zeros takes B from any of 192..223 to 129; a 0 after
   // a run of ones takes it from 224..255 to 190.
   for (int b = 192; b < 256; b++) {
-    const uint16_t s = slot_from_true(static_cast<uint16_t>(b << 8));
-    EXPECT_EQ(slot_to_true(slot_update(s, b < 224 ? 1 : 0)) >> 8, b < 224 ? 129 : 190) << b;
+    const uint16_t run = slot_from_true(static_cast<uint16_t>(b << 8));
+    EXPECT_EQ(slot_to_true(slot_update(run, b < 224 ? 1 : 0)) >> 8, b < 224 ? 129 : 190) << b;
   }
   // Machine A leaves its grid of counts at seven ones: 56 -> 96.
   EXPECT_EQ(next_a[56][1], 96);
@@ -290,7 +281,7 @@ TEST(States, RunsLeaveTheirCounters) {
   EXPECT_EQ(next_a[255][1], 255);
 }
 
-TEST(Hashes, GoldenValues) {
+TEST(Hashes, GoldenValuesAndEveryWordBitCounts) {
   EXPECT_EQ(hash_a(7), 0xf2aa29d9d3b0b597u);
   EXPECT_EQ(nibble_hash(0), 0xe067568d5a33c5a2u);
   EXPECT_EQ(key_word(0x0123456789abcdef, key_m1), 0x862bcbb39a2da64bu);
@@ -301,9 +292,6 @@ TEST(Hashes, GoldenValues) {
   // models.
   EXPECT_EQ(byte_keys[0], 0x80c73e7234a52fcu);
   EXPECT_EQ(byte_keys[255], 0xee776a21337d8a9fu);
-}
-
-TEST(Hashes, EveryWordBitCounts) {
   // The word mix is a bijection: no two contexts that differ in one bit
   // share a hash, whichever multiplier.
   for (const uint64_t m : {key_m1, key_m2, key_m3}) {

@@ -83,7 +83,7 @@ TEST(MixedParse, EmptyAndOneByte) {
   EXPECT_EQ(one.restored(), bytes{0x41});
 }
 
-TEST(MixedParse, Smoothing) {
+TEST(MixedParse, SmoothingAndTheX86TestFirst) {
   const bytes bin = binary_block(1), bin2 = binary_block(2), bin3 = binary_block(3);
   const bytes x86 = with_pairs(binary_block(4), 10, 50);
   // 0 2 0 -> 0 0 0;  0 2 1 unchanged.
@@ -93,9 +93,7 @@ TEST(MixedParse, Smoothing) {
   EXPECT_EQ(parsed(join({block_of(1), bin, block_of(2), bin2, block_of(3)})).types(), bytes(5, 1));
   // Two blocks: no smoothing.
   EXPECT_EQ(parsed(join({bin3, x86})).types(), (bytes{0, 2}));
-}
-
-TEST(MixedParse, X86TestComesFirst) {
+  // The x86 test comes first: two pairs make letters x86.
   EXPECT_EQ(parsed(with_pairs(text_block(0), 20, 60)).types(), bytes{block_x86});
   // All zeros: a record block, unless two pairs say x86.
   EXPECT_EQ(parsed(with_pairs(block_of(0), 30, 70)).types(), bytes{block_x86});
@@ -118,7 +116,7 @@ TEST(MixedParse, RecordThreshold) {
   }
 }
 
-TEST(MixedParse, PeriodsAndMismatches) {
+TEST(MixedParse, PeriodsAndMismatchesUpToTheLongestPeriod) {
   // recordc 100 -> periodc 2, mismatchc 13; 200 -> 4 and 26.
   parsed a(block_of(5));
   EXPECT_EQ(a.s.len[ms_record], 100);
@@ -138,16 +136,13 @@ TEST(MixedParse, PeriodsAndMismatches) {
   EXPECT_EQ(c.s.buf[ms_period][2], 12);
   for (int64_t i = 64; i < 300; i++)
     EXPECT_EQ((c.s.buf[ms_mismatch][i >> 3] >> (i & 7)) & 1, 0) << i;
-}
-
-TEST(MixedParse, TheLongestPeriod) {
   // Records of 68 bytes, the longest period: a pattern of period 4 (so the
   // blocks repeat at 16 and 24 and count as records) with a marker in the
   // first three bytes of each record, which only 68 matches.
-  bytes rec;
+  bytes rec68;
   for (int i = 0; i < 700; i++)
-    rec.push_back(static_cast<uint8_t>(i % 68 < 3 ? 200 + i % 68 : i % 4 * 10 + 1));
-  parsed p(rec);
+    rec68.push_back(static_cast<uint8_t>(i % 68 < 3 ? 200 + i % 68 : i % 4 * 10 + 1));
+  parsed p(rec68);
   ASSERT_EQ(p.s.len[ms_record], 700);
   for (int64_t k = 2; k < p.s.len[ms_period]; k++) EXPECT_EQ(p.s.buf[ms_period][k], 68) << k;
 }

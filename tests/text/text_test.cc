@@ -150,15 +150,6 @@ TEST(TextTransform, SlotSerialisation) {
   EXPECT_FALSE(slot_code(0x010000C0, &c));
 }
 
-TEST(TextTransform, RankSortIsStableAndDescending) {
-  uint32_t r[8] = {3, 0, 5, 1, 3, 2, 5, 3};
-  rank_sort(r, 4, 2, 0);
-  EXPECT_EQ(std::vector<uint32_t>(r, r + 8), (std::vector<uint32_t>{5, 1, 5, 3, 3, 0, 3, 2}));
-  uint32_t big[4] = {1, 0, 0x80000000u, 1};  // keys compare unsigned
-  rank_sort(big, 2, 2, 0);
-  EXPECT_EQ(big[0], 0x80000000u);
-}
-
 std::vector<uint32_t> order(const std::vector<uint32_t>& codes, uint32_t lo, uint32_t hi,
                             uint32_t words) {
   std::vector<uint32_t> perm(hi - lo, 99);
@@ -166,8 +157,16 @@ std::vector<uint32_t> order(const std::vector<uint32_t>& codes, uint32_t lo, uin
   return perm;
 }
 
-TEST(TextTransform, BisectionExamples) {
-  // Word indices: 0 = x, 1 = z, tier [2, ...).
+// The word order: ranks sorted stably and descending, the bisection of a
+// tier, and the order applied to the dictionary and the codes.
+TEST(TextTransform, WordOrder) {
+  uint32_t r[8] = {3, 0, 5, 1, 3, 2, 5, 3};
+  rank_sort(r, 4, 2, 0);
+  EXPECT_EQ(std::vector<uint32_t>(r, r + 8), (std::vector<uint32_t>{5, 1, 5, 3, 3, 0, 3, 2}));
+  uint32_t big[4] = {1, 0, 0x80000000u, 1};  // keys compare unsigned
+  rank_sort(big, 2, 2, 0);
+  EXPECT_EQ(big[0], 0x80000000u);
+  // Bisection. Word indices: 0 = x, 1 = z, tier [2, ...).
   EXPECT_EQ(order({0, 2}, 2, 3, 3), (std::vector<uint32_t>{0}));
   // Two words each preceded once by x: no move helps, the range is reversed.
   EXPECT_EQ(order({0, 2, 0, 3}, 2, 4, 4), (std::vector<uint32_t>{1, 0}));
@@ -176,9 +175,6 @@ TEST(TextTransform, BisectionExamples) {
   // Six words, three after x and three after z.
   EXPECT_EQ(order({0, 2, 0, 3, 0, 4, 1, 5, 1, 6, 1, 7}, 2, 8, 8),
             (std::vector<uint32_t>{2, 1, 0, 3, 4, 5}));
-}
-
-TEST(TextTransform, ApplyOrder) {
   uint8_t list[] = {' ', 'a', 'b', ' ', 'c', ' '};
   int64_t list2[] = {0, 3, 5};
   uint32_t codes[] = {0, 1, 1, 0};

@@ -79,7 +79,7 @@ TEST(Prefault, CancelDropsWhatIsQueued) {
 constexpr uintptr_t huge_page = uintptr_t{1} << 21;
 
 // Small blocks come from the ordinary heap; both kinds free alike.
-TEST(BigBuffer, LargeBlocksStartOnHugePageBoundariesAndHoldTheirBytes) {
+TEST(BigBuffer, LargeBlocksOnHugePagesAndSizesPastAddressSpaceFailCleanly) {
   for (size_t bytes : {size_t{100}, size_t{1} << 20, (size_t{5} << 20) + 123, size_t{64} << 20}) {
     auto* p = static_cast<uint8_t*>(big_alloc(bytes));
     ASSERT_NE(p, nullptr);
@@ -88,9 +88,6 @@ TEST(BigBuffer, LargeBlocksStartOnHugePageBoundariesAndHoldTheirBytes) {
     big_free(p);
   }
   big_free(nullptr);
-}
-
-TEST(BigBuffer, SizesPastAddressSpaceFailCleanly) {
   // Rounding up to a whole huge page would wrap around; a vector's count
   // times its element size would.
   EXPECT_EQ(big_alloc(SIZE_MAX - 10), nullptr);
