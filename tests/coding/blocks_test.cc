@@ -156,7 +156,7 @@ TEST(NibbleTable, CrowdedHomesStayDistinct) {
 // The decoder's likely high nibble starts with the byte predictor's guess,
 // follows the pixel three bytes back through a run of RGB-like bytes, and
 // returns to the guess once only the guess is right.
-TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
+TEST(LikelyNibble, FollowsTheCandidateRightLatelyAndKeepsHighAndLowBytesApart) {
   std::mt19937 g(5);
   constexpr uint8_t rgb_high[3] = {0x10, 0x50, 0x90};
   std::vector<uint8_t> buf(4, 0xEE);
@@ -181,14 +181,11 @@ TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
     }
     likely.learn(buf.data(), i, buf[i]);
   }
-}
-
-// 16-bit little-endian samples of a slow wave: the high byte follows the
-// sample before and is soon sure; the noisy low byte never is.
-TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
-  std::mt19937 g(8);
-  std::vector<uint8_t> buf(4, 0);
-  likely_nibble likely;
+  // 16-bit little-endian samples of a slow wave: the high byte follows the
+  // sample before and is soon sure; the noisy low byte never is.
+  g.seed(8);
+  buf.assign(4, 0);
+  likely = likely_nibble{};
   int sure_high = 0, sure_low = 0;
   for (int64_t i = 4; i < 4000; i++) {
     const int sample = static_cast<int>(12000 * std::sin(static_cast<double>(i / 2) / 300)) +
@@ -342,7 +339,7 @@ TEST(Coder, RandomBitsRoundTrip) {
   }
 }
 
-TEST(Coder, RangeCollapsedToAdjacentValues) {
+TEST(Coder, RangeCollapsedToAdjacentValuesAndNeitherDirectionPastItsBuffer) {
   // Two adjacent values: a 1 with c = 2048 collapses the range to x1 alone.
   // After the one shift the top halves still agree; no second word moves.
   coder k;
@@ -360,12 +357,9 @@ TEST(Coder, RangeCollapsedToAdjacentValues) {
   code_bit<true>(k, 0, 2048);
   EXPECT_EQ(coder_length(k), 4u);
   EXPECT_LT(k.x1, k.x2);
-}
-
-// Past the end the decoder feeds zeros and counts them, the encoder writes
-// nothing and counts.
-TEST(Coder, NeitherDirectionGoesPastItsBuffer) {
-  buffer buf = {0xFF, 0x7F, 0xFF, 0xFF, 0xEE, 0xEE};
+  // Past the end the decoder feeds zeros and counts them, the encoder writes
+  // nothing and counts.
+  buf = {0xFF, 0x7F, 0xFF, 0xFF, 0xEE, 0xEE};
   coder d;
   coder_init_decode(d, buf.data(), 4);
   for (int i = 0; i < 100; i++) code_bit<false>(d, 0, 2048);  // a word every 16 bits
@@ -375,7 +369,6 @@ TEST(Coder, NeitherDirectionGoesPastItsBuffer) {
   coder_init_decode(d, buf.data(), 3);
   EXPECT_EQ(coder_length(d), 2u);
   EXPECT_EQ(d.overrun, 1u);
-  coder k;
   coder_init_encode(k, buf.data(), 4);
   for (int i = 0; i < 100; i++) code_bit<true>(k, 0, 4095);
   coder_flush(k);

@@ -118,7 +118,7 @@ TEST(MethodChoice, ByTheLastDotOfTheWholeArgument) {
 // The estimates grow with the file, never fall below a small run's needs,
 // never exceed what the largest input could need, and a run's address
 // space is at least the memory it touches.
-TEST(MemoryNeed, EstimatesGrowWithTheFileAndStayBounded) {
+TEST(MemoryNeed, EstimatesGrowAndStayBoundedAndWarnWhenShort) {
   for (method m : {method::stored, method::text, method::mixed}) {
     memory_need last{0, 0};
     for (int64_t n = 0; n < 1'001'000'001; n = n * 3 + 1000) {
@@ -136,9 +136,6 @@ TEST(MemoryNeed, EstimatesGrowWithTheFileAndStayBounded) {
   EXPECT_LT(expected_memory(method::text, 1000).address_space, 100'000'000);
   EXPECT_GT(expected_memory(method::mixed, 20'000'000).resident,
             10 * expected_memory(method::stored, 20'000'000).resident);
-}
-
-TEST(MemoryNeed, WarnsWhenTheRunIsLikelyToExceedTheCgroupOrTheFreeMemory) {
   const memory_need need{3'200'000'000, 5'000'000'000};
   const std::tuple<int64_t, int64_t, const char*> cases[] = {  // cgroup room, available
       {-1, -1, ""},

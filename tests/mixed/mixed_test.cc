@@ -155,7 +155,7 @@ bytes x86_block(const bytes& code) {
   return b;
 }
 
-TEST(BranchTransform, Examples) {
+TEST(BranchTransform, ExamplesConditionalAfterDisplacementAndBranchAtTheEnd) {
   const std::tuple<bytes, int64_t, int64_t> cases[] = {  // code, branchc, x86c
       {{}, 0, 100},                  // no branch: unchanged
       {{0xE8, 0, 0, 0, 0}, 1, 96},   // E8 with a zero displacement: code 0, only E8 stays
@@ -168,6 +168,12 @@ TEST(BranchTransform, Examples) {
     EXPECT_EQ(bytes(p.s.buf[ms_branch], p.s.buf[ms_branch] + branchc), bytes(branchc, 0));
     EXPECT_EQ(p.restored(), p.data);
   }
+  // 0F 8x where the 0F is the last displacement byte of an earlier branch.
+  bytes block = x86_block({0xE8, 1, 2, 3, 0x0F, 0x85, 9, 9, 9, 9});
+  block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
+  parsed p(block);
+  EXPECT_EQ(p.s.len[ms_branch], 3);
+  EXPECT_EQ(p.restored(), block);
 }
 
 TEST(BranchTransform, BackReferences) {
@@ -220,15 +226,6 @@ TEST(BranchTransform, LongAndTooLongDistances) {
     EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin() + stream_history));
     mixed_release(s);
   }
-}
-
-TEST(BranchTransform, ConditionalAfterDisplacementAndBranchAtTheEnd) {
-  // 0F 8x where the 0F is the last displacement byte of an earlier branch.
-  bytes block = x86_block({0xE8, 1, 2, 3, 0x0F, 0x85, 9, 9, 9, 9});
-  block[99] = 0xE8;  // E8 in the last bytes: its displacement runs past the end
-  parsed p(block);
-  EXPECT_EQ(p.s.len[ms_branch], 3);
-  EXPECT_EQ(p.restored(), block);
 }
 
 // 450 branch targets whose hashes share the low bits of the target table

@@ -266,7 +266,7 @@ TEST(TextTransform, InverseRejectsBadStreams) {
 // then one closing space. A text whose last new word leaves listc at
 // 49,999,999 is accepted (50,000,000 with the closing space); one byte more
 // is refused, with everything released.
-TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
+TEST(TextLimits, DictionaryOfFiftyMillionBytesAtMostAndStreamsWithinTheirBounds) {
   const int64_t blocks = arena_blocks();
   std::string words;  // few long words: a quick transform
   std::mt19937_64 g(1);
@@ -288,11 +288,8 @@ TEST(TextLimits, DictionaryLimitIsExactlyFiftyMillion) {
   EXPECT_EQ(listc, 50'000'000);
   EXPECT_STREQ(forward_with_last(len + 1, &listc), "a dictionary of 50000000 bytes or more");
   EXPECT_EQ(arena_blocks(), blocks);
-}
-
-// The streams of the texts that make the most tokens and the largest
-// dictionary per byte stay within what decoders allow.
-TEST(TextLimits, StreamsStayWithinTheirBounds) {
+  // The streams of the texts that make the most tokens and the largest
+  // dictionary per byte stay within what decoders allow.
   std::string worst;
   for (int i = 0; i < 2000; i++) worst += i % 3 == 0 ? "A." : i % 3 == 1 ? "\\ " : "  ";
   for (const std::string& f : {std::string(), std::string("A"), std::string("A.A.A.A"),
@@ -309,7 +306,7 @@ TEST(TextLimits, StreamsStayWithinTheirBounds) {
 // Natural logarithms correctly rounded (reference values from 113-bit
 // arithmetic). At 9170 and the larger ones the C library's FMA version is
 // an ulp off: the values must not depend on which version a CPU gets.
-TEST(Stat, LogarithmIsCorrectlyRounded) {
+TEST(Stat, LogarithmIsCorrectlyRoundedAndWithinAnUlpOfTheLibrarys) {
   const std::pair<int32_t, double> cases[] = {
       {1, 0.0},                             {2, 0x1.62e42fefa39efp-1},
       {3, 0x1.193ea7aad030bp+0},            {10, 0x1.26bb1bbb55516p+1},
@@ -323,9 +320,6 @@ TEST(Stat, LogarithmIsCorrectlyRounded) {
     EXPECT_EQ(log_int(int32_t{1} << k), static_cast<double>(static_cast<long double>(k) *
                                                             0.693147180559945309417232121458L))
         << k;
-}
-
-TEST(Stat, LogarithmIsWithinAnUlpOfTheLibrarys) {
   for (int32_t a = 1; a < 300000; a++) {
     const double ours = log_int(a), libm = std::log(a);
     ASSERT_LE(std::fabs(ours - libm), std::nextafter(libm, 1e9) - libm) << a;
@@ -335,7 +329,7 @@ TEST(Stat, LogarithmIsWithinAnUlpOfTheLibrarys) {
 // The table is the one today's archives were made with (sums of the C
 // library's logarithms on the machine that pinned them); beyond it the
 // formula takes over.
-TEST(Stat, FactorialLogarithms) {
+TEST(Stat, FactorialLogarithmsAndANegativeArgumentStops) {
   EXPECT_EQ(log2_fact(0), 0.0);
   EXPECT_EQ(log2_fact(1), 0.0);
   EXPECT_NEAR(log2_fact(10), std::log2(3628800.0), 1e-9);
@@ -344,9 +338,6 @@ TEST(Stat, FactorialLogarithms) {
   EXPECT_EQ(log2_fact(99999), 0x1.7248f9074e757p+20);
   EXPECT_EQ(log2_fact(100000), 0x1.724a02c863932p+20);
   EXPECT_NEAR(log2_fact(1000000), std::lgamma(1000001.0) / std::log(2.0), 1e-3);
-}
-
-TEST(Stat, NegativeArgumentStops) {
   EXPECT_EXIT((dup2(2, 1), log2_fact(-1)), testing::ExitedWithCode(1),
               "assertion \"a>=0\" failed: .*stat.cc:");
 }

@@ -73,7 +73,7 @@ TEST(MemoryLimits, CgroupsAndMeminfo) {
   }
 }
 
-TEST(MemoryLimits, AddressSpaceLimitIsTheProcesses) {
+TEST(MemoryLimits, AddressSpaceLimitIsTheProcessesAndFiguresForMessages) {
   EXPECT_EXIT(
       {
         rlimit rl{};
@@ -84,9 +84,6 @@ TEST(MemoryLimits, AddressSpaceLimitIsTheProcesses) {
       },
       testing::ExitedWithCode(0), "");
   EXPECT_GT(address_space_in_use(), 0);
-}
-
-TEST(MemoryLimits, FiguresForMessages) {
   const std::tuple<int64_t, bool, const char*> cases[] = {  // bytes, rounded up, text
       {2'049'000'000, false, "2.0 GB"}, {2'049'000'000, true, "2.1 GB"},
       {1'500'000'000, false, "1.5 GB"}, {349'200'000, false, "349 MB"},

@@ -40,7 +40,7 @@ bool system_can_prefault() {
   return madvise(m.p, page, MADV_POPULATE_WRITE) == 0;
 }
 
-TEST(Prefault, FaultsPagesInAndLeavesTheirContentsAlone) {
+TEST(Prefault, FaultsPagesInLeavingTheirContentsAndCancelDropsWhatIsQueued) {
   mapping m(64 << 20);
   ASSERT_NE(m.p, MAP_FAILED);
   // Some pages hold data already; the rest have never been touched.
@@ -53,27 +53,22 @@ TEST(Prefault, FaultsPagesInAndLeavesTheirContentsAlone) {
   }
   if (!system_can_prefault()) GTEST_SKIP() << "this kernel cannot fault pages in ahead";
   EXPECT_EQ(m.resident_pages(0, m.size), m.size / page);
-}
-
-TEST(Prefault, CancelDropsWhatIsQueued) {
-  if (!system_can_prefault()) GTEST_SKIP() << "this kernel cannot fault pages in ahead";
-  mapping m(size_t{1} << 30);
-  ASSERT_NE(m.p, MAP_FAILED);
+  mapping big(size_t{1} << 30);
+  ASSERT_NE(big.p, MAP_FAILED);
   // Many small requests: after the cancel none is served, so the pages in
   // memory stop growing at once.
-  for (size_t i = 0; i < m.size; i += 2 << 20) prefault(m.p + i, m.p + i + (2 << 20));
-  prefault_cancel(m.p, m.p + m.size);
-  const size_t after_cancel = m.resident_pages(0, m.size);
+  for (size_t i = 0; i < big.size; i += 2 << 20) prefault(big.p + i, big.p + i + (2 << 20));
+  prefault_cancel(big.p, big.p + big.size);
+  const size_t after_cancel = big.resident_pages(0, big.size);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   prefault_drain();
-  EXPECT_EQ(m.resident_pages(0, m.size), after_cancel);
-  EXPECT_LT(after_cancel, m.size / page);
+  EXPECT_EQ(big.resident_pages(0, big.size), after_cancel);
+  EXPECT_LT(after_cancel, big.size / page);
   // A cancel of another range leaves this one's requests alone.
-  mapping other(4 << 20);
-  prefault(m.p, m.p + (8 << 20));
-  prefault_cancel(other.p, other.p + other.size);
+  prefault(big.p, big.p + (8 << 20));
+  prefault_cancel(m.p, m.p + m.size);
   prefault_drain();
-  EXPECT_EQ(m.resident_pages(0, 8 << 20), size_t{8 << 20} / page);
+  EXPECT_EQ(big.resident_pages(0, 8 << 20), size_t{8 << 20} / page);
 }
 
 constexpr uintptr_t huge_page = uintptr_t{1} << 21;

@@ -11,7 +11,7 @@
 namespace vesk {
 namespace {
 
-TEST(Tasks, EveryTaskRunsOnceAndTheWorkerHasItsOwnArena) {
+TEST(Tasks, EveryTaskRunsOnceWithItsOwnArenaAndAWaitingTaskSeesTheOthersResult) {
   const int64_t main_allocated = arena_allocated(), main_blocks = arena_blocks();
   constexpr int count = 9;
   const int order[count] = {8, 0, 7, 1, 6, 2, 5, 3, 4};
@@ -35,16 +35,14 @@ TEST(Tasks, EveryTaskRunsOnceAndTheWorkerHasItsOwnArena) {
   EXPECT_EQ(arena_allocated(), main_allocated);
   EXPECT_EQ(arena_blocks(), main_blocks);
   EXPECT_TRUE(worker_started || !tasks_in_parallel()) << "no task ran on the worker thread";
-}
-
-TEST(Tasks, AWaitingTaskSeesTheOtherOnesResult) {
-  const int order[2] = {0, 1};
+  // A waiting task sees the other one's result.
+  const int pair[2] = {0, 1};
   task_done first;
   int value = 0, seen = -1;
   for (int trial = 0; trial < 50; trial++) {
     first.flag = false;
     value = 0;
-    run_tasks(order, 2, [&](int t) {
+    run_tasks(pair, 2, [&](int t) {
       if (t == 1) {
         first.wait();
         seen = value;
