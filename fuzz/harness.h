@@ -3,7 +3,6 @@
 // campaign (scripts/fuzz.sh), or with corpus_main.cc as a plain program
 // that runs every file of a checked-in seed corpus (a CTest case). The
 // harness defines LLVMFuzzerInitialize, which sets up the arena once.
-//
 // The decoders end the process on a refusal; here a refusal unwinds back to
 // the target instead (and the arena is released to where it was), while an
 // internal check aborts, which the fuzzer reports as a crash.

@@ -35,7 +35,7 @@ float reference_dot(const float* x, const float* w, int n) {
   return ((s[0] + s[4]) + (s[2] + s[6])) + ((s[1] + s[5]) + (s[3] + s[7]));
 }
 
-TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
+TEST(Mixer, DotProductInTheFixedOrderFreshWeightsAndTheLookupRange) {
   std::mt19937 g(11);
   std::uniform_real_distribution<float> in(-12.0f, 12.0f), wt(-3.0f, 3.0f);
   for (int trial = 0; trial < 20000; trial++) {
@@ -45,11 +45,8 @@ TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
     ASSERT_EQ(mix_dot<24>(x, w), reference_dot(x, w, 24));
     ASSERT_EQ(mix_dot<32>(x, w), reference_dot(x, w, 32));
   }
-}
-
-// Fresh weights average fresh inputs; x = 130 gives t = 1950 (valid), x = 131
-// gives 1965.
-TEST(Mixer, FreshWeightsAndTheLookupRange) {
+  // Fresh weights average fresh inputs; x = 130 gives t = 1950 (valid), x = 131
+  // gives 1965.
   float x[16], w[16];
   for (int i = 0; i < 16; i++) x[i] = -0.490219f, w[i] = 0.0625f;
   EXPECT_EQ(mix_dot<16>(x, w), -0.490219f);
@@ -64,7 +61,7 @@ TEST(Mixer, FreshWeightsAndTheLookupRange) {
   EXPECT_TRUE(mix_t_valid(1952, 1952));
 }
 
-TEST(NibbleTable, WaySelection) {
+TEST(NibbleTable, WaySelectionAndCrowdedHomesStayDistinct) {
   uint16_t b[bucket_words] = {};
   // The first context claims way 0 with its tag.
   EXPECT_EQ(select_way(b, 0x1234), b);
@@ -80,6 +77,24 @@ TEST(NibbleTable, WaySelection) {
   EXPECT_EQ(e[0], 0);
   EXPECT_EQ(select_way(e, 0x4444), e);
   EXPECT_EQ(e[0], 0x4444);
+  // Hashes that share their top bits crowd one stretch of the index; lookups
+  // still find each bucket, and growth keeps them apart. With all top bits
+  // set the stretch is the index's end, so the probing wraps around to its
+  // front, and every doubling must bring those entries back.
+  for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
+    SCOPED_TRACE(top);
+    std::vector<uint64_t> hashes;
+    for (uint64_t i = 0; i < 5000; i++) hashes.push_back((top << 52) | (i << 37) | i);
+    table_storage s = table_open(table_8g, hashes.size(), {1024});
+    for (uint64_t h : hashes) {
+      if (!s.map.has_room(1)) table_grow(s, 1);
+      select(s.map, h)[1] = static_cast<uint16_t>(h);
+      ASSERT_EQ(select(s.map, hashes.front())[1], static_cast<uint16_t>(hashes.front()));
+    }
+    EXPECT_EQ(s.map.used, hashes.size());
+    for (uint64_t h : hashes) ASSERT_EQ(select(s.map, h)[1], static_cast<uint16_t>(h));
+    table_close(s);
+  }
 }
 
 // A table whose index starts small and doubles many times, over memory
@@ -130,27 +145,6 @@ TEST(NibbleTable, GrowsOverDirtyMemoryWithoutLosingBuckets) {
   EXPECT_EQ(stats.buckets, used);
   EXPECT_EQ(stats.index_entries, uint64_t{1} << 20);
   EXPECT_EQ(stats.bytes_touched, 8 * stats.index_entries + 64 * used);
-}
-
-// Hashes that share their top bits crowd one stretch of the index; lookups
-// still find each bucket, and growth keeps them apart. With all top bits
-// set the stretch is the index's end, so the probing wraps around to its
-// front, and every doubling must bring those entries back.
-TEST(NibbleTable, CrowdedHomesStayDistinct) {
-  for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
-    SCOPED_TRACE(top);
-    std::vector<uint64_t> hashes;
-    for (uint64_t i = 0; i < 5000; i++) hashes.push_back((top << 52) | (i << 37) | i);
-    table_storage s = table_open(table_8g, hashes.size(), {1024});
-    for (uint64_t h : hashes) {
-      if (!s.map.has_room(1)) table_grow(s, 1);
-      select(s.map, h)[1] = static_cast<uint16_t>(h);
-      ASSERT_EQ(select(s.map, hashes.front())[1], static_cast<uint16_t>(hashes.front()));
-    }
-    EXPECT_EQ(s.map.used, hashes.size());
-    for (uint64_t h : hashes) ASSERT_EQ(select(s.map, h)[1], static_cast<uint16_t>(h));
-    table_close(s);
-  }
 }
 
 // The decoder's likely high nibble starts with the byte predictor's guess,

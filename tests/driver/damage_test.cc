@@ -141,11 +141,8 @@ TEST(Damage, LengthsThatDisagreeAreRefusedWithTheirReason) {
   bytes longer = pack_in_process(1, as_bytes("some words here"));
   longer.push_back(0);
   expect_refused(longer, "a byte more", "bytes after the last stream");
-}
-
-// A lowered n made the last block's tail vanish unnoticed; the checksum,
-// and the last block's zero padding, catch it.
-TEST(Damage, LoweredLengthOfAMixedArchiveIsRefused) {
+  // A lowered n made the last block's tail vanish unnoticed; the checksum,
+  // and the last block's zero padding, catch it.
   const bytes good = pack_in_process(2, random_bytes(250, 10));
   for (uint32_t less : {1u, 2u, 49u}) {
     bytes b = good;

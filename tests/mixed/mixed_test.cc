@@ -75,12 +75,26 @@ bytes join(std::initializer_list<bytes> parts) {
   return r;
 }
 
-TEST(MixedParse, EmptyAndOneByte) {
+TEST(MixedParse, EmptyOneByteAndTheRecordThreshold) {
   parsed e({});
   for (int w = 0; w < mixed_stream_count; w++) EXPECT_EQ(e.s.len[w], w == ms_mismatch) << w;
   parsed one({0x41});
   EXPECT_EQ(one.types(), bytes{block_record});  // 99 zeros repeat at 16
   EXPECT_EQ(one.restored(), bytes{0x41});
+  // After a text block (no repeats at 16), a block whose first k bytes equal
+  // the bytes 16 back: 50 matches is not enough, 51 is.
+  for (int k : {50, 51}) {
+    bytes all = join({text_block(3), binary_block(9)});
+    for (int i = 0; i < k; i++) all[block_size + i] = all[block_size + i - 16];
+    // Keep distance 24 below the threshold and the block free of letters.
+    for (int i = k; i < block_size; i++)
+      if (all[block_size + i] == all[block_size + i - 16]) all[block_size + i] ^= 0x01;
+    parsed p(all);
+    int same16 = 0;
+    for (int i = 0; i < block_size; i++) same16 += all[block_size + i] == all[block_size + i - 16];
+    ASSERT_EQ(same16, k);
+    EXPECT_EQ(p.types()[1] == block_record, k == 51) << k;
+  }
 }
 
 TEST(MixedParse, SmoothingAndTheX86TestFirst) {
@@ -97,23 +111,6 @@ TEST(MixedParse, SmoothingAndTheX86TestFirst) {
   EXPECT_EQ(parsed(with_pairs(text_block(0), 20, 60)).types(), bytes{block_x86});
   // All zeros: a record block, unless two pairs say x86.
   EXPECT_EQ(parsed(with_pairs(block_of(0), 30, 70)).types(), bytes{block_x86});
-}
-
-TEST(MixedParse, RecordThreshold) {
-  // After a text block (no repeats at 16), a block whose first k bytes equal
-  // the bytes 16 back: 50 matches is not enough, 51 is.
-  for (int k : {50, 51}) {
-    bytes all = join({text_block(3), binary_block(9)});
-    for (int i = 0; i < k; i++) all[block_size + i] = all[block_size + i - 16];
-    // Keep distance 24 below the threshold and the block free of letters.
-    for (int i = k; i < block_size; i++)
-      if (all[block_size + i] == all[block_size + i - 16]) all[block_size + i] ^= 0x01;
-    parsed p(all);
-    int same16 = 0;
-    for (int i = 0; i < block_size; i++) same16 += all[block_size + i] == all[block_size + i - 16];
-    ASSERT_EQ(same16, k);
-    EXPECT_EQ(p.types()[1] == block_record, k == 51) << k;
-  }
 }
 
 TEST(MixedParse, PeriodsAndMismatchesUpToTheLongestPeriod) {

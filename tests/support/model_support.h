@@ -1,6 +1,6 @@
 // Running a model over a stream in both directions, the way the containers
-// do: zero history in front of each buffer, a fresh coder per direction.
-// (Defined in support.cc.)
+// do: zero history in front of each buffer, a fresh coder per direction
+// (defined in support.cc).
 #pragma once
 
 #include <gtest/gtest.h>

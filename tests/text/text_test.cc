@@ -35,21 +35,7 @@ std::string run_pass(text_buf (*pass)(const uint8_t*, int64_t), const std::strin
 
 // The token text of a file: " " + file through the three forward passes.
 std::string tokens_of(const std::string& file) {
-  std::string t = " " + file;
-  t = run_pass(escape_spaces, t);
-  t = run_pass(split_tokens, t);
-  return run_pass(encode_case, t);
-}
-
-TEST(TextPasses, Examples) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"Hello, World!", " \\s \\u hello \\s , \\u world \\s !"}, {"NASA", " \\s \\v nasa"},
-      {"A", " \\s \\u a"}, {"McDonald aBC Ab", " \\s McDonald aBC \\u ab"},
-      {"a  b", " \\s a \\_ \\s b"}, {"2024", " \\s 2 \\s 0 \\s 2 \\s 4"},
-      {"a\\b", " \\s a \\s \\\\b"}, {" x", " \\s \\_ \\s x"},
-      // An empty token ends these two: the text's closing space follows one.
-      {"", " \\s "}, {"hello world ", " \\s hello world "}, {"hello world  ", " \\s hello world \\_"}};
-  for (const auto& [file, tokens] : cases) EXPECT_EQ(tokens_of(file), tokens) << file;
+  return run_pass(encode_case, run_pass(split_tokens, run_pass(escape_spaces, " " + file)));
 }
 
 std::string restore(std::string tokens) {
@@ -64,7 +50,7 @@ std::string restore(std::string tokens) {
   return tokens.substr(0, static_cast<size_t>(n));
 }
 
-TEST(TextPasses, InverseUndoesEveryPass) {
+TEST(TextPasses, ExamplesAndTheInverseUndoingEveryPass) {
   EXPECT_EQ(restore(" \\s \\u hello"), " Hello");
   for (const char* s : {"Hello, World!", "\\s\\u\\v\\_x", "ABC def GHi", "\t\r\n", "a1B2"})
     EXPECT_EQ(restore(tokens_of(s)), std::string(" ") + s) << s;
@@ -75,6 +61,14 @@ TEST(TextPasses, InverseUndoesEveryPass) {
       for (char c : std::string(" \\suv_Ab.")) every(s + c);
   };
   every("");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Hello, World!", " \\s \\u hello \\s , \\u world \\s !"}, {"NASA", " \\s \\v nasa"},
+      {"A", " \\s \\u a"}, {"McDonald aBC Ab", " \\s McDonald aBC \\u ab"},
+      {"a  b", " \\s a \\_ \\s b"}, {"2024", " \\s 2 \\s 0 \\s 2 \\s 4"},
+      {"a\\b", " \\s a \\s \\\\b"}, {" x", " \\s \\_ \\s x"},
+      // An empty token ends these two: the text's closing space follows one.
+      {"", " \\s "}, {"hello world ", " \\s hello world "}, {"hello world  ", " \\s hello world \\_"}};
+  for (const auto& [file, tokens] : cases) EXPECT_EQ(tokens_of(file), tokens) << file;
 }
 
 struct streams {
@@ -118,7 +112,7 @@ streams forward(const std::string& file) {
   return s;
 }
 
-TEST(TextTransform, WordsAndCodes) {
+TEST(TextTransform, WordsCodesAndTheirSlots) {
   // file, words in index order, codes
   const std::tuple<const char*, std::vector<std::string>, std::vector<uint32_t>> cases[] = {
       {"the cat and the dog and the bird", {"the", "and", "\\s", "cat", "dog", "bird"},
@@ -132,9 +126,6 @@ TEST(TextTransform, WordsAndCodes) {
     EXPECT_EQ(s.codes, codes) << file;
   }
   EXPECT_EQ(forward("").listc, 5);
-}
-
-TEST(TextTransform, SlotSerialisation) {
   EXPECT_EQ(code_slot(127), 0x7Fu);
   EXPECT_EQ(code_slot(128), 0x80u);
   EXPECT_EQ(code_slot(16511), 0xFFBFu);

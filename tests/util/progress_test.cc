@@ -6,7 +6,7 @@
 namespace vesk {
 namespace {
 
-TEST(Progress, Lines) {
+TEST(Progress, LinesSizesAndDurations) {
   // name, size, coding, fraction, seconds, file bytes
   const std::pair<progress_view, const char*> cases[] = {
       // A quarter of an 8 MB file's streams in 10 s: 0.2 MB/s, 30 s to go.
@@ -26,9 +26,6 @@ TEST(Progress, Lines) {
       {{"text transform", 1'234'567'890, false, 0, 12.4, 0}, "text transform 1.23 GB  12s"},
   };
   for (const auto& [view, line] : cases) EXPECT_EQ(progress_line(view), line);
-}
-
-TEST(Progress, SizesAndDurations) {
   const std::pair<int64_t, const char*> sizes[] = {
       {0, "0 B"},           {999, "999 B"},           {1000, "1.0 KB"},
       {999'949, "999.9 KB"}, {999'950, "1.0 MB"},       {999'949'999, "999.9 MB"},
