@@ -1,50 +1,30 @@
-// Runs a fuzz target over every file of the directories (or files) named
-// on the command line, as libFuzzer would replay a corpus. Any crash,
+// Runs a fuzz target over every file of the directories named on the
+// command line, as libFuzzer would replay a corpus. Any crash,
 // internal check or failed property ends the process abnormally.
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
+#include <set>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
-namespace {
-
-std::vector<std::string> inputs(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return {};
-  if (!S_ISDIR(st.st_mode)) return {path};
-  std::vector<std::string> files;
-  if (DIR* d = opendir(path.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') files.push_back(path + "/" + e->d_name);
-    closedir(d);
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
   LLVMFuzzerInitialize(&argc, &argv);
-  int runs = 0;
-  for (int i = 1; i < argc; i++) {
-    for (const std::string& f : inputs(argv[i])) {
-      std::ifstream in(f, std::ios::binary);
-      const std::vector<uint8_t> data(std::istreambuf_iterator<char>(in), {});
-      std::fprintf(stderr, "%s (%zu bytes)\n", f.c_str(), data.size());
-      LLVMFuzzerTestOneInput(data.data(), data.size());
-      runs++;
-    }
+  std::set<fs::path> files;  // in order of name
+  for (int i = 1; i < argc; i++)
+    for (const auto& e : fs::directory_iterator(argv[i]))
+      if (e.path().filename().string()[0] != '.') files.insert(e.path());
+  for (const fs::path& f : files) {
+    std::ifstream in(f, std::ios::binary);
+    const std::vector<uint8_t> data(std::istreambuf_iterator<char>(in), {});
+    std::fprintf(stderr, "%s (%zu bytes)\n", f.c_str(), data.size());
+    LLVMFuzzerTestOneInput(data.data(), data.size());
   }
-  std::fprintf(stderr, "%d inputs ran\n", runs);
-  return runs > 0 ? 0 : 1;
+  std::fprintf(stderr, "%zu inputs ran\n", files.size());
+  return files.empty() ? 1 : 0;
 }

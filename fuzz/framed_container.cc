@@ -10,11 +10,6 @@
 #include "harness.h"
 #include "util/bytes.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vesk::fuzz::init();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vesk;
   if (size < 4 || get_u32(data) != 3) return 0;

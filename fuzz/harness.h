@@ -1,49 +1,48 @@
 // What the fuzz targets share. Each target is one libFuzzer entry point,
 // LLVMFuzzerTestOneInput, built two ways: with clang's libFuzzer for a
 // campaign (scripts/fuzz.sh), or with corpus_main.cc as a plain program
-// that runs every file of a checked-in seed corpus (a CTest case).
-//
+// that runs every file of a checked-in seed corpus (a CTest case). The
+// harness defines LLVMFuzzerInitialize, which sets up the arena once.
 // The decoders end the process on a refusal; here a refusal unwinds back to
 // the target instead (and the arena is released to where it was), while an
 // internal check aborts, which the fuzzer reports as a crash.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "driver/containers.h"
+#include "util/arena.h"
 
 namespace vesk::fuzz {
 
-// Sets up the process once: arena, statistics tables, the stop hook and a
-// scratch directory under $TMPDIR (or /tmp).
-void init();
+struct refused {};
 
 // Runs f(); a refusal inside it returns false, with the arena unwound.
 template <class F>
-bool guarded(F&& f);
-
-// A path in the scratch directory.
-std::string scratch(const char* name);
-
-void write_whole(const std::string& path, const uint8_t* data, size_t n);
-std::string read_whole(const std::string& path);
-
-// ---
-
-struct refused {};
-int64_t arena_mark();
-void arena_reset(int64_t mark);
-
-template <class F>
 bool guarded(F&& f) {
-  const int64_t mark = arena_mark();
+  const int64_t mark = arena_blocks();
   try {
     f();
     return true;
   } catch (const refused&) {
-    arena_reset(mark);
+    arena_unwind(mark);
     return false;
   }
+}
+
+// Decodes a compressed file with unpack(name, packed, m, out); returns
+// what it restored, or nothing when it refused the input.
+template <class Unpack>
+std::optional<std::string> decode(const uint8_t* data, size_t size, Unpack unpack) {
+  std::string restored;
+  const pack_output out = [&](const uint8_t* p, int64_t n) {
+    restored.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+  };
+  if (!guarded([&] { unpack("fuzz input", data, static_cast<int64_t>(size), out); }))
+    return std::nullopt;
+  return restored;
 }
 
 }  // namespace vesk::fuzz

@@ -1,14 +1,8 @@
-#include "containers.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vesk::fuzz::init();
-  return 0;
-}
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace vesk;
-  fuzz::decode(data, size, [](const char* name, const uint8_t* p, int64_t m, const pack_output& out) {
-    text_unpack(name, p, m, out, pack_settings{false});
+  vesk::fuzz::decode(data, size, [](auto name, auto p, auto m, const auto& out) {
+    vesk::text_unpack(name, p, m, out, vesk::pack_settings{false});
   });
   return 0;
 }

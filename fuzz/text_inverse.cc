@@ -9,23 +9,6 @@
 #include "harness.h"
 #include "text/text.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vesk::fuzz::init();
-  return 0;
-}
-
-namespace {
-
-// A stream as the container lays it out: zero history in front, zero slack
-// behind.
-std::vector<uint8_t> framed(const uint8_t* p, size_t n, size_t history) {
-  std::vector<uint8_t> b(history + n + 64, 0);
-  if (n > 0) std::memcpy(b.data() + history, p, n);
-  return b;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vesk;
   if (size < 2) return 0;
@@ -33,8 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (listc > size - 2) listc = size - 2;
   if (listc == 0) return 0;  // the container refuses an empty dictionary
   const size_t codes_bytes = (size - 2 - listc) / 4 * 4;
-  const std::vector<uint8_t> list = framed(data + 2, listc, 256);
-  const std::vector<uint8_t> codes = framed(data + 2 + listc, codes_bytes, 1024);
+  // The streams as the container lays them out: zero history in front
+  // (1024 and 256 bytes), zero slack behind.
+  std::vector<uint8_t> codes(1024 + codes_bytes + 64), list(256 + listc + 64);
+  std::copy_n(data + 2, listc, list.begin() + 256);
+  std::copy_n(data + 2 + listc, codes_bytes, codes.begin() + 1024);
   uint8_t* out = nullptr;
   const char* why = nullptr;
   const int64_t n = text_inverse(codes.data() + 1024, static_cast<int64_t>(codes_bytes / 4),

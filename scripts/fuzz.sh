@@ -32,10 +32,6 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DVESK_FUZZ=ON -DVESK_SANITIZE=ON -DVESK_TESTS=OFF >/dev/null
 nice -n 10 cmake --build build/fuzz --target "${targets[@]/#/fuzz_}"
 
-# Scratch files of the container targets go to a memory file system when
-# there is one.
-scratch=/tmp
-[ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
 mkdir -p build/fuzz/artifacts
 found=0
 printf '%-18s %12s %8s %6s\n' target executions crashes hangs
@@ -45,7 +41,7 @@ for t in "${targets[@]}"; do
   cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   log=build/fuzz/$t.log
   status=0
-  TMPDIR=$scratch ASAN_OPTIONS=allocator_may_return_null=1 nice -n 10 \
+  ASAN_OPTIONS=allocator_may_return_null=1 nice -n 10 \
     build/fuzz/fuzz/fuzz_"$t" "$corpus" -max_total_time="$seconds" -max_len=4096 -timeout=20 \
     -rss_limit_mb=8192 -close_fd_mask=1 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/artifacts/"$t"- >"$log" 2>&1 || status=$?

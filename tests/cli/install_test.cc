@@ -1,52 +1,78 @@
-// cmake --install puts the program and its manual page under a prefix; the
-// page renders with man without a warning from the formatter.
+// cmake --install puts the program and its manual page under a prefix, and
+// cpack -G DEB packs exactly them, versioned as the project; the page
+// renders with man without a warning from the formatter.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <sstream>
 
 #include "support/support.h"
 
 namespace vesk::test {
 namespace {
 
-bool on_path(const std::string& program) {
-  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 TEST(Install, ProgramAndManualPage) {
   scratch_dir d;
   const std::string prefix = d.path("prefix");
-  split_result i = run_split("'" VESK_CMAKE "' --install '" VESK_BUILD_DIR "' --prefix '" +
-                             prefix + "'");
+  const run_result i = run_split("'" VESK_CMAKE "' --install '" VESK_BUILD_DIR "' --prefix '" + prefix + "'");
   ASSERT_EQ(i.status, 0) << i.out << i.err;
-
   // The installed program is the one built.
-  const std::string bin = prefix + "/bin/vesk";
+  const std::string bin = prefix + "/bin/vesk", page = prefix + "/share/man/man1/vesk.1";
   EXPECT_TRUE(read_bytes(bin) == read_bytes(VESK_BIN));
-  split_result u = run_split("'" + bin + "' --help");
+  const run_result u = run_split("'" + bin + "' --help");
   EXPECT_EQ(u.status, 0);
   EXPECT_EQ(u.out.substr(0, 15), "Vesk version 4\n");
-
-  const std::string page = prefix + "/share/man/man1/vesk.1";
   ASSERT_TRUE(exists(page));
   EXPECT_TRUE(read_bytes(page) == read_bytes(VESK_SOURCE_DIR "/doc/vesk.1"));
 
   // scripts/test.sh installs man-db and groff-base.
-  if (!on_path("man") || !on_path("groff")) GTEST_SKIP() << "man or groff is not installed";
+  if (run_shell("command -v man && command -v groff").status != 0) GTEST_SKIP() << "no man or groff";
   // --warnings=w: every warning the formatter knows.
-  split_result m = run_split("MANWIDTH=80 man --warnings=w -l '" + page + "'");
+  const run_result m = run_split("MANWIDTH=80 man --warnings=w -l '" + page + "'");
   EXPECT_EQ(m.status, 0) << m.err;
   EXPECT_EQ(m.err, "");
   for (const char* part : {"NAME", "SYNOPSIS", "vesk -c input output", "vesk -d input output",
                            "METHODS", "EXIT STATUS", "LIMITS AND MEMORY", "EXAMPLES",
-                           "1,001,000,001", "tar -cf project.dat project/",
-                           "&& echo intact", "tar -I 'vesk -T0'", "FRAMES"})
+                           "1,001,000,001", "tar -cf project.dat project/", "&& echo intact",
+                           "tar -I 'vesk -T0'", "FRAMES"})
     EXPECT_NE(m.out.find(part), std::string::npos) << part;
-
   // man finds the page by name under the prefix's manual tree.
-  split_result n = run_split("MANWIDTH=80 man -M '" + prefix + "/share/man' vesk");
+  const run_result n = run_split("MANWIDTH=80 man -M '" + prefix + "/share/man' vesk");
   EXPECT_EQ(n.status, 0) << n.err;
   EXPECT_EQ(n.out, m.out);
+}
+
+TEST(Package, DebianPackageHoldsTheProgramAndItsManualPage) {
+  scratch_dir d;
+  const std::string cmake = VESK_CMAKE, deb = d.path("out/vesk_4_amd64.deb");
+  const run_result p = run_split("cd '" + d.dir + "' && '" + cmake.substr(0, cmake.rfind('/')) +
+                                 "/cpack' -G DEB --config '" VESK_BUILD_DIR "/CPackConfig.cmake' -B '" +
+                                 d.path("out") + "'");
+  ASSERT_EQ(p.status, 0) << p.out << p.err;
+  ASSERT_TRUE(exists(deb)) << p.out;
+  const run_result f = run_split("dpkg-deb -f '" + deb + "' Package Version Architecture Depends");
+  ASSERT_EQ(f.status, 0) << f.err;
+  // From the binary: the C and C++ libraries and xxHash.
+  for (const char* field : {"Package: vesk\n", "Version: 4\n", "Architecture: amd64\n", "libc6",
+                            "libstdc++6", "libxxhash0"})
+    EXPECT_NE(f.out.find(field), std::string::npos) << field << " in " << f.out;
+  // Exactly the program and the manual page, as files; directories aside.
+  const run_result c = run_split("dpkg-deb -c '" + deb + "'");
+  ASSERT_EQ(c.status, 0) << c.err;
+  std::istringstream listing(c.out);
+  std::string files;
+  for (std::string line; std::getline(listing, line);)
+    if (!line.empty() && line[0] != 'd') files += line.substr(line.rfind(' ') + 1) + "\n";
+  EXPECT_EQ(files, "./usr/bin/vesk\n./usr/share/man/man1/vesk.1\n") << c.out;
+  ASSERT_EQ(run_shell("dpkg-deb -x '" + deb + "' '" + d.path("root") + "'").status, 0);
+  EXPECT_TRUE(read_bytes(d.path("root/usr/share/man/man1/vesk.1")) ==
+              read_bytes(VESK_SOURCE_DIR "/doc/vesk.1"));
+  const bytes text = text_sample(3000, 61);
+  write_bytes(d.path("a.txt"), text);
+  const std::string bin = d.path("root/usr/bin/vesk");
+  const run_result r = run_split("'" + bin + "' -c '" + d.path("a.txt") + "' '" + d.path("a.vsk") +
+                                 "' && '" + bin + "' -d '" + d.path("a.vsk") + "' '" + d.path("b") + "'");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(read_bytes(d.path("b")) == text);
 }
 
 }  // namespace

@@ -2,17 +2,10 @@
 // they run one at a time under the bigmem lock.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
-
 #include "support/support.h"
 
 namespace vesk::test {
 namespace {
-
-int sh(const std::string& command) {
-  return std::system(command.c_str());
-}
 
 // The largest input the driver accepts, stored: its archive (4 bytes over
 // the input limit) must decode. A sparse file with marks at both ends, so
@@ -20,20 +13,15 @@ int sh(const std::string& command) {
 TEST(StoredLimit, LargestInputRoundTrips) {
   scratch_dir d;
   const std::string in = d.path("largest"), packed = d.path("packed"), out = d.path("out");
-  ASSERT_EQ(sh("truncate -s 1001000000 '" + in + "' && printf head | dd of='" + in +
-               "' conv=notrunc status=none && printf tail | dd of='" + in +
-               "' bs=1 seek=1000999996 conv=notrunc status=none"), 0);
-  run_result c = run_vesk({"-c", in, packed});
-  ASSERT_EQ(c.status, 0) << c.out;
-  EXPECT_EQ(c.out, "Compressing default\n");
-  run_result x = run_vesk({"-d", packed, out});
-  ASSERT_EQ(x.status, 0) << x.out;
-  EXPECT_EQ(x.out, "Decompressing default\n");
-  EXPECT_EQ(sh("cmp -s '" + in + "' '" + out + "'"), 0);
+  ASSERT_EQ(run_shell("truncate -s 1001000000 '" + in + "' && printf head | dd of='" + in +
+                      "' conv=notrunc status=none && printf tail | dd of='" + in +
+                      "' bs=1 seek=1000999996 conv=notrunc status=none").status, 0);
+  EXPECT_EQ(run_vesk({"-c", in, packed}).out, "Compressing default\n");
+  EXPECT_EQ(run_vesk({"-d", packed, out}).out, "Decompressing default\n");
+  EXPECT_EQ(run_shell("cmp -s '" + in + "' '" + out + "'").status, 0);
   // Method word 0 and one byte more than any stored file vesk writes.
-  ASSERT_EQ(sh("truncate -s 1001000005 '" + packed + "'"), 0);
-  std::remove(out.c_str());
-  run_result r = run_vesk({"-d", packed, out});
+  ASSERT_EQ(run_shell("truncate -s 1001000005 '" + packed + "' && rm '" + out + "'").status, 0);
+  const run_result r = run_vesk({"-d", packed, out});
   EXPECT_TRUE(is_refusal(r)) << r.out;
   EXPECT_NE(r.out.find("longer than any stored file"), std::string::npos) << r.out;
   EXPECT_FALSE(exists(out));
@@ -45,9 +33,9 @@ TEST(StoredLimit, LargestInputRoundTrips) {
 TEST(FramesBig, MoreThanASingleArchiveThroughPipes) {
   const std::string input = "(set +o pipefail; seq 1 200000000 | head -c 1001000100)";
   const std::string v = vesk_command({});
-  split_result r = run_split("bash -c \"set -o pipefail; " + input + " | " + v +
-                             " -q --method=stored -T2 | " + v + " -q -d -T2 | cmp - <(" + input +
-                             ")\"");
+  const run_result r = run_split("bash -c \"set -o pipefail; " + input + " | " + v +
+                                 " -q --method=stored -T2 | " + v + " -q -d -T2 | cmp - <(" +
+                                 input + ")\"");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "");
 }

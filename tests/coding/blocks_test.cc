@@ -1,48 +1,41 @@
-// The model building blocks: mixer arithmetic, way selection, byte predictor,
-// the decoder's likely high nibble.
+// The coding building blocks: the arithmetic coder, mixer arithmetic, way
+// selection, byte predictor, the decoder's likely high nibble, the logistic
+// functions, the bit history states and the hashes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
-#include <cstddef>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "coding/arithmetic.h"
 #include "coding/byte_predictor.h"
+#include "coding/hashes.h"
 #include "coding/logistic.h"
 #include "coding/mixer.h"
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
-#include "support/support.h"
+#include "coding/states.h"
+#include "models/model_common.h"
 #include "util/arena.h"
 
 namespace vesk {
 namespace {
 
-// The fixed summation order, written out one rounding at a time.
+// The fixed summation order: eight lanes, each summing its products in
+// order of the index, then the lanes pairwise (every operation rounds to a
+// float: the build contracts nothing into an FMA).
 float reference_dot(const float* x, const float* w, int n) {
   float s[8];
   for (int j = 0; j < 8; j++) {
-    float a = x[j] * w[j];
-    float b = x[8 + j] * w[8 + j];
-    s[j] = a + b;
-    if (n >= 24) {
-      float c = x[16 + j] * w[16 + j];
-      s[j] = s[j] + c;
-    }
-    if (n == 32) {
-      float d = x[24 + j] * w[24 + j];
-      s[j] = s[j] + d;
-    }
+    s[j] = x[j] * w[j] + x[8 + j] * w[8 + j];
+    for (int k = 16; k < n; k += 8) s[j] = s[j] + x[k + j] * w[k + j];
   }
-  float t[4];
-  for (int j = 0; j < 4; j++) t[j] = s[j] + s[j + 4];
-  float u0 = t[0] + t[2];
-  float u1 = t[1] + t[3];
-  return u0 + u1;
+  return ((s[0] + s[4]) + (s[2] + s[6])) + ((s[1] + s[5]) + (s[3] + s[7]));
 }
 
-TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
+TEST(Mixer, DotProductInTheFixedOrderFreshWeightsAndTheLookupRange) {
   std::mt19937 g(11);
   std::uniform_real_distribution<float> in(-12.0f, 12.0f), wt(-3.0f, 3.0f);
   for (int trial = 0; trial < 20000; trial++) {
@@ -52,23 +45,23 @@ TEST(Mixer, DotProductFollowsTheFixedOrderBitForBit) {
     ASSERT_EQ(mix_dot<24>(x, w), reference_dot(x, w, 24));
     ASSERT_EQ(mix_dot<32>(x, w), reference_dot(x, w, 32));
   }
-}
-
-TEST(Mixer, FreshWeights) {
+  // Fresh weights average fresh inputs; x = 130 gives t = 1950 (valid), x = 131
+  // gives 1965.
   float x[16], w[16];
   for (int i = 0; i < 16; i++) x[i] = -0.490219f, w[i] = 0.0625f;
-  float dot = mix_dot<16>(x, w);
-  EXPECT_EQ(dot, -0.490219f);
-  EXPECT_EQ(squash_index(dot), -7);
-  EXPECT_TRUE(mix_t_valid(squash_index(130.0f)));
-  EXPECT_FALSE(mix_t_valid(squash_index(131.0f)));
+  EXPECT_EQ(mix_dot<16>(x, w), -0.490219f);
+  EXPECT_EQ(squash_index(-0.490219f), -7);
+  EXPECT_EQ(squash_index(130.0f), 1950);
+  EXPECT_EQ(squash_index(131.0f), 1965);
+  EXPECT_TRUE(mix_t_valid(1950));
+  EXPECT_FALSE(mix_t_valid(1965));
   EXPECT_TRUE(mix_t_valid(-1948));
   EXPECT_FALSE(mix_t_valid(-1949));
   EXPECT_FALSE(mix_t_valid(1952));
   EXPECT_TRUE(mix_t_valid(1952, 1952));
 }
 
-TEST(NibbleTable, WaySelection) {
+TEST(NibbleTable, WaySelectionAndCrowdedHomesStayDistinct) {
   uint16_t b[bucket_words] = {};
   // The first context claims way 0 with its tag.
   EXPECT_EQ(select_way(b, 0x1234), b);
@@ -84,6 +77,24 @@ TEST(NibbleTable, WaySelection) {
   EXPECT_EQ(e[0], 0);
   EXPECT_EQ(select_way(e, 0x4444), e);
   EXPECT_EQ(e[0], 0x4444);
+  // Hashes that share their top bits crowd one stretch of the index; lookups
+  // still find each bucket, and growth keeps them apart. With all top bits
+  // set the stretch is the index's end, so the probing wraps around to its
+  // front, and every doubling must bring those entries back.
+  for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
+    SCOPED_TRACE(top);
+    std::vector<uint64_t> hashes;
+    for (uint64_t i = 0; i < 5000; i++) hashes.push_back((top << 52) | (i << 37) | i);
+    table_storage s = table_open(table_8g, hashes.size(), {1024});
+    for (uint64_t h : hashes) {
+      if (!s.map.has_room(1)) table_grow(s, 1);
+      select(s.map, h)[1] = static_cast<uint16_t>(h);
+      ASSERT_EQ(select(s.map, hashes.front())[1], static_cast<uint16_t>(hashes.front()));
+    }
+    EXPECT_EQ(s.map.used, hashes.size());
+    for (uint64_t h : hashes) ASSERT_EQ(select(s.map, h)[1], static_cast<uint16_t>(h));
+    table_close(s);
+  }
 }
 
 // A table whose index starts small and doubles many times, over memory
@@ -92,7 +103,6 @@ TEST(NibbleTable, WaySelection) {
 // pages asked for ahead stay a small step beyond what the call uses, and
 // the stream's buckets are bounded by its selections.
 TEST(NibbleTable, GrowsOverDirtyMemoryWithoutLosingBuckets) {
-  test::init_runtime();
   constexpr uint64_t count = 600'000;
   {
     uint8_t* dirt = arena_alloc(int64_t{200} << 20);
@@ -137,32 +147,10 @@ TEST(NibbleTable, GrowsOverDirtyMemoryWithoutLosingBuckets) {
   EXPECT_EQ(stats.bytes_touched, 8 * stats.index_entries + 64 * used);
 }
 
-// Hashes that share their top bits crowd one stretch of the index; lookups
-// still find each bucket, and growth keeps them apart. With all top bits
-// set the stretch is the index's end, so the probing wraps around to its
-// front, and every doubling must bring those entries back.
-TEST(NibbleTable, CrowdedHomesStayDistinct) {
-  test::init_runtime();
-  for (const uint64_t top : {uint64_t{0xABC}, uint64_t{0xFFF}}) {
-    SCOPED_TRACE(top);
-    std::vector<uint64_t> hashes;
-    for (uint64_t i = 0; i < 5000; i++) hashes.push_back((top << 52) | (i << 37) | i);
-    table_storage s = table_open(table_8g, hashes.size(), {1024});
-    for (uint64_t h : hashes) {
-      if (!s.map.has_room(1)) table_grow(s, 1);
-      select(s.map, h)[1] = static_cast<uint16_t>(h);
-      ASSERT_EQ(select(s.map, hashes.front())[1], static_cast<uint16_t>(hashes.front()));
-    }
-    EXPECT_EQ(s.map.used, hashes.size());
-    for (uint64_t h : hashes) ASSERT_EQ(select(s.map, h)[1], static_cast<uint16_t>(h));
-    table_close(s);
-  }
-}
-
 // The decoder's likely high nibble starts with the byte predictor's guess,
 // follows the pixel three bytes back through a run of RGB-like bytes, and
 // returns to the guess once only the guess is right.
-TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
+TEST(LikelyNibble, FollowsTheCandidateRightLatelyAndKeepsHighAndLowBytesApart) {
   std::mt19937 g(5);
   constexpr uint8_t rgb_high[3] = {0x10, 0x50, 0x90};
   std::vector<uint8_t> buf(4, 0xEE);
@@ -187,14 +175,11 @@ TEST(LikelyNibble, FollowsTheCandidateThatWasRightLately) {
     }
     likely.learn(buf.data(), i, buf[i]);
   }
-}
-
-// 16-bit little-endian samples of a slow wave: the high byte follows the
-// sample before and is soon sure; the noisy low byte never is.
-TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
-  std::mt19937 g(8);
-  std::vector<uint8_t> buf(4, 0);
-  likely_nibble likely;
+  // 16-bit little-endian samples of a slow wave: the high byte follows the
+  // sample before and is soon sure; the noisy low byte never is.
+  g.seed(8);
+  buf.assign(4, 0);
+  likely = likely_nibble{};
   int sure_high = 0, sure_low = 0;
   for (int64_t i = 4; i < 4000; i++) {
     const int sample = static_cast<int>(12000 * std::sin(static_cast<double>(i / 2) / 300)) +
@@ -207,26 +192,18 @@ TEST(LikelyNibble, KeepsTheHighAndLowBytesOfSamplesApart) {
   EXPECT_EQ(sure_low, 0);
 }
 
-TEST(BytePredictor, StartOfStream) {
-  test::init_runtime();
-  uint8_t data[16] = {};  // 8 zero history bytes, then the stream
+// From the start of a stream, repeating bytes become confident guesses.
+TEST(BytePredictor, CountsGrowAndSaturate) {
+  std::vector<uint8_t> data(8 + 600, 'a');  // 8 zero history bytes, then the stream
+  std::fill_n(data.begin(), 8, 0);
   byte_predictor bp;
-  bp_init(bp, data + 8, 3, bp_preset_bytes);
+  bp_init(bp, data.data() + 8, 3, bp_preset_bytes);
   bp_predict(bp, 0);
   EXPECT_EQ(bp.guess, 0);
   EXPECT_EQ(bp.best, 0);
   EXPECT_EQ(bp.agreement, 7);
   EXPECT_EQ(bp.x, 0.0f);
   EXPECT_EQ(bp.p, 0.50449193f);
-  bp_free(bp);
-}
-
-TEST(BytePredictor, CountsGrowAndSaturate) {
-  test::init_runtime();
-  std::vector<uint8_t> data(8 + 600, 'a');
-  for (int i = 0; i < 8; i++) data[i] = 0;
-  byte_predictor bp;
-  bp_init(bp, data.data() + 8, 3, bp_preset_bytes);
   int coded_flags = 0;
   for (int i = 0; i < 600; i++) {
     bp_predict(bp, i);
@@ -234,7 +211,6 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
     coded_flags += bp.flag_coded;
     bp_update(bp, i);
   }
-  // Repeating bytes become confident guesses.
   EXPECT_EQ(bp.guess, 'a');
   EXPECT_GT(bp.p, 0.9f);
   EXPECT_GT(coded_flags, 500);
@@ -246,6 +222,153 @@ TEST(BytePredictor, CountsGrowAndSaturate) {
   EXPECT_EQ(half & 0xFF, 255u);
   EXPECT_EQ((half >> 8) & 0xFF, 'a');
   bp_free(bp);
+}
+
+TEST(Logistic, SquashAndItsTableAndStretchAFastLog2OfTheOdds) {
+  const float cases[][2] = {{0.0f, 0.50449193f},    {1.0f, 0.67064756f},
+                            {-15.0f, 3.1069918e-05f}, {15.0f, 0.99997008f},
+                            {-15.5f, 3.0302112e-05f}, {15.5f, 0.99996972f}};
+  for (const auto& c : cases) EXPECT_EQ(squash(c[0]), c[1]) << c[0];
+  static squash_table t;
+  build_squash_table(t);
+  EXPECT_EQ(t.v[2048], squash(0.0f));
+  EXPECT_EQ(t.v[2048 + 15], squash(1.0f));  // steps of 1/15
+  EXPECT_EQ(t.v[0], squash_low);
+  EXPECT_EQ(t.v[4095], squash_high);
+  // Entries beyond 225 steps from the middle are the clamp values.
+  EXPECT_EQ(t.v[2048 - 226], squash_low);
+  EXPECT_EQ(t.v[2048 + 226], squash_high);
+  EXPECT_NE(t.v[2048 - 225], squash_low);
+  EXPECT_NEAR(stretch(0.5f), 0.057304f, 1e-6);  // the fast log2 of 1
+  for (float p : {0.1f, 0.3f, 0.7f, 0.9f, 0.99f})
+    EXPECT_NEAR(stretch(p), std::log2(p / (1 - p)), 0.09);
+}
+
+// A fresh slot is stored as zero (the slot 0x0100); eight zeros from it.
+TEST(States, EightZerosFromAFreshSlotAndRunsThatLeaveTheirCounters) {
+  uint16_t s = 0;
+  EXPECT_EQ(slot_to_true(s), 0x0100);
+  EXPECT_EQ(value_a[0], -0.490219f);
+  EXPECT_EQ(value_b[0], -0.490219f);
+  EXPECT_FALSE(slot_visited(s));
+  EXPECT_EQ(value_b_true[0], 0.0f);
+  const int want_a[8] = {1, 2, 3, 4, 5, 6, 7, 64};
+  const int want_b[8] = {2, 4, 8, 16, 32, 64, 192, 193};
+  for (int i = 0; i < 8; i++) {
+    s = slot_update(s, 0);
+    EXPECT_EQ(slot_to_true(s) & 0xFF, want_a[i]) << i;
+    EXPECT_EQ(slot_to_true(s) >> 8, want_b[i]) << i;
+    EXPECT_TRUE(slot_visited(s));
+  }
+  // A 1 after a run of zeros takes B from any of 192..223 to 129; a 0 after
+  // a run of ones takes it from 224..255 to 190.
+  for (int b = 192; b < 256; b++) {
+    const uint16_t run = slot_from_true(static_cast<uint16_t>(b << 8));
+    EXPECT_EQ(slot_to_true(slot_update(run, b < 224 ? 1 : 0)) >> 8, b < 224 ? 129 : 190) << b;
+  }
+  // Machine A leaves its grid of counts at seven ones: 56 -> 96.
+  EXPECT_EQ(next_a[56][1], 96);
+  EXPECT_EQ(next_a[63][0], 188);
+  EXPECT_EQ(next_a[255][1], 255);
+}
+
+TEST(Hashes, GoldenValuesAndEveryWordBitCounts) {
+  EXPECT_EQ(hash_a(7), 0xf2aa29d9d3b0b597u);
+  EXPECT_EQ(nibble_hash(0), 0xe067568d5a33c5a2u);
+  EXPECT_EQ(key_word(0x0123456789abcdef, key_m1), 0x862bcbb39a2da64bu);
+  // The empty string hashes to the final mix of the seed.
+  const uint8_t zeros[1] = {};
+  EXPECT_EQ(fasthash64(zeros, 0), fasthash_mix(fasthash_seed));
+  // The keys of the byte values enter every hashed context of the byte
+  // models.
+  EXPECT_EQ(byte_keys[0], 0x80c73e7234a52fcu);
+  EXPECT_EQ(byte_keys[255], 0xee776a21337d8a9fu);
+  // The word mix is a bijection: no two contexts that differ in one bit
+  // share a hash, whichever multiplier.
+  for (const uint64_t m : {key_m1, key_m2, key_m3}) {
+    const uint64_t w = 0x0123456789abcdef, h = key_word(w, m);
+    for (int bit = 0; bit < 64; bit++) EXPECT_NE(key_word(w ^ (uint64_t{1} << bit), m), h) << bit;
+  }
+}
+
+using buffer = std::vector<uint8_t>;
+
+TEST(Coder, ProbabilityConversion) {
+  EXPECT_EQ(prob12(0.9999f), 4095u);
+  EXPECT_EQ(prob12(0.00001f), 1u);  // 0 becomes 1
+  EXPECT_EQ(prob12(1.0f), 4095u);   // 4096 becomes 4095
+  EXPECT_EQ(prob12(0.5f), 2048u);
+  EXPECT_EQ(prob12(0.000244140625f), 1u);
+  for (float p : {1.5f, -0.5f})
+    EXPECT_EXIT((dup2(2, 1), prob12(p)), testing::ExitedWithCode(1), "c>0 && c<4096");
+}
+
+// Bits with their probabilities decode back, and the decoder consumes
+// exactly the encoded words.
+TEST(Coder, RandomBitsRoundTrip) {
+  std::mt19937 g(5);
+  for (int trial = 0; trial < 20; trial++) {
+    const size_t n = g() % 5000;
+    std::vector<int> bits(n);
+    std::vector<uint32_t> probs(n);
+    for (size_t i = 0; i < n; i++) {
+      probs[i] = static_cast<uint32_t>(1 + g() % 4095);
+      // Mostly bits that agree with their probability, some that do not.
+      bits[i] = (g() % 4096 < probs[i]) ^ (g() % 10 == 0);
+    }
+    buffer buf(2 * n + 16);
+    coder k;
+    coder_init_encode(k, buf.data(), buf.size());
+    for (size_t i = 0; i < n; i++) code_bit<true>(k, bits[i], probs[i]);
+    coder_flush(k);
+    ASSERT_EQ(k.overrun, 0u);
+    const size_t len = coder_length(k);
+    EXPECT_EQ(len % 2, 0u);
+    EXPECT_LE(len, 2 * n + 4);  // at most one word per bit
+    coder d;
+    coder_init_decode(d, buf.data(), len);
+    for (size_t i = 0; i < n; i++) ASSERT_EQ(code_bit<false>(d, 0, probs[i]), bits[i]) << i;
+    EXPECT_EQ(coder_length(d), len);
+    EXPECT_EQ(d.overrun, 0u);
+  }
+}
+
+TEST(Coder, RangeCollapsedToAdjacentValuesAndNeitherDirectionPastItsBuffer) {
+  // Two adjacent values: a 1 with c = 2048 collapses the range to x1 alone.
+  // After the one shift the top halves still agree; no second word moves.
+  coder k;
+  buffer buf(64);
+  coder_init_encode(k, buf.data(), buf.size());
+  k.x1 = 0xAAAABBBB;
+  k.x2 = 0xAAAABBBC;
+  code_bit<true>(k, 1, 2048);
+  EXPECT_EQ(coder_length(k), 2u);
+  EXPECT_EQ(buf[0], 0xAA);
+  EXPECT_EQ(buf[1], 0xAA);
+  EXPECT_EQ(k.x1, 0xBBBB0000u);
+  EXPECT_EQ(k.x2, 0xBBBBFFFFu);
+  // The next bit moves the next word.
+  code_bit<true>(k, 0, 2048);
+  EXPECT_EQ(coder_length(k), 4u);
+  EXPECT_LT(k.x1, k.x2);
+  // Past the end the decoder feeds zeros and counts them, the encoder writes
+  // nothing and counts.
+  buf = {0xFF, 0x7F, 0xFF, 0xFF, 0xEE, 0xEE};
+  coder d;
+  coder_init_decode(d, buf.data(), 4);
+  for (int i = 0; i < 100; i++) code_bit<false>(d, 0, 2048);  // a word every 16 bits
+  EXPECT_GT(d.overrun, 0u);
+  EXPECT_EQ(coder_length(d), 4u);
+  // An odd length: the last byte is no whole word and is never read.
+  coder_init_decode(d, buf.data(), 3);
+  EXPECT_EQ(coder_length(d), 2u);
+  EXPECT_EQ(d.overrun, 1u);
+  coder_init_encode(k, buf.data(), 4);
+  for (int i = 0; i < 100; i++) code_bit<true>(k, 0, 4095);
+  coder_flush(k);
+  EXPECT_GT(k.overrun, 0u);
+  EXPECT_EQ(buf[4], 0xEE);
+  EXPECT_EQ(buf[5], 0xEE);
 }
 
 }  // namespace

@@ -3,12 +3,13 @@
 // lengths that disagree. Each is refused with a message that names the
 // damage (never an internal check, never a crash) and nothing is handed to
 // the output. tests/cli checks, through the binary, that a refusal leaves
-// no file behind.
+// no file behind. And the bound on coded lengths those checks rest on.
 #include <gtest/gtest.h>
 
 #include <random>
-#include <string>
 
+#include "coding/arithmetic.h"
+#include "driver/containers.h"
 #include "models/model.h"
 #include "support/model_support.h"
 #include "support/recipes.h"
@@ -66,19 +67,10 @@ TEST(Damage, EveryCutAndFlipOfATextArchive) {
   expect_all_damage_refused(pack_in_process(1, original), original);
 }
 
-// A file of a text, a binary and an x86 block (with calls, so that the
-// branch streams are not empty).
+// A block of every kind: every stream, the branch codes included, is there.
 TEST(Damage, EveryCutAndFlipOfAMixedArchive) {
-  bytes original = pin_text(100, 30, 8);
-  const bytes noise = pin_noise(100, 9);
-  original.insert(original.end(), noise.begin(), noise.end());
-  for (int i = 0; i < 10; i++) {
-    const uint8_t code[] = {0x48, 0x89, 0xE5, 0xE8, static_cast<uint8_t>(i * 16), 0x10, 0, 0, 0x90, 0x90};
-    original.insert(original.end(), std::begin(code), std::end(code));
-  }
-  const bytes packed = pack_in_process(2, original);
-  EXPECT_EQ(get_u32(packed.data() + 16), 3u);  // three blocks
-  EXPECT_GT(get_u32(packed.data() + 36), 0u);  // branch codes
+  const bytes original = pin_mixed(600, 8, 100), packed = pack_in_process(2, original);
+  for (size_t field = 8; field < 44; field += 4) EXPECT_GT(get_u32(packed.data() + field), 0u) << field;
   expect_all_damage_refused(packed, original);
 }
 
@@ -149,12 +141,9 @@ TEST(Damage, LengthsThatDisagreeAreRefusedWithTheirReason) {
   bytes longer = pack_in_process(1, as_bytes("some words here"));
   longer.push_back(0);
   expect_refused(longer, "a byte more", "bytes after the last stream");
-}
-
-// A lowered n made the last block's tail vanish unnoticed; the checksum,
-// and the last block's zero padding, catch it.
-TEST(Damage, LoweredLengthOfAMixedArchiveIsRefused) {
-  const bytes good = pack_in_process(2, pin_noise(250, 10));
+  // A lowered n made the last block's tail vanish unnoticed; the checksum,
+  // and the last block's zero padding, catch it.
+  const bytes good = pack_in_process(2, random_bytes(250, 10));
   for (uint32_t less : {1u, 2u, 49u}) {
     bytes b = good;
     put_u32(b.data() + 4, 250 - less);
@@ -177,6 +166,40 @@ TEST(Damage, APeriodBeyondTheLongestIsRefused) {
   b.insert(b.begin() + 48, coded.begin(), coded.end());
   put_u32(b.data() + 44, static_cast<uint32_t>(coded.size()));
   expect_refused(b, "period 72", "bad period");
+}
+
+// The longest run of coded bits between two 16-bit words: each bit leaves
+// at least r - ceil(r / 4096) of the range r = x2 - x1 (a 1 at probability
+// 4095/4096, or a 0 at 1/4096), and a word moves at the latest when r is 0.
+TEST(CodedLengths, MostBitsPerWord) {
+  int64_t r = 0xFFFFFFFF, bits = 0;
+  while (r > 0) {
+    r -= (r + 4095) / 4096;
+    bits++;
+  }
+  EXPECT_EQ(bits, most_bits_per_coded_word);
+}
+
+// The real coder at the extremes never codes more bits per word than that.
+TEST(CodedLengths, CoderStaysWithinTheBound) {
+  for (int y : {0, 1}) {
+    std::vector<uint8_t> buf(1 << 16);
+    coder k;
+    coder_init_encode(k, buf.data(), buf.size());
+    const int64_t bits = 3'000'000;
+    for (int64_t i = 0; i < bits; i++) code_bit<true>(k, y, y ? 4095 : 1);
+    coder_flush(k);
+    ASSERT_EQ(k.overrun, 0u);
+    const auto coded = static_cast<int64_t>(coder_length(k));
+    EXPECT_LE(bits, most_coded_bits(coded)) << y;
+    // And the decoder takes exactly those words and ends on the flush.
+    coder d;
+    coder_init_decode(d, buf.data(), static_cast<size_t>(coded));
+    for (int64_t i = 0; i < bits; i++) ASSERT_EQ(code_bit<false>(d, 0, y ? 4095 : 1), y);
+    EXPECT_TRUE(decoded_exactly(d, coded));
+    d.x ^= 1;  // a different last word
+    EXPECT_FALSE(decoded_exactly(d, coded));
+  }
 }
 
 }  // namespace

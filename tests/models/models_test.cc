@@ -1,8 +1,8 @@
 // The default models over their streams, run the way the containers run
 // them: round trips, the same coded bits whatever the table's
-// representation, bounded garbage from damaged streams, and the ratios
-// they must reach. Their coded bits are pinned by the archives of
-// tests/cli/frozen_test.cc.
+// representation, and the ratios they must reach. Their coded bits are
+// pinned by the archives of tests/cli/frozen_test.cc; damaged streams are
+// decoded by the sweeps of tests/driver/damage_test.cc.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,27 +11,13 @@
 #include "models/model.h"
 #include "support/model_support.h"
 #include "text/text.h"
-#include "util/bytes.h"
 
 namespace vesk::test {
 namespace {
 
-class Models : public testing::Test {
- protected:
-  void SetUp() override { init_runtime(); }
-};
-
 const bytes flush = {0xFF, 0x7F, 0xFF, 0xFF};
 
-bytes exe(size_t n) {
-  return read_bytes("/proc/self/exe", n);
-}
-
-bytes slots_of(const std::vector<uint32_t>& indices) {
-  bytes b(4 * indices.size());
-  for (size_t i = 0; i < indices.size(); i++) put_u32(&b[4 * i], code_slot(indices[i]));
-  return b;
-}
+bytes exe(size_t n) { return read_bytes("/proc/self/exe", n); }
 
 // Big-endian 32-bit values: a few repeated, some near each other.
 bytes displacements(size_t count) {
@@ -66,46 +52,26 @@ std::vector<bytes> slot_streams() {
     tiers.push_back(r < 60 ? v % 128 : r < 90 ? 128 + v % 16384 : 16512 + v % 500000);
     small.push_back(v % 4);
   }
-  return {slots_of({0}),
-          slots_of({127}),
-          slots_of({128}),
-          slots_of({16512}),
-          slots_of({code_limit - 1, 0, 200}),
-          slots_of(tiers),
-          slots_of(small),
-          slots_of(std::vector<uint32_t>(20000, 0)),
-          codes_of(text_sample(300000, 1))};
+  return {slots_of({0}), slots_of({127}), slots_of({128}), slots_of({16512}),
+          slots_of({code_limit - 1, 0, 200}), slots_of(tiers), slots_of(small),
+          slots_of(std::vector<uint32_t>(20000, 0)), codes_of(text_sample(300000, 1))};
 }
 
-struct named_model {
-  const char* name;
-  model_call call;
-};
-const named_model byte_models[] = {
+const std::pair<const char*, model_call> byte_models[] = {
     {"byte", byte_model}, {"x86", x86_model}, {"block", block_model}};
 
-TEST_F(Models, EmptyStreamsCodeOnlyTheFlush) {
-  for (const model_call& m :
-       {model_call(byte_model), model_call(wordcode_model), model_call(x86_model),
-        model_call(block_model), model_call(disp_model)}) {
-    EXPECT_EQ(model_encode(m, {}), flush);
+TEST(Models, RoundTripVariedStreams) {
+  for (const model_call& m : {model_call(byte_model), model_call(wordcode_model),
+                              model_call(x86_model), model_call(block_model), model_call(disp_model)}) {
+    EXPECT_EQ(model_encode(m, {}), flush);  // an empty stream codes only the flush
     EXPECT_EQ(model_round_trip(m, {}), 4u);
   }
-}
-
-TEST_F(Models, RoundTripVariedStreams) {
-  const std::vector<bytes> streams = {{0x00},
-                                      {0xFF},
-                                      every_byte(),
-                                      bytes(1 << 19, 0),
-                                      random_bytes(30000, 7),
-                                      text_sample(80000, 9),
-                                      exe(100000),
-                                      bytes(5000, 'x'),
-                                      pixels(50000)};
-  for (const auto& m : byte_models) {
-    SCOPED_TRACE(m.name);
-    for (const bytes& s : streams) model_round_trip(m.call, s);
+  const std::vector<bytes> streams = {{0x00}, {0xFF}, every_byte(), bytes(1 << 19, 0),
+                                      random_bytes(30000, 7), text_sample(80000, 9), exe(100000),
+                                      bytes(5000, 'x'), pixels(50000)};
+  for (const auto& [name, model] : byte_models) {
+    SCOPED_TRACE(name);
+    for (const bytes& s : streams) model_round_trip(model, s);
   }
   for (const bytes& s : slot_streams()) model_round_trip(wordcode_model, s);
   for (const bytes& s : {displacements(1), displacements(20000), random_bytes(4000, 5)})
@@ -116,13 +82,8 @@ TEST_F(Models, RoundTripVariedStreams) {
 // index that never grows code the same bits; the small index and (for the
 // byte model) the direct table decode them. (A direct table costs seconds
 // of page faults over its 2 GiB: one decode takes it.)
-TEST_F(Models, EveryTableRepresentationCodesTheSame) {
-  const struct {
-    const char* name;
-    model_call call;
-    bytes stream;
-    bool direct;
-  } cases[] = {
+TEST(Models, EveryTableRepresentationCodesTheSame) {
+  const std::tuple<const char*, model_call, bytes, bool> cases[] = {  // ..., name, model, stream, direct
       {"byte text", byte_model, text_sample(10000, 3), true},
       {"byte prose", byte_model, text_sample(30000, 5), false},
       {"byte exe", byte_model, exe(20000), false},
@@ -132,54 +93,15 @@ TEST_F(Models, EveryTableRepresentationCodesTheSame) {
       {"block", block_model, pixels(30000), false},
       {"disp", disp_model, displacements(8000), false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const bytes automatic = model_encode(c.call, c.stream);
-    EXPECT_EQ(model_encode(c.call, c.stream, {1024}), automatic);
-    EXPECT_EQ(model_encode(c.call, c.stream, {1 << 22}), automatic);
-    EXPECT_EQ(model_decode(c.call, automatic, c.stream.size(), nullptr, {1024}), c.stream);
-    if (c.direct) {
-      EXPECT_EQ(model_decode(c.call, automatic, c.stream.size(), nullptr, {0, true}), c.stream);
+  for (const auto& [name, call, stream, direct] : cases) {
+    SCOPED_TRACE(name);
+    const bytes automatic = model_encode(call, stream);
+    EXPECT_EQ(model_encode(call, stream, {1024}), automatic);
+    EXPECT_EQ(model_encode(call, stream, {1 << 22}), automatic);
+    EXPECT_EQ(model_decode(call, automatic, stream.size(), nullptr, {1024}), stream);
+    if (direct) {
+      EXPECT_EQ(model_decode(call, automatic, stream.size(), nullptr, {0, true}), stream);
     }
-  }
-}
-
-TEST_F(Models, CompressWhatTheyShould) {
-  // Zeros cost about one flag bit each; text well under 3 bits per byte;
-  // random data barely grows.
-  EXPECT_LT(model_round_trip(byte_model, bytes(1 << 20, 0)), 2000u);
-  EXPECT_LT(model_round_trip(byte_model, text_sample(100000, 9)), 100000u * 3 / 8);
-  EXPECT_LT(model_round_trip(byte_model, random_bytes(50000, 7)), 50000u * 101 / 100);
-  // Only a slot's code bytes are coded: 1000 one-byte codes code 1001
-  // bytes, not 4000.
-  EXPECT_LE(model_encode(wordcode_model, slots_of({0})).size(), 8u);
-  EXPECT_LT(model_encode(wordcode_model, slots_of(std::vector<uint32_t>(1000, 0))).size(), 200u);
-  // The two presets differ (order 7 and a wider sparse context in the block model).
-  const bytes e = exe(50000);
-  EXPECT_NE(model_encode(x86_model, e), model_encode(block_model, e));
-  EXPECT_LT(model_encode(x86_model, e).size(), e.size() / 2);
-  EXPECT_LT(model_round_trip(disp_model, displacements(20000)), 80000u / 2);
-  // A run of equal values costs little more than a flag per byte.
-  bytes same;
-  for (int i = 0; i < 5000; i++) same.insert(same.end(), {0x00, 0x01, 0x02, 0x03});
-  EXPECT_LT(model_round_trip(disp_model, same), 20000u / 8);
-}
-
-// A damaged stream decodes to bounded garbage: the decoder stays inside its
-// buffers, stops, and a cut stream does not end where it should.
-TEST_F(Models, DamagedStreamsDecodeWithinBounds) {
-  const bytes s = text_sample(20000, 6);
-  for (const auto& m : byte_models) {
-    SCOPED_TRACE(m.name);
-    bytes coded = model_encode(m.call, s);
-    const bytes cut(coded.begin(), coded.begin() + static_cast<long>(coded.size() / 3));
-    coded[coded.size() / 2] ^= 0x55;
-    const bytes back = model_decode(m.call, coded, s.size());
-    EXPECT_EQ(back.size(), s.size());
-    EXPECT_NE(back, s);
-    bool exact = true;
-    model_decode(m.call, cut, s.size(), &exact);
-    EXPECT_FALSE(exact);
   }
 }
 
@@ -211,7 +133,7 @@ bytes records(int n) {
   return rec;
 }
 
-TEST_F(Models, Records) {
+TEST(Models, CompressWhatTheyShouldRecordsIncluded) {
   record_case c(records(60000));
   ASSERT_GT(c.data.size(), 50000u);
   EXPECT_LT(model_round_trip(c.model(), c.data), c.data.size() / 20);
@@ -221,6 +143,24 @@ TEST_F(Models, Records) {
   std::fill(z.mismatch.begin(), z.mismatch.end(), 0);
   EXPECT_EQ(model_encode(z.model(), z.data), flush);
   EXPECT_EQ(model_decode(z.model(), flush, z.data.size()), z.data);
+  // Zeros cost about one flag bit each; text well under 3 bits per byte;
+  // random data barely grows.
+  EXPECT_LT(model_round_trip(byte_model, bytes(1 << 20, 0)), 2000u);
+  EXPECT_LT(model_round_trip(byte_model, text_sample(100000, 9)), 100000u * 3 / 8);
+  EXPECT_LT(model_round_trip(byte_model, random_bytes(50000, 7)), 50000u * 101 / 100);
+  // Only a slot's code bytes are coded: 1000 one-byte codes code 1001
+  // bytes, not 4000.
+  EXPECT_LE(model_encode(wordcode_model, slots_of({0})).size(), 8u);
+  EXPECT_LT(model_encode(wordcode_model, slots_of(std::vector<uint32_t>(1000, 0))).size(), 200u);
+  // The two presets differ (order 7 and a wider sparse context in the block model).
+  const bytes e = exe(50000);
+  EXPECT_NE(model_encode(x86_model, e), model_encode(block_model, e));
+  EXPECT_LT(model_encode(x86_model, e).size(), e.size() / 2);
+  EXPECT_LT(model_round_trip(disp_model, displacements(20000)), 80000u / 2);
+  // A run of equal values costs little more than a flag per byte.
+  bytes same;
+  for (int i = 0; i < 5000; i++) same.insert(same.end(), {0x00, 0x01, 0x02, 0x03});
+  EXPECT_LT(model_round_trip(disp_model, same), 20000u / 8);
 }
 
 }  // namespace

@@ -1,25 +1,21 @@
 // Running a model over a stream in both directions, the way the containers
-// do: zero history in front of each buffer, a fresh coder per direction.
+// do: zero history in front of each buffer, a fresh coder per direction
+// (defined in support.cc).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 
 #include "coding/arithmetic.h"
-#include "coding/nibble_table.h"
 #include "models/model.h"
 #include "support/support.h"
-#include "util/arena.h"
 
 namespace vesk::test {
 
 using model_call = std::function<void(uint8_t*, int32_t, coder&, int, const model_options&)>;
 
-constexpr size_t model_history = 1024;
-
-// Compresses data with the model and returns the coded bytes.
+// The coded bytes of data.
 bytes model_encode(const model_call& model, const bytes& data, const model_options& options = {});
 
 // Decodes n bytes; `exact` reports whether the decoder ended exactly at the
@@ -32,14 +28,9 @@ bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact =
 size_t model_round_trip(const model_call& model, const bytes& data,
                         const model_options& options = {});
 
-// The word-code stream of a text, as the text transform makes it.
+// The word-code stream of a text, as the text transform makes it, or of
+// these word indices.
 bytes codes_of(const bytes& text);
-
-// 32-bit FNV-1a, for golden checksums of coded streams.
-inline uint32_t checksum(const bytes& b) {
-  uint32_t h = 2166136261u;
-  for (uint8_t c : b) h = (h ^ c) * 16777619u;
-  return h;
-}
+bytes slots_of(const std::vector<uint32_t>& indices);
 
 }  // namespace vesk::test

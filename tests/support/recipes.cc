@@ -1,9 +1,6 @@
 #include "support/recipes.h"
 
-#include <vector>
-
 namespace vesk::test {
-
 namespace {
 
 std::string make_word(gen& g, int syllables) {
@@ -14,9 +11,7 @@ std::string make_word(gen& g, int syllables) {
   return w;
 }
 
-void put(bytes& b, std::initializer_list<uint8_t> v) {
-  b.insert(b.end(), v);
-}
+void put(bytes& b, std::initializer_list<uint8_t> v) { b.insert(b.end(), v); }
 void put32(bytes& b, uint32_t v) {
   for (int i = 0; i < 4; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -27,39 +22,19 @@ void x86_like(bytes& b, gen& g, size_t n) {
   const size_t end = b.size() + n;
   while (b.size() < end) {
     switch (g.below(10)) {
-      case 0:
-        put(b, {0x55, 0x48, 0x89, 0xE5});
-        break;
-      case 1:
-        put(b, {0x48, 0x89, static_cast<uint8_t>(0xC0 + g.below(64))});
-        break;
-      case 2:
-        put(b, {0x48, 0x8B, 0x45, static_cast<uint8_t>(0xF0 - 8 * g.below(4))});
-        break;
+      case 0: put(b, {0x55, 0x48, 0x89, 0xE5}); break;
+      case 1: put(b, {0x48, 0x89, static_cast<uint8_t>(0xC0 + g.below(64))}); break;
+      case 2: put(b, {0x48, 0x8B, 0x45, static_cast<uint8_t>(0xF0 - 8 * g.below(4))}); break;
       case 3:
         b.push_back(0xE8);
         put32(b, 4096 * (1 + g.skewed(40)) - static_cast<uint32_t>(b.size()));
         break;
-      case 4:
-        put(b, {0x0F, 0x84});
-        put32(b, g.below(300));
-        break;
-      case 5:
-        put(b, {0x48, 0x83, 0xEC, static_cast<uint8_t>(8 * g.below(8))});
-        break;
-      case 6:
-        put(b, {0x0F, 0x1F, 0x44, 0x00, 0x00});
-        break;
-      case 7:
-        put(b, {0x48, 0x8D, 0x3D});
-        put32(b, g.below(1 << 20));
-        break;
-      case 8:
-        put(b, {0xC3});
-        break;
-      default:
-        put(b, {0x4C, 0x89, static_cast<uint8_t>(0xE0 + g.below(16))});
-        break;
+      case 4: put(b, {0x0F, 0x84}); put32(b, g.below(300)); break;
+      case 5: put(b, {0x48, 0x83, 0xEC, static_cast<uint8_t>(8 * g.below(8))}); break;
+      case 6: put(b, {0x0F, 0x1F, 0x44, 0x00, 0x00}); break;
+      case 7: put(b, {0x48, 0x8D, 0x3D}); put32(b, g.below(1 << 20)); break;
+      case 8: put(b, {0xC3}); break;
+      default: put(b, {0x4C, 0x89, static_cast<uint8_t>(0xE0 + g.below(16))}); break;
     }
   }
 }
@@ -104,16 +79,10 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
   for (int kind = 0; b.size() < n; kind++) {
     const size_t len = piece;
     switch (kind % 6) {
-      case 0:
-        x86_like(b, g, len);
-        break;
+      case 0: x86_like(b, g, len); break;
       case 1:  // records of 16 bytes: a counter, a slow value, flags
-        for (uint32_t r = 0; r < len / 16; r++) {
-          put32(b, r);
-          put32(b, 1000 + r / 7);
-          put32(b, g.below(4));
-          put32(b, 0xFFFF0000 | (r & 15));
-        }
+        for (uint32_t r = 0; r < len / 16; r++)
+          for (uint32_t v : {r, 1000 + r / 7, g.below(4), 0xFFFF0000 | (r & 15)}) put32(b, v);
         break;
       case 2:  // 16-bit samples of a triangle wave with noise, like audio
         for (size_t i = 0; i < len / 2; i++) {
@@ -133,9 +102,8 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece) {
       case 4:
         for (size_t i = 0; i < len && prose_at < prose.size(); i++) b.push_back(prose[prose_at++]);
         break;
-      default:
+      default:  // noise
         for (size_t i = 0; i < len / 4; i++) b.push_back(static_cast<uint8_t>(g.next()));
-        break;
     }
   }
   b.resize(n);
@@ -150,22 +118,11 @@ bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed) {
   return t;
 }
 
-bytes pin_noise(size_t n, uint64_t seed) {
-  gen g{seed};
-  bytes b(n);
-  for (auto& c : b) c = static_cast<uint8_t>(g.next() >> 56);
-  return b;
-}
-
 std::vector<recipe> frozen_recipes() {
   return {{"prose.txt", pin_text(6000, 300, 11)},    {"kinds.dat", pin_mixed(12000, 12, 2000)},
-          {"plain.bin", pin_text(2000, 100, 13)},    {"noise.dat", pin_noise(1500, 14)},
+          {"plain.bin", pin_text(2000, 100, 13)},    {"noise.dat", random_bytes(1500, 14)},
           {"one.txt", {'v'}},                        {"empty.txt", {}},
           {"empty.dat", {}},                         {"empty.bin", {}}};
-}
-
-bytes text_sample(size_t n, uint64_t seed) {
-  return pin_text(n, 120, seed);
 }
 
 }  // namespace vesk::test

@@ -41,12 +41,8 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece = 24000);
 // its first half once more.
 bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed);
 
-// Uniform random bytes.
-bytes pin_noise(size_t n, uint64_t seed);
-
-// The sources of the frozen archives (tests/cli/frozen): a few KB each, of
-// every method and every block class, and empty files. Named as vesk
-// needs them to pick the method.
+// The sources of the frozen archives (tests/cli/frozen), named as vesk
+// needs them to pick the method; random data is random_bytes.
 struct recipe {
   std::string name;
   bytes data;

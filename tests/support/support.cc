@@ -1,22 +1,24 @@
 #include "support/support.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 
 #include "driver/containers.h"
 #include "driver/frames.h"
 #include "driver/method.h"
+#include "support/model_support.h"
+#include "support/recipes.h"
+#include "text/text.h"
 #include "util/arena.h"
 #include "util/bytes.h"
 #include "util/fail.h"
@@ -30,9 +32,8 @@ scratch_dir::scratch_dir() {
 }
 
 scratch_dir::~scratch_dir() {
-  std::string cmd = "rm -rf '" + dir + "'";
-  int r = std::system(cmd.c_str());
-  (void)r;
+  std::error_code e;
+  std::filesystem::remove_all(dir, e);
 }
 
 bytes read_bytes(const std::string& path, size_t most) {
@@ -50,19 +51,14 @@ void write_bytes(const std::string& path, const bytes& data) {
 }
 
 bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code e;
+  return std::filesystem::exists(path, e);
 }
 
 std::vector<std::string> list_dir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -72,33 +68,25 @@ std::string vesk_command(const std::vector<std::string>& args) {
   return cmd;
 }
 
-split_result run_split(const std::string& command) {
+void exec_vesk(std::vector<std::string> args) {
+  args.insert(args.begin(), VESK_BIN);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(VESK_BIN, argv.data());
+  _exit(127);
+}
+
+run_result run_split(const std::string& command) {
   scratch_dir d;
   const std::string cmd =
-      command + " >'" + d.path("stdout") + "' 2>'" + d.path("stderr") + "' </dev/null";
+      "{ " + command + "; } >'" + d.path("stdout") + "' 2>'" + d.path("stderr") + "' </dev/null";
   const int st = std::system(cmd.c_str());
-  split_result r;
+  run_result r;
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   const bytes o = read_bytes(d.path("stdout")), e = read_bytes(d.path("stderr"));
   r.out.assign(o.begin(), o.end());
   r.err.assign(e.begin(), e.end());
-  return r;
-}
-
-run_result run_vesk(const std::vector<std::string>& args) {
-  return run_shell(vesk_command(args));
-}
-
-run_result run_shell(const std::string& command) {
-  const std::string cmd = "{ " + command + "; } 2>&1";
-  run_result r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) throw std::runtime_error("popen");
-  char buf[4096];
-  size_t got;
-  while ((got = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, got);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
 }
 
@@ -122,106 +110,88 @@ bool is_refusal(const run_result& r) {
          r.out.find("Segmentation fault") == std::string::npos;
 }
 
-run_result expect_clean_failure(const bytes& archive, const std::string& what) {
-  scratch_dir d;
-  write_bytes(d.path("packed"), archive);
-  write_bytes(d.path("kept"), {1, 2, 3});
-  run_result r = run_vesk({"-d", d.path("packed"), d.path("kept")});
-  EXPECT_TRUE(is_refusal(r)) << what << ": status " << r.status << ": " << r.out;
-  EXPECT_EQ(read_bytes(d.path("kept")), (bytes{1, 2, 3})) << what;
-  EXPECT_EQ(list_dir(d.dir).size(), 2u) << what;  // no temporary left
-  return r;
-}
-
 namespace {
 
 struct stopped {
   stop_kind kind;
 };
 
-[[noreturn]] void throw_stop(stop_kind kind) {
-  throw stopped{kind};
-}
+[[noreturn]] void throw_stop(stop_kind kind) { throw stopped{kind}; }
 
-// Standard output (where the messages go) into a memory file while f runs.
-template <class F>
-std::string capture_stdout(F&& f) {
+}  // namespace
+
+unpack_result unpack_in_process(const bytes& archive) {
+  unpack_result r;
+  const auto m = static_cast<int64_t>(archive.size());
+  const uint32_t word = m >= 4 ? get_u32(archive.data()) : 99;
+  if (word > 3) return r;
+  // The messages go to standard output: into a memory file meanwhile.
   static const int sink = memfd_create("vesk-test-messages", 0);
   std::fflush(stdout);
   const int saved = dup(STDOUT_FILENO);
   ftruncate(sink, 0);
   lseek(sink, 0, SEEK_SET);
   dup2(sink, STDOUT_FILENO);
-  struct restore {
-    int saved;
-    ~restore() {
-      std::fflush(stdout);
-      dup2(saved, STDOUT_FILENO);
-      close(saved);
-    }
-  };
-  {
-    const restore r{saved};
-    f();
-  }
-  std::string s(static_cast<size_t>(lseek(sink, 0, SEEK_END)), '\0');
-  if (pread(sink, s.data(), s.size(), 0) != static_cast<ssize_t>(s.size())) s.clear();
-  return s;
-}
-
-}  // namespace
-
-unpack_result unpack_in_process(const bytes& archive, bool two_threads) {
-  init_runtime();
-  unpack_result r;
-  const auto m = static_cast<int64_t>(archive.size());
-  const uint32_t word = m >= 4 ? get_u32(archive.data()) : 99;
-  if (word > 3) return r;
   set_stop_hook(throw_stop);
   const int64_t blocks = arena_blocks();
   const pack_output out = [&](const uint8_t* p, int64_t n) {
     r.written = true;
     r.output.assign(p, p + n);
   };
-  const pack_settings set{two_threads};
-  r.message = capture_stdout([&] {
-    try {
-      const uint8_t* p = archive.data();
-      switch (static_cast<method>(word)) {
-        case method::stored: stored_unpack("packed", p, m, out); break;
-        case method::text: text_unpack("packed", p, m, out, set); break;
-        case method::mixed: mixed_unpack("packed", p, m, out, set); break;
-        default: {
-          const int fd = memfd_create("framed", 0);
-          EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
-          lseek(fd, 0, SEEK_SET);
-          struct closer {
-            int fd;
-            ~closer() { close(fd); }
-          } c{fd};
-          framed_decompress(fd, "packed", nullptr, 1);
-          r.written = true;  // tested whole: it would have been restored
-        }
-      }
-      r.kind = unpack_result::restored;
-    } catch (const stopped& s) {
-      r.kind = s.kind == stop_kind::refusal ? unpack_result::refused : unpack_result::internal;
-      arena_unwind(blocks);
+  const int fd = word == 3 ? memfd_create("framed", 0) : -1;  // the framed reader reads a file
+  try {
+    const uint8_t* p = archive.data();
+    switch (static_cast<method>(word)) {
+      case method::stored: stored_unpack("packed", p, m, out); break;
+      case method::text: text_unpack("packed", p, m, out, {false}); break;
+      case method::mixed: mixed_unpack("packed", p, m, out, {false}); break;
+      default:
+        EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
+        lseek(fd, 0, SEEK_SET);
+        framed_decompress(fd, "packed", nullptr, 1);
+        r.written = true;  // tested whole: it would have been restored
     }
-  });
+    r.kind = unpack_result::restored;
+  } catch (const stopped& s) {
+    r.kind = s.kind == stop_kind::refusal ? unpack_result::refused : unpack_result::internal;
+    arena_unwind(blocks);
+  }
+  if (fd >= 0) close(fd);
   set_stop_hook(nullptr);
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  r.message.resize(static_cast<size_t>(lseek(sink, 0, SEEK_END)));
+  if (pread(sink, r.message.data(), r.message.size(), 0) != static_cast<ssize_t>(r.message.size())) r.message.clear();
+  return r;
+}
+
+std::string text_round_trip(const std::string& file) {
+  const std::string a = " " + file + " ";
+  text_state t;
+  const char* why =
+      text_forward(t, reinterpret_cast<const uint8_t*>(a.data()), static_cast<int64_t>(file.size()) + 1);
+  EXPECT_EQ(why, nullptr);
+  if (why != nullptr) return {};
+  uint8_t* out = nullptr;
+  const int64_t n = text_inverse(t.codes, t.codesc, t.list, t.listc, &out, &why);
+  EXPECT_EQ(why, nullptr);
+  std::string r(reinterpret_cast<char*>(out) + 1, static_cast<size_t>(n - 1));
+  EXPECT_EQ(out[0], ' ');
+  EXPECT_EQ(out[n], ' ');
+  std::free(out);
+  text_release_streams(t);
   return r;
 }
 
 bytes pack_in_process(uint32_t method_word, const bytes& data) {
-  init_runtime();
   const pack_input in{"data", static_cast<int64_t>(data.size()),
                       [&](uint8_t* dst) { std::copy(data.begin(), data.end(), dst); }};
   bytes archive;
   const pack_output keep = [&](const uint8_t* p, int64_t n) { archive.assign(p, p + n); };
   switch (static_cast<method>(method_word)) {
-    case method::text: text_pack(in, keep, pack_settings{}); break;
-    case method::mixed: mixed_pack(in, keep, pack_settings{}); break;
+    case method::text: text_pack(in, keep, {}); break;
+    case method::mixed: mixed_pack(in, keep, {}); break;
     default: stored_pack(in, keep); break;
   }
   return archive;
@@ -229,15 +199,22 @@ bytes pack_in_process(uint32_t method_word, const bytes& data) {
 
 void init_runtime() {
   static bool done = false;
-  if (done) return;
+  if (!done) arena_init();
   done = true;
-  arena_init();
 }
 
+namespace {
+struct runtime : testing::Environment {
+  void SetUp() override { init_runtime(); }
+};
+[[maybe_unused]] testing::Environment* const runtime_env =
+    testing::AddGlobalTestEnvironment(new runtime);
+}  // namespace
+
 bytes random_bytes(size_t n, uint64_t seed) {
-  std::mt19937_64 g(seed);
+  gen g{seed};
   bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(g());
+  for (auto& c : b) c = static_cast<uint8_t>(g.next() >> 56);
   return b;
 }
 
@@ -245,6 +222,77 @@ bytes every_byte() {
   bytes b(256);
   for (int i = 0; i < 256; i++) b[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
   return b;
+}
+
+bytes text_sample(size_t n, uint64_t seed) { return pin_text(n, 120, seed); }
+
+std::string letter_word(int i) {
+  std::string w;
+  for (int v = i;; v /= 26) {
+    w += static_cast<char>('a' + v % 26);
+    if (v < 26) return w;
+  }
+}
+
+uint64_t fnv64(const bytes& b) {
+  uint64_t h = 0xcbf29ce484222325;
+  for (uint8_t c : b) h = (h ^ c) * 0x100000001b3;
+  return h;
+}
+
+constexpr size_t model_history = 1024;
+
+bytes model_encode(const model_call& model, const bytes& data, const model_options& options) {
+  bytes in(model_history, 0);
+  in.insert(in.end(), data.begin(), data.end());
+  in.resize(in.size() + 64, 0);
+  bytes out(2 * data.size() + 4096);
+  coder k;
+  coder_init_encode(k, out.data(), out.size());
+  model(in.data() + model_history, static_cast<int32_t>(data.size()), k, 1, options);
+  EXPECT_EQ(k.overrun, 0u);
+  out.resize(coder_length(k));
+  return out;
+}
+
+bytes model_decode(const model_call& model, bytes coded, size_t n, bool* exact,
+                   const model_options& options) {
+  bytes out(model_history + n + 64, 0xCD);
+  std::fill(out.begin(), out.begin() + model_history, 0);
+  coder k;
+  coder_init_decode(k, coded.data(), coded.size());
+  model(out.data() + model_history, static_cast<int32_t>(n), k, 0, options);
+  if (exact != nullptr) *exact = coder_length(k) == coded.size() && k.overrun == 0;
+  return bytes(out.begin() + model_history, out.begin() + static_cast<long>(model_history + n));
+}
+
+size_t model_round_trip(const model_call& model, const bytes& data,
+                        const model_options& options) {
+  const int64_t blocks = arena_blocks(), allocated = arena_allocated();
+  const bytes coded = model_encode(model, data, options);
+  bool exact = false;
+  EXPECT_TRUE(model_decode(model, coded, data.size(), &exact, options) == data)
+      << "stream of " << data.size() << " bytes";
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(arena_blocks(), blocks);
+  EXPECT_EQ(arena_allocated(), allocated);
+  return coded.size();
+}
+
+bytes slots_of(const std::vector<uint32_t>& indices) {
+  bytes b(4 * indices.size());
+  for (size_t i = 0; i < indices.size(); i++) put_u32(&b[4 * i], code_slot(indices[i]));
+  return b;
+}
+
+bytes codes_of(const bytes& text) {
+  bytes a(text.size() + 2, ' ');
+  std::copy(text.begin(), text.end(), a.begin() + 1);
+  text_state t;
+  EXPECT_EQ(text_forward(t, a.data(), static_cast<int64_t>(text.size()) + 1), nullptr);
+  bytes codes(t.codes, t.codes + 4 * t.codesc);
+  text_release_streams(t);
+  return codes;
 }
 
 }  // namespace vesk::test

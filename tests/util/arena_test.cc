@@ -2,39 +2,26 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <unistd.h>
-
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <thread>
-#include <vector>
 
-#include "support/support.h"
 #include "util/memory_limits.h"
 
 namespace vesk {
 namespace {
 
-// Death-test bodies print through stdout; gtest matches stderr.
-#define EXPECT_STOPS(stmt, regex) \
-  EXPECT_EXIT(                    \
-      {                           \
-        dup2(2, 1);               \
-        stmt;                     \
-      },                          \
-      testing::ExitedWithCode(1), regex)
+// A stop inside a death test: its message goes to stdout, which gtest does
+// not match, so the body sends stdout to stderr first.
+#define EXPECT_STOPS(stmt, regex) EXPECT_EXIT((dup2(2, 1), stmt), testing::ExitedWithCode(1), regex)
 
-class Arena : public testing::Test {
- protected:
-  void SetUp() override { test::init_runtime(); }
-};
-
-TEST_F(Arena, BlocksAreAdjacentAndSizedFromTheRequest) {
-  int64_t before = arena_allocated();
+TEST(Arena, BlocksAreAdjacentAndSizedFromTheRequest) {
+  const int64_t before = arena_allocated();
   uint8_t* a = arena_alloc(0);
   EXPECT_EQ(arena_allocated() - before, 12288);  // guard, one page, guard
   uint8_t* b = arena_alloc(4096);
@@ -45,22 +32,15 @@ TEST_F(Arena, BlocksAreAdjacentAndSizedFromTheRequest) {
   uint8_t* c = arena_alloc(5000);
   EXPECT_EQ(c - 4096, b + 8192 + 4096);
   std::memset(c, 0xAB, 8192);  // the whole usable part: 5000 rounded up past a page
+  const int64_t high = arena_allocated();
   arena_release(a, b, c);
-  EXPECT_EQ(arena_allocated(), before);
-}
-
-TEST_F(Arena, PeakKeepsTheMaximum) {
-  int64_t before = arena_allocated();
-  uint8_t* a = arena_alloc(1 << 20);
-  int64_t high = arena_allocated();
-  arena_free(a);
   EXPECT_EQ(arena_allocated(), before);
   EXPECT_GE(arena_peak(), high);
 }
 
 // Misuse is an internal check, not a crash: out-of-order release, a null
 // block, writes into the guard zones, requests beyond the region.
-TEST_F(Arena, MisuseStops) {
+TEST(Arena, MisuseStops) {
   uint8_t* a = arena_alloc(100);
   uint8_t* b = arena_alloc(100);
   EXPECT_STOPS(arena_free(a), "a-allocstore==alloctable\\[alloctablec-1\\]");
@@ -78,25 +58,20 @@ TEST_F(Arena, MisuseStops) {
   EXPECT_EQ(arena_blocks(), blocks - 2);
 }
 
-TEST_F(Arena, ZeroedBlocksReadZeroAfterDirtyReuse) {
-  constexpr int64_t n = 8 << 20;
-  uint8_t* a = arena_alloc(n);
-  std::memset(a, 0x5A, n);
-  arena_free(a);
-  uint8_t* b = arena_alloc_zeroed(n);
-  ASSERT_EQ(a, b);
-  for (int64_t i = 0; i < n; i += 777) ASSERT_EQ(b[i], 0) << i;
-  EXPECT_EQ(b[n - 1], 0);
-  arena_free(b);
-  uint8_t* c = arena_alloc(100);
-  std::memset(c, 1, 4096);
-  arena_free(c);
-  uint8_t* d = arena_alloc_zeroed(100);
-  for (int i = 0; i < 4096; i++) ASSERT_EQ(d[i], 0);
-  arena_free(d);
+TEST(Arena, ZeroedBlocksReadZeroAfterDirtyReuse) {
+  for (const int64_t n : {int64_t{8} << 20, int64_t{100}}) {
+    uint8_t* a = arena_alloc(n);
+    std::memset(a, 0x5A, static_cast<size_t>(std::max<int64_t>(n, 4096)));
+    arena_free(a);
+    uint8_t* b = arena_alloc_zeroed(n);
+    ASSERT_EQ(a, b);
+    for (int64_t i = 0; i < std::max<int64_t>(n, 4096); i += n > 4096 ? 777 : 1) ASSERT_EQ(b[i], 0) << i;
+    EXPECT_EQ(b[n - 1], 0);
+    arena_free(b);
+  }
 }
 
-TEST_F(Arena, GrowableBlocksKeepTheirBytesWhereverTheyMove) {
+TEST(Arena, GrowableBlocksKeepTheirBytesWhereverTheyMove) {
   const int64_t blocks = arena_blocks(), before = arena_allocated();
   uint8_t* under = arena_alloc(100);  // a block below, which must stay put
   std::memset(under, 7, 100);
@@ -107,9 +82,7 @@ TEST_F(Arena, GrowableBlocksKeepTheirBytesWhereverTheyMove) {
   ASSERT_GE(g.usable, int64_t{64} << 20);
   // Whatever the block held before, and the old upper guard, may read as dirty.
   EXPECT_GE(g.dirty, (int64_t{1} << 20) + 4096);
-  bool kept = true;
-  for (int64_t i = 0; i < (1 << 20); i++) kept &= g.block[i] == static_cast<uint8_t>(i * 31);
-  EXPECT_TRUE(kept);
+  for (int64_t i = 0; i < (1 << 20); i++) ASSERT_EQ(g.block[i], static_cast<uint8_t>(i * 31));
   std::memset(g.block, 0x3C, static_cast<size_t>(g.usable));  // every usable byte is writable
   // Growing within what the segment maps moves nothing.
   const arena_growth again = arena_grow(g.block, g.usable - 4096, g.usable);
@@ -120,25 +93,17 @@ TEST_F(Arena, GrowableBlocksKeepTheirBytesWhereverTheyMove) {
   arena_free(under);
   EXPECT_EQ(arena_blocks(), blocks);
   EXPECT_EQ(arena_allocated(), before);
-}
-
-TEST_F(Arena, OnlyTheMostRecentGrowableBlockGrows) {
-  int64_t dirty;
-  uint8_t* a = arena_alloc_growable(100, &dirty);
-  uint8_t* b = arena_alloc(100);
-  EXPECT_STOPS(arena_grow(a, 1 << 20, 1 << 20), "a growing block is the most recent");
-  arena_free(b);
-  uint8_t* c = arena_alloc(100);  // shares the segment of the block below
-  arena_free(c);
-  arena_free(a);
+  // Only the most recent block grows, growable or not.
+  uint8_t* c = arena_alloc_growable(100, &dirty);
   uint8_t* d = arena_alloc(100);
+  EXPECT_STOPS(arena_grow(c, 1 << 20, 1 << 20), "a growing block is the most recent");
   EXPECT_STOPS(arena_grow(d, 1 << 20, 1 << 20), "a growing block is the most recent");
-  arena_free(d);
+  arena_release(c, d);
 }
 
 // A thread's region is its own: blocks there leave the main region and
 // the other threads' regions alone, and it grows past its reservation.
-TEST_F(Arena, ThreadRegionsAreTheirOwn) {
+TEST(Arena, ThreadRegionsAreTheirOwn) {
   const int64_t main_blocks = arena_blocks(), main_allocated = arena_allocated();
   constexpr int threads = 16;
   constexpr int64_t reserve = int64_t{64} << 20;
@@ -164,22 +129,16 @@ TEST_F(Arena, ThreadRegionsAreTheirOwn) {
   EXPECT_EQ(good.load(), threads);
   EXPECT_EQ(arena_blocks(), main_blocks);
   EXPECT_EQ(arena_allocated(), main_allocated);
-}
-
-// A region's address space is mapped while it lives and returned when it
-// ends; the thread then allocates from where it did before.
-TEST_F(Arena, ThreadRegionsReturnTheirAddressSpace) {
-  const int64_t blocks = arena_blocks(), space = address_space_in_use();
-  constexpr int64_t reserve = int64_t{512} << 20;
+  // A region's address space is mapped while it lives and returned when it
+  // ends; the thread then allocates from where it did before.
+  const int64_t space = address_space_in_use();
   {
-    const arena_thread_region region(reserve);
-    EXPECT_GE(address_space_in_use() - space, reserve);
-    uint8_t* a = arena_alloc(int64_t{700} << 20);
-    EXPECT_EQ(arena_blocks(), 1);
-    arena_free(a);
+    const arena_thread_region region(int64_t{512} << 20);
+    EXPECT_GE(address_space_in_use() - space, int64_t{512} << 20);
+    arena_free(arena_alloc(int64_t{700} << 20));
   }
   EXPECT_LT(address_space_in_use() - space, int64_t{16} << 20);
-  EXPECT_EQ(arena_blocks(), blocks);
+  EXPECT_EQ(arena_blocks(), main_blocks);
 }
 
 // Lets this process map `more` bytes beyond what it maps now.
@@ -193,43 +152,28 @@ void limit_address_space(int64_t more) {
 // Under an address-space limit the region maps only what its blocks need,
 // and a request beyond the limit stops with the memory message, not an
 // internal check.
-TEST_F(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
-  EXPECT_STOPS(
-      {
-        limit_address_space(int64_t{256} << 20);
-        uint8_t* small = arena_alloc(int64_t{64} << 20);
-        arena_free(small);
-        arena_alloc(int64_t{1} << 30);
-      },
-      "vesk needs about [0-9.]+ [GM]B of memory for this file; the address-space limit "
-      "\\(ulimit -v\\) is [0-9.]+ [GM]B");
-  EXPECT_STOPS(
-      {
-        limit_address_space(int64_t{256} << 20);
-        int64_t dirty;
-        uint8_t* a = arena_alloc_growable(int64_t{64} << 20, &dirty);
-        arena_grow(a, int64_t{2} << 30, int64_t{2} << 30);
-      },
-      "vesk needs about [0-9.]+ GB of memory for this file; the address-space limit");
+TEST(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
+  const char* message = "vesk needs about [0-9.]+ [GM]B of memory for this file; the address-space "
+                        "limit \\(ulimit -v\\) is [0-9.]+ [GM]B";
+  EXPECT_STOPS((limit_address_space(int64_t{256} << 20), arena_free(arena_alloc(int64_t{64} << 20)),
+                arena_alloc(int64_t{1} << 30)),
+               message);
+  int64_t dirty;
+  EXPECT_STOPS((limit_address_space(int64_t{256} << 20),
+                arena_grow(arena_alloc_growable(int64_t{64} << 20, &dirty), int64_t{2} << 30,
+                           int64_t{2} << 30)),
+               message);
 }
 
 // A fault is a crash, not a refusal: the process ends by the signal, so a
-// caller can tell the two apart.
-TEST_F(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        raise(SIGSEGV);
-      },
-      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        // A real fault (not a null pointer, which the sanitizers catch first).
-        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        *static_cast<volatile int*>(page) = 1;
-      },
-      testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+// caller can tell the two apart. (A real fault too, not a null pointer,
+// which the sanitizers catch first.)
+TEST(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
+  EXPECT_EXIT((dup2(2, 1), raise(SIGSEGV)), testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  EXPECT_EXIT({ dup2(2, 1); *static_cast<volatile int*>(page) = 1; },
+              testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  munmap(page, 4096);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,40 +12,24 @@
 namespace vesk {
 namespace {
 
-TEST(Files, DeviceDirectories) {
-  EXPECT_TRUE(is_device_directory("/dev"));
-  EXPECT_TRUE(is_device_directory("/dev/"));
-  EXPECT_TRUE(is_device_directory("/dev/../dev"));
-  EXPECT_FALSE(is_device_directory("/dev/shm"));
-  EXPECT_FALSE(is_device_directory("/"));
+TEST(Files, DeviceDirectoriesSizesAndWritesThatLeaveNoTemporary) {
+  for (const char* dev : {"/dev", "/dev/", "/dev/../dev"}) EXPECT_TRUE(is_device_directory(dev));
+  for (const char* other : {"/dev/shm", "/"}) EXPECT_FALSE(is_device_directory(other));
   test::scratch_dir d;
   EXPECT_FALSE(is_device_directory(d.dir.c_str()));
   ASSERT_EQ(symlink("/dev", d.path("devlink").c_str()), 0);
   EXPECT_TRUE(is_device_directory(d.path("devlink").c_str()));
-}
-
-TEST(Files, SizeOfWhatIsThere) {
-  test::scratch_dir d;
-  test::write_bytes(d.path("f"), {1, 2, 3});
-  EXPECT_EQ(file_size(d.path("f").c_str()), 3);
-  EXPECT_EQ(file_size(d.path("missing").c_str()), -1);
-  EXPECT_EQ(file_size(d.path("missing/below").c_str()), -1);
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        file_size(d.dir.c_str());
-      },
-      testing::ExitedWithCode(1), "is not a regular file");
-}
-
-TEST(Files, WriteCreatesReplacesAndLeavesNoTemporary) {
-  test::scratch_dir d;
   const uint8_t a[] = {1, 2, 3, 4};
   write_file(d.path("out").c_str(), a, 4);
   EXPECT_EQ(test::read_bytes(d.path("out")), (test::bytes{1, 2, 3, 4}));
-  write_file(d.path("out").c_str(), a, 2);
-  EXPECT_EQ(test::read_bytes(d.path("out")), (test::bytes{1, 2}));
-  EXPECT_EQ(test::list_dir(d.dir).size(), 1u);
+  write_file(d.path("out").c_str(), a, 3);
+  EXPECT_EQ(test::read_bytes(d.path("out")), (test::bytes{1, 2, 3}));
+  EXPECT_EQ(test::list_dir(d.dir).size(), 2u);  // devlink and out: no temporary
+  EXPECT_EQ(file_size(d.path("out").c_str()), 3);
+  EXPECT_EQ(file_size(d.path("missing").c_str()), -1);
+  EXPECT_EQ(file_size(d.path("missing/below").c_str()), -1);
+  EXPECT_EXIT((dup2(2, 1), file_size(d.dir.c_str())), testing::ExitedWithCode(1),
+              "is not a regular file");
 }
 
 // A stop signal removes the temporary output that write_file has not yet
@@ -58,8 +41,7 @@ TEST(Files, StopSignalsRemoveThePendingOutput) {
     EXPECT_EXIT(
         {
           install_stop_signals();
-          const int dir = open(d.dir.c_str(), O_RDONLY | O_DIRECTORY);
-          set_pending_output(dir, "out.vesk-partial-abcdef");
+          set_pending_output(open(d.dir.c_str(), O_RDONLY | O_DIRECTORY), "out.vesk-partial-abcdef");
           raise(sig);
         },
         testing::KilledBySignal(sig), "");

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <string>
+#include <filesystem>
 
 #include "support/support.h"
 
@@ -64,18 +64,16 @@ TEST(MemoryLimits, CgroupsAndMeminfo) {
     SCOPED_TRACE(c.what);
     test::scratch_dir d;
     for (const auto& [path, text] : c.files) {
-      ASSERT_EQ(std::system(("mkdir -p '" + d.dir + path.substr(0, path.rfind('/')) + "'").c_str()), 0);
-      test::write_bytes(d.dir + path, test::bytes(text.begin(), text.end()));
+      std::filesystem::create_directories(d.dir + path.substr(0, path.rfind('/')));
+      test::write_bytes(d.dir + path, test::as_bytes(text));
     }
     const memory_limits l = read_memory_limits(d.dir);
-    EXPECT_EQ(l.cgroup_limit, c.limit);
-    EXPECT_EQ(l.cgroup_room, c.room);
-    EXPECT_EQ(l.available, c.available);
+    EXPECT_EQ(std::tie(l.cgroup_limit, l.cgroup_room, l.available), std::tie(c.limit, c.room, c.available));
     EXPECT_EQ(usable_memory(l), c.usable);
   }
 }
 
-TEST(MemoryLimits, AddressSpaceLimitIsTheProcesses) {
+TEST(MemoryLimits, AddressSpaceLimitIsTheProcessesAndFiguresForMessages) {
   EXPECT_EXIT(
       {
         rlimit rl{};
@@ -86,20 +84,12 @@ TEST(MemoryLimits, AddressSpaceLimitIsTheProcesses) {
       },
       testing::ExitedWithCode(0), "");
   EXPECT_GT(address_space_in_use(), 0);
-}
-
-TEST(MemoryLimits, FiguresForMessages) {
-  const struct {
-    int64_t bytes;
-    bool up;
-    const char* text;
-  } cases[] = {
+  const std::tuple<int64_t, bool, const char*> cases[] = {  // bytes, rounded up, text
       {2'049'000'000, false, "2.0 GB"}, {2'049'000'000, true, "2.1 GB"},
       {1'500'000'000, false, "1.5 GB"}, {349'200'000, false, "349 MB"},
       {349'200'000, true, "350 MB"},    {999'999'999, false, "1000 MB"},
-      {12'000'000'000, true, "12.0 GB"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(memory_text(c.bytes, c.up), c.text) << c.bytes;
+      {12'000'000'000, true, "12.0 GB"}};
+  for (const auto& [n, up, text] : cases) EXPECT_EQ(memory_text(n, up), text) << n;
 }
 
 }  // namespace
