@@ -64,16 +64,17 @@ void side_change(split_state& st, const contexts& ctx, uint32_t w, int s, int si
   double& c = st.cost[s];
   int32_t& n = st.total[s];
   big_vector<int32_t>& cnt = st.cnt[s];
-  c -= log2_fact(n);
+  const double* const lf = log2_fact_table();
+  c -= log2_fact(lf, n);
   for (int64_t e = ctx.start[w]; e < ctx.start[w + 1]; e++) {
     const uint32_t x = ctx.x[static_cast<size_t>(e)];
     const int32_t m = sign * ctx.m[static_cast<size_t>(e)];
     n += m;
-    c += log2_fact(cnt[x]);
+    c += log2_fact(lf, cnt[x]);
     cnt[x] += m;
-    c -= log2_fact(cnt[x]);
+    c -= log2_fact(lf, cnt[x]);
   }
-  c += log2_fact(n);
+  c += log2_fact(lf, n);
 }
 
 struct work_item {
