@@ -2,13 +2,13 @@
 // Each context owns apm_points probabilities at evenly spaced points of the
 // stretch domain (base 2) from -apm_reach to +apm_reach, starting as the
 // identity (point i holds squash of its own stretch value). A prediction
-// interpolates linearly between the two points around stretch(p); the update
-// moves both toward the coded bit, each by its share of the interpolation.
+// interpolates linearly between the two points around its stretch value
+// (the caller's: a mixer's output before its squash); the update moves both
+// toward the coded bit, each by its share of the interpolation.
 // Every operation is single precision in the order written, so encoder and
 // decoder agree bit for bit.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 
 #include "coding/arithmetic.h"
@@ -18,14 +18,6 @@ namespace vesk {
 
 constexpr int apm_reach = 12;  // 4095/4096, the coder's most confident probability, is stretch 12
 constexpr int apm_points = 2 * apm_reach + 1;
-
-// stretch(p) = log2(p) - log2(1 - p) without a division: each log2 from the
-// float's bit pattern read as an integer (within about 0.09 each).
-inline float stretch_quick(float p) {
-  const float a = static_cast<float>(std::bit_cast<int32_t>(p));
-  const float b = static_cast<float>(std::bit_cast<int32_t>(1.0f - p));
-  return (a - b) * 1.1920929e-07f;
-}
 
 // Fills the tables of `contexts` contexts with the identity.
 inline void apm_init(float* t, int64_t contexts) {

@@ -55,6 +55,7 @@ struct pair_mixer {
   float* set_a = nullptr;
   float* set_b = nullptr;
   float pa = 0, pb = 0, p = 0;
+  float dot = 0;  // the two mixers' mean output, stretch domain (base 2)
 
   uint32_t predict(const float* x, uint32_t visited, int j) {
     int f = (visited & 0x10)   ? 8
@@ -73,7 +74,8 @@ struct pair_mixer {
       da = db = 0;
       ta = tb = 0;
     }
-    p = sq->v[squash_index((da + db) * 0.5f) + squash_table_zero];
+    dot = (da + db) * 0.5f;
+    p = sq->v[squash_index(dot) + squash_table_zero];
     pa = sq->v[ta + squash_table_zero];
     pb = sq->v[tb + squash_table_zero];
     return prob12(p);

@@ -36,6 +36,7 @@ struct byte_mixer {
   const squash_table* sq;
   uint32_t group = 0;    // the match's group of weight sets (strong models)
   float* set = nullptr;  // the chosen weight set of this bit
+  float dot = 0;         // the mixer's output, stretch domain (base 2)
   float p = 0;           // table probability, trained on
   float c2n = 0;         // clamped probability, coded with
   int misses = 0;        // bits of this byte coded on the wrong side of 1/2
@@ -44,7 +45,8 @@ struct byte_mixer {
     uint32_t higher = visited & 0xFE;
     int s = higher ? 31 - __builtin_clz(higher) : 0;
     set = weights + N * (static_cast<uint32_t>(j + 8 * s + 64 * misses) + weight_sets * group);
-    p = mix_squash(mix_dot<N>(x, set), *sq, weights, reset, fresh_weight);
+    dot = mix_dot<N>(x, set);
+    p = mix_squash(dot, *sq, weights, reset, fresh_weight);
     c2n = clamp_c2n(p);
     return clamped_prob12(c2n);
   }

@@ -23,6 +23,8 @@
 //   m1  1 (the weight set learns the length's own strength)
 //   m2  the length, capped at 32, over 16
 //   m3..m7  0 (the mixers' dot product takes inputs in groups of eight)
+// The maps read the mixer's output before its squash (Inner::dot), so the
+// probability is not stretched again.
 // The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a
 // while a match expects the bit, (2 p + 3 a0 + 3 a1) / 8 otherwise.
 #pragma once
@@ -132,8 +134,7 @@ struct final_stage {
       inner->group = group;
       inner->predict(x, visited, j);
       const float p = inner->p;
-      const float a =
-          apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), stretch_quick(p), k);
+      const float a = apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), inner->dot, k);
       return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
     }
     eb = -1;
@@ -141,7 +142,7 @@ struct final_stage {
     inner->group = 0;
     inner->predict(x, visited, j);
     const float p = inner->p;
-    const float s = stretch_quick(p);
+    const float s = inner->dot;
     const float a0 = apm_refine(mem->plain_apm, c0, s, k);
     if (mem->order1_apm == nullptr) return prob12(clamp_c2n((p + (a0 + a0 + a0)) * 0.25f));
     const float a1 = apm_refine(mem->order1_apm, c0 | (prev << 8), s, k1);

@@ -44,6 +44,7 @@ struct word_mixer {
   uint32_t base = 0;   // 8 x S + 1024 x Z: the part of the set fixed for the byte
   uint32_t group = 0;  // the match's group of weight sets (strong models)
   float* set = nullptr;
+  float dot = 0;  // the mixer's output, stretch domain (base 2)
   float p = 0;
 
   uint32_t predict(const float* x, uint32_t visited, int j) {
@@ -54,7 +55,8 @@ struct word_mixer {
     uint32_t sel =
         2 * (static_cast<uint32_t>(j) / 2) + base + 64 * l + 256 * wd + selector_sets * group;
     set = weights + N * sel;
-    p = mix_squash(mix_dot<N>(x, set), *sq, weights, weight_floats, fresh_weight);
+    dot = mix_dot<N>(x, set);
+    p = mix_squash(dot, *sq, weights, weight_floats, fresh_weight);
     return clamped_prob12(clamp_c2n(p));
   }
 
