@@ -57,7 +57,8 @@ struct pair_mixer {
   float pa = 0, pb = 0, p = 0;
   float dot = 0;  // the two mixers' mean output, stretch domain (base 2)
 
-  uint32_t predict(const float* x, uint32_t visited, int j) {
+  // Sets p, pa, pb and dot; predict also returns the coded value.
+  void mix(const float* x, uint32_t visited, int j) {
     int f = (visited & 0x10)   ? 8
             : (visited & 0x08) ? 6
             : (visited & 0x04) ? 4
@@ -78,6 +79,9 @@ struct pair_mixer {
     p = sq->v[squash_index(dot) + squash_table_zero];
     pa = sq->v[ta + squash_table_zero];
     pb = sq->v[tb + squash_table_zero];
+  }
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    mix(x, visited, j);
     return prob12(p);
   }
 

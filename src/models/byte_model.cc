@@ -41,13 +41,17 @@ struct byte_mixer {
   float c2n = 0;         // clamped probability, coded with
   int misses = 0;        // bits of this byte coded on the wrong side of 1/2
 
-  uint32_t predict(const float* x, uint32_t visited, int j) {
+  // Sets p, dot and c2n; predict also returns the coded value.
+  void mix(const float* x, uint32_t visited, int j) {
     uint32_t higher = visited & 0xFE;
     int s = higher ? 31 - __builtin_clz(higher) : 0;
     set = weights + N * (static_cast<uint32_t>(j + 8 * s + 64 * misses) + weight_sets * group);
     dot = mix_dot<N>(x, set);
     p = mix_squash(dot, *sq, weights, reset, fresh_weight);
     c2n = clamp_c2n(p);
+  }
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    mix(x, visited, j);
     return clamped_prob12(c2n);
   }
 

@@ -17,7 +17,8 @@
 // final_stage wraps the model's mixer (the policy of code_nibble, see
 // nibble_coder.h), which reads Inner::context_inputs inputs from the
 // contexts and match_inputs more that the stage writes after them, and
-// follows the partial byte itself. The match inputs, stretch domain (base
+// follows the partial byte itself. It calls the mixer's mix (its
+// probability p and output dot, without the coded value of predict). The match inputs, stretch domain (base
 // 2), signed by the expected bit (+ for 1), 0 while no match expects it:
 //   m0  stretch of the hit rate of the expected bit at this length bucket
 //   m1  1 (the weight set learns the length's own strength)
@@ -132,7 +133,7 @@ struct final_stage {
       m[1] = eb ? 1.0f : -1.0f;
       m[2] = eb ? len : -len;
       inner->group = group;
-      inner->predict(x, visited, j);
+      inner->mix(x, visited, j);
       const float p = inner->p;
       const float a = apm_refine(apm_rows, c0 | (static_cast<uint32_t>(eb) << 8), inner->dot, k);
       return prob12(clamp_c2n((p + (a + a + a)) * 0.25f));
@@ -140,7 +141,7 @@ struct final_stage {
     eb = -1;
     m[0] = m[1] = m[2] = 0.0f;
     inner->group = 0;
-    inner->predict(x, visited, j);
+    inner->mix(x, visited, j);
     const float p = inner->p;
     const float s = inner->dot;
     const float a0 = apm_refine(mem->plain_apm, c0, s, k);

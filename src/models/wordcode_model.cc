@@ -47,7 +47,8 @@ struct word_mixer {
   float dot = 0;  // the mixer's output, stretch domain (base 2)
   float p = 0;
 
-  uint32_t predict(const float* x, uint32_t visited, int j) {
+  // Sets p (and dot); predict also returns the coded value.
+  void mix(const float* x, uint32_t visited, int j) {
     // Wd: the longest word history seen (contexts 4, 3, 2); L: the longest
     // first-byte history seen (contexts 8, 7, 6).
     uint32_t wd = (visited & 0x08) ? 3 : (visited & 0x04) ? 2 : (visited & 0x02) ? 1 : 0;
@@ -57,6 +58,9 @@ struct word_mixer {
     set = weights + N * sel;
     dot = mix_dot<N>(x, set);
     p = mix_squash(dot, *sq, weights, weight_floats, fresh_weight);
+  }
+  uint32_t predict(const float* x, uint32_t visited, int j) {
+    mix(x, visited, j);
     return clamped_prob12(clamp_c2n(p));
   }
 
