@@ -73,11 +73,13 @@ inline bool mix_t_valid(int32_t t, int32_t high = mix_t_high) {
 // A mixer's probability for its dot product, from the squash table. A dot
 // product outside the table's valid range means the weights have diverged:
 // the first `reset` floats of the weight block start afresh at `fresh`, and
-// the probability is the table's middle entry.
-inline float mix_squash(float dot, const squash_table& sq, float* weights, int reset, float fresh) {
+// the dot product becomes 0 and the probability the table's middle entry.
+inline float mix_squash(float& dot, const squash_table& sq, float* weights, int reset,
+                        float fresh) {
   int32_t t = squash_index(dot);
   if (!mix_t_valid(t)) {
     fill_weights(weights, reset, fresh);
+    dot = 0;
     t = 0;
   }
   return sq.v[t + squash_table_zero];

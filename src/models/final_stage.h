@@ -17,15 +17,15 @@
 // final_stage wraps the model's mixer (the policy of code_nibble, see
 // nibble_coder.h), which reads Inner::context_inputs inputs from the
 // contexts and match_inputs more that the stage writes after them, and
-// follows the partial byte itself. It calls the mixer's mix (its
-// probability p and output dot, without the coded value of predict). The match inputs, stretch domain (base
-// 2), signed by the expected bit (+ for 1), 0 while no match expects it:
+// follows the partial byte itself. It calls the mixer's mix, which sets
+// its probability p and its output before the squash, dot (what the maps
+// read, so the probability is not stretched again), but not the coded value
+// predict returns. The match inputs, stretch domain (base 2), signed by the
+// expected bit (+ for 1), 0 while no match expects it:
 //   m0  stretch of the hit rate of the expected bit at this length bucket
 //   m1  1 (the weight set learns the length's own strength)
 //   m2  the length, capped at 32, over 16
 //   m3..m7  0 (the mixers' dot product takes inputs in groups of eight)
-// The maps read the mixer's output before its squash (Inner::dot), so the
-// probability is not stretched again.
 // The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a
 // while a match expects the bit, (2 p + 3 a0 + 3 a1) / 8 otherwise.
 #pragma once

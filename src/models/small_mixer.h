@@ -24,7 +24,8 @@ struct small_mixer {
   uint32_t predict(const float* x, uint32_t visited, int j) {
     int order = (visited & 0x04) ? 4 : (visited & 0x02) ? 2 : 0;
     set = weights + inputs * ((j >= 4) + order);
-    p = mix_squash(mix_dot<inputs>(x, set), *sq, weights, reset_floats, fresh_weight);
+    float dot = mix_dot<inputs>(x, set);
+    p = mix_squash(dot, *sq, weights, reset_floats, fresh_weight);
     return prob12(p);
   }
 

@@ -59,6 +59,20 @@ TEST(Mixer, DotProductInTheFixedOrderFreshWeightsAndTheLookupRange) {
   EXPECT_FALSE(mix_t_valid(-1949));
   EXPECT_FALSE(mix_t_valid(1952));
   EXPECT_TRUE(mix_t_valid(1952, 1952));
+  // A valid dot product keeps the weights and itself; a diverged one resets
+  // the weights and becomes 0, the table's middle entry.
+  static squash_table sq;
+  build_squash_table(sq);
+  for (int i = 0; i < 16; i++) w[i] = 3.0f;
+  float dot = 130.0f;
+  EXPECT_EQ(mix_squash(dot, sq, w, 16, 0.0625f), sq.v[1950 + squash_table_zero]);
+  EXPECT_EQ(dot, 130.0f);
+  EXPECT_EQ(w[15], 3.0f);
+  dot = 131.0f;
+  EXPECT_EQ(mix_squash(dot, sq, w, 16, 0.0625f), sq.v[squash_table_zero]);
+  EXPECT_EQ(dot, 0.0f);
+  EXPECT_EQ(w[0], 0.0625f);
+  EXPECT_EQ(w[15], 0.0625f);
 }
 
 TEST(NibbleTable, WaySelectionAndCrowdedHomesStayDistinct) {
