@@ -9,6 +9,7 @@
 
 #include "coding/arithmetic.h"
 #include "driver/limits.h"
+#include "driver/trailer.h"
 
 namespace vesk {
 
@@ -33,13 +34,22 @@ struct pack_settings {
   bool strong = false;
 };
 
+// The stored method with its check (method word 6): a 12-byte header (the
+// method word and the length) and the 12-byte checksum trailer around the
+// input.
+constexpr int64_t stored_checked_header = 12;
+constexpr int64_t stored_checked_overhead = stored_checked_header + trailer_bytes;
+
 void stored_pack(const pack_input& in, const pack_output& out);
+void stored_checked_pack(const pack_input& in, const pack_output& out);
 void text_pack(const pack_input& in, const pack_output& out, const pack_settings& s);
 void mixed_pack(const pack_input& in, const pack_output& out, const pack_settings& s);
 
 // Decoders take the whole archive (m bytes, its method word first) and
 // refuse a damaged one with a message naming it.
 void stored_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out);
+void stored_checked_unpack(const char* name, const uint8_t* packed, int64_t m,
+                           const pack_output& out);
 void text_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out,
                  const pack_settings& s);
 void mixed_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out,

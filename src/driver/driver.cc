@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/classify.h"
 #include "driver/containers.h"
 #include "driver/frames.h"
 #include "driver/limits.h"
@@ -77,9 +78,40 @@ const char* method_word_name(uint32_t word) {
       return "mixed";
     case method::framed:
       return "frames";
+    case method::stored_checked:
+      return "stored";
     default:
       return nullptr;
   }
+}
+
+// The method of a single archive and why it was chosen.
+struct method_choice {
+  method m;
+  enum { by_name, by_content, by_option } why;
+};
+
+method_choice choose_method(const run_options& o, const char* in, int64_t size) {
+  if (o.forced) return {*o.forced, method_choice::by_option};
+  if (const std::optional<method> m = method_for_name(in)) return {*m, method_choice::by_name};
+  const int fd = input_open(in);
+  const method m = method_by_content(size, [&](int64_t at, int64_t n, uint8_t* dst) {
+    input_read_at(fd, in, dst, static_cast<uint64_t>(n), at);
+  });
+  close(fd);
+  return {m, method_choice::by_content};
+}
+
+// "Compressing text", as the design has it for names; the reason after
+// the others.
+std::string start_line(const method_choice& c) {
+  const char* why = c.why == method_choice::by_content  ? " (by content)"
+                    : c.why == method_choice::by_option ? " (--method)"
+                                                        : "";
+  if (c.m == method::stored)
+    return c.why == method_choice::by_content ? "Storing (does not compress)"
+                                              : std::string("Storing") + why;
+  return std::string("Compressing ") + method_word_name(static_cast<uint32_t>(c.m)) + why;
 }
 
 struct run_context {
@@ -109,20 +141,26 @@ void compress_single(const run_context& c, const char* in, int64_t size, const c
     write_file(out, data, static_cast<uint64_t>(n));
   };
   const pack_settings set;
-  const method m = method_for_name(in);
-  check_memory(m, size);
-  switch (m) {
+  const method_choice choice = choose_method(c.o, in, size);
+  check_memory(choice.m, size);
+  c.say(start_line(choice));
+  // A method the content chose that did not pay leaves the input stored.
+  const pack_output output_or_stored = [&](const uint8_t* data, int64_t n) {
+    if (choice.why == method_choice::by_content && n > size + stored_checked_overhead) {
+      stored_checked_pack(input, output);
+    } else {
+      output(data, n);
+    }
+  };
+  switch (choice.m) {
     case method::text:
-      c.say("Compressing text");
-      text_pack(input, output, set);
+      text_pack(input, output_or_stored, set);
       break;
     case method::mixed:
-      c.say("Compressing mixed");
-      mixed_pack(input, output, set);
+      mixed_pack(input, output_or_stored, set);
       break;
     default:
-      c.say("Compressing default");
-      stored_pack(input, output);
+      stored_checked_pack(input, output);
       break;
   }
 }
@@ -131,9 +169,10 @@ void compress(const run_context& c, const char* in, const char* out) {
   const bool from_stdin = std::strcmp(in, "-") == 0;
   const int64_t size = from_stdin ? -1 : file_size(in);
   if (!from_stdin && size < 0) fail("%s not found", in);
-  // Frames when asked for (-T), for a pipe, and for what a single archive
-  // cannot hold; otherwise the single archive of the file's method.
-  if (!from_stdin && !c.o.threads && input_fits(size)) {
+  // Frames when asked for (-T, --frame-size), for a pipe, and for what a
+  // single archive cannot hold; otherwise the single archive of the
+  // file's method.
+  if (!from_stdin && !c.o.threads && c.o.frame_size == 0 && input_fits(size)) {
     compress_single(c, in, size, out);
     return;
   }
@@ -142,17 +181,22 @@ void compress(const run_context& c, const char* in, const char* out) {
   s.frame_size = c.o.frame_size;
   s.forced = c.o.forced;
   s.name = from_stdin ? nullptr : in;
-  const method all = s.forced ? *s.forced : s.name ? method_for_name(s.name) : method::framed;
-  c.say(all == method::framed ? std::string("Compressing in frames")
-                              : std::string("Compressing ") +
-                                    method_word_name(static_cast<uint32_t>(all)) + " in frames");
+  const std::optional<method> all = s.forced ? s.forced : s.name ? method_for_name(s.name) : std::nullopt;
+  c.say(!all                   ? std::string("Compressing in frames")
+        : *all == method::stored ? std::string("Storing in frames")
+                                 : std::string("Compressing ") +
+                                       method_word_name(static_cast<uint32_t>(*all)) + " in frames");
   const int fd = input_open(in);
   output_file o = output_open(out);
   framed_compress(fd, from_stdin ? "standard input" : in, size, o, s);
 }
 
-// Restores (or, with out null, tests) the archive at `in`.
-void decompress(const run_context& c, const char* in, const char* out) {
+// -t's status for archives that carry no check, when no other was damaged.
+constexpr int unverified = 2;
+
+// Restores (or, with out null, tests) the archive at `in`; returns 0, or
+// `unverified` for an archive without a check.
+int decompress(const run_context& c, const char* in, const char* out) {
   const bool from_stdin = std::strcmp(in, "-") == 0;
   const char* name = from_stdin ? "standard input" : in;
   int64_t size = -1;
@@ -172,7 +216,7 @@ void decompress(const run_context& c, const char* in, const char* out) {
     std::unique_ptr<output_file> o;
     if (out != nullptr) o = std::make_unique<output_file>(output_open(out));
     framed_decompress(fd, name, o.get(), frame_threads(c.o));
-    return;
+    return 0;
   }
   // A single archive is read whole (a regular file's size is known; from a
   // pipe, up to the largest archive vesk writes).
@@ -191,7 +235,8 @@ void decompress(const run_context& c, const char* in, const char* out) {
   }
   // The original's size: a stored archive's rest, else the header's field.
   const auto single = static_cast<method>(w);
-  check_memory(single, single == method::stored ? m - 4 : m >= 8 ? get_u32(packed + 4) : 0);
+  const bool stored = single == method::stored || single == method::stored_checked;
+  check_memory(single, stored ? m : m >= 8 ? get_u32(packed + 4) : 0);
   const pack_output output = [out](const uint8_t* data, int64_t n) {
     if (out != nullptr) write_file(out, data, static_cast<uint64_t>(n));
   };
@@ -204,11 +249,22 @@ void decompress(const run_context& c, const char* in, const char* out) {
     case method::mixed:
       mixed_unpack(name, packed, m, output, set);
       break;
+    case method::stored_checked:
+      stored_checked_unpack(name, packed, m, output);
+      break;
     default:
       stored_unpack(name, packed, m, output);
-      break;
+      // Nothing shows whether such an archive is sound.
+      if (out == nullptr)
+        std::fprintf(message_stream(),
+                     "%s carries no check (a stored archive of an earlier version): it was not "
+                     "verified\n",
+                     name);
+      big_free(packed);
+      return unverified;
   }
   big_free(packed);
+  return 0;
 }
 
 // Tests each archive in a process of its own, so that one damaged archive
@@ -223,14 +279,18 @@ int test_archives(const run_context& c) {
     if (pid < 0) fail("Cannot test %s: %s\n", f.c_str(), std::strerror(errno));
     if (pid == 0) {
       damage_note_testing();
-      decompress(c, f.c_str(), nullptr);
+      const int tested = decompress(c, f.c_str(), nullptr);
       std::fflush(nullptr);
-      _exit(0);
+      _exit(tested);
     }
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) status = exit_failure;
+    if (WIFEXITED(st) && WEXITSTATUS(st) == unverified) {
+      if (status == 0) status = unverified;
+    } else if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) {
+      status = exit_failure;
+    }
     if (WIFSIGNALED(st)) {
       std::fprintf(message_stream(), "%s could not be tested (signal %d)\n", f.c_str(),
                    WTERMSIG(st));
@@ -288,7 +348,7 @@ int run(int argc, const char* const* argv) {
       compress(c, in, out);
       break;
     case run_mode::decompress:
-      decompress(c, in, out);
+      decompress(c, in, out);  // restored: an archive without a check is no failure
       break;
     default:
       status = test_archives(c);

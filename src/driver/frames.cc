@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/classify.h"
 #include "driver/containers.h"
 #include "driver/limits.h"
 #include "driver/memory_need.h"
@@ -34,11 +35,6 @@ constexpr uint8_t frame_tag[4] = {'V', 'F', 'R', 'M'};
 constexpr uint8_t end_tag[4] = {'V', 'E', 'N', 'D'};
 constexpr int64_t checked_bytes = 28;  // a record's bytes before its check
 
-void put_u64(uint8_t* p, uint64_t v) {
-  put_u32(p, static_cast<uint32_t>(v));
-  put_u32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
 uint32_t record_check(const uint8_t* at) {
   return static_cast<uint32_t>(content_hash(at, checked_bytes));
 }
@@ -57,6 +53,7 @@ struct frame_job {
   frame_header header;  // as read, when decompressing
   byte_buffer in;
   byte_buffer out;
+  bool by_content = false;  // its content chose m, when compressing
   int64_t original = 0;   // the slice's length, when compressing
   uint64_t hash = 0;      // of the slice, when compressing
   bool parallel = false;  // its streams two at a time
@@ -276,23 +273,15 @@ int64_t mixed_frame_cut(int64_t have, int64_t want, bool last) {
   return whole > 0 ? whole : end;
 }
 
-method method_by_content(const uint8_t* p, int64_t n) {
-  int64_t controls = 0;
-  for (int64_t i = 0; i < n; i++) {
-    const uint8_t c = p[i];
-    if (c == 0) return method::mixed;
-    if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f' && c != '\v') controls++;
-  }
-  return controls * 100 > n ? method::mixed : method::text;
-}
-
 void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
                      const frame_settings& s) {
   const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
-  // A pipe's frames may be text or mixed: plan for the larger.
-  const method planned = s.forced            ? *s.forced
-                         : s.name != nullptr ? method_for_name(s.name)
-                                             : method::mixed;
+  // The method the name or --method gives every frame; else each frame's
+  // content picks its own.
+  const std::optional<method> every =
+      s.forced ? s.forced : s.name != nullptr ? method_for_name(s.name) : std::nullopt;
+  // Frames chosen by content may be text or mixed: plan for the larger.
+  const method planned = every ? *every : method::mixed;
   const int64_t frames_known =
       known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
   // No more threads than the frames can use (two a frame: its streams two
@@ -327,15 +316,14 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
     }
     if (pending.empty()) return nullptr;
     const int64_t have = static_cast<int64_t>(pending.size());
-    method m = s.forced            ? *s.forced
-               : s.name != nullptr ? method_for_name(s.name)
-                                   : method_by_content(pending.data(), std::min(have, want));
+    const method m = every ? *every : method_by_content(pending.data(), std::min(have, want));
     int64_t cut = m == method::text    ? text_frame_cut(pending.data(), have, want, at_end)
                   : m == method::mixed ? mixed_frame_cut(have, want, at_end)
                                        : std::min(have, want);
     auto j = std::make_unique<frame_job>();
     j->index = index++;
     j->m = m;
+    j->by_content = !every;
     j->in.assign(pending.begin(), pending.begin() + cut);
     pending.erase(pending.begin(), pending.begin() + cut);
     whole.add(j->in.data(), cut);
@@ -359,6 +347,11 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
         break;
     }
     j.original = static_cast<int64_t>(j.in.size());
+    // A frame whose content chose a method that did not pay is stored.
+    if (j.by_content && static_cast<int64_t>(j.out.size()) > j.original + 4) {
+      j.out.clear();
+      stored_pack(input, append_to(j.out));
+    }
     byte_buffer().swap(j.in);
   };
   auto finish = [&](frame_job& j) {

@@ -74,16 +74,11 @@ int64_t text_frame_cut(const uint8_t* p, int64_t have, int64_t want, bool last);
 // what is left.
 int64_t mixed_frame_cut(int64_t have, int64_t want, bool last);
 
-// The method for a frame of unknown origin: text when it holds no zero
-// byte and at most one byte in a hundred is a control character other
-// than white space; mixed otherwise.
-method method_by_content(const uint8_t* p, int64_t n);
-
 struct frame_settings {
   int threads = 1;               // frames coded at once, each on one thread
   int64_t frame_size = 0;        // 0: the default rule
   std::optional<method> forced;  // every frame's method (--method)
-  const char* name = nullptr;    // the input's name, which picks the method; null for a pipe
+  const char* name = nullptr;    // the input's name, which may pick the method; null for a pipe
 };
 
 struct output_file;

@@ -2,13 +2,13 @@
 
 namespace vesk {
 
-method method_for_name(std::string_view path) {
+std::optional<method> method_for_name(std::string_view path) {
   size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return method::stored;
+  if (dot == std::string_view::npos) return std::nullopt;
   std::string_view ext = path.substr(dot, 4);
   if (ext == ".txt") return method::text;
   if (ext == ".dat") return method::mixed;
-  return method::stored;
+  return std::nullopt;
 }
 
 }  // namespace vesk

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace vesk {
@@ -11,18 +12,24 @@ namespace vesk {
 // mixed methods with the strong models (a match model and a final stage):
 // the same layouts, other coded bits. The command line does not write
 // them yet: until their models are settled, no archive of them exists
-// that later versions would have to read.
+// that later versions would have to read. 6 is the stored method with the
+// original's length and checksum, which single archives of stored data
+// use; 0, without them, lives on inside frames (whose headers carry both)
+// and in the archives of earlier versions.
 enum class method : uint32_t {
   stored = 0,
   text = 1,
   mixed = 2,
   framed = 3,
   text_strong = 4,
-  mixed_strong = 5
+  mixed_strong = 5,
+  stored_checked = 6
 };
 
-// The last "." of the whole argument (directories included) decides: the
-// four characters from it compared with ".txt" and ".dat", case-sensitive.
-method method_for_name(std::string_view path);
+// The method a name asks for: the last "." of the whole argument
+// (directories included) decides, the four characters from it compared
+// with ".txt" (text) and ".dat" (mixed), case-sensitive. Any other name
+// asks for none: its content decides (classify.h).
+std::optional<method> method_for_name(std::string_view path);
 
 }  // namespace vesk

@@ -185,6 +185,14 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
     return std::nullopt;
   }
   if (o.mode == run_mode::help || o.mode == run_mode::version) return o;
+  // What only compression uses is refused elsewhere, never ignored.
+  if (o.mode != run_mode::compress) {
+    const char* only = o.frame_size != 0 ? "--frame-size" : o.forced ? "--method" : nullptr;
+    if (only != nullptr) {
+      why = std::string(only) + " applies only when compressing";
+      return std::nullopt;
+    }
+  }
   // Compress and decompress take an input and an output, or neither
   // (standard input to standard output); -t takes any number of files.
   if (o.mode != run_mode::test && o.files.size() != 0 && o.files.size() != 2) {

@@ -17,6 +17,11 @@ inline void put_u32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline void put_u64(uint8_t* p, uint64_t v) {
+  put_u32(p, static_cast<uint32_t>(v));
+  put_u32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 inline uint64_t get_u64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);  // x86-64 is little-endian

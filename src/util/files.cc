@@ -250,4 +250,11 @@ uint64_t input_read(int fd, const char* path, uint8_t* dst, uint64_t n) {
   return read_fully(fd, path, dst, n);
 }
 
+void input_read_at(int fd, const char* path, uint8_t* dst, uint64_t n, int64_t at) {
+  const uint64_t got = move_bytes(n, path, cannot_read, [&](uint64_t done, uint64_t count) {
+    return pread(fd, dst + done, count, static_cast<off_t>(static_cast<uint64_t>(at) + done));
+  });
+  if (got != n) fail("Cannot read %s: it changed while it was read\n", path);
+}
+
 }  // namespace vesk

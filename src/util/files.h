@@ -58,6 +58,10 @@ bool is_same_file(int fd, const char* path);
 int input_open(const char* path);
 uint64_t input_read(int fd, const char* path, uint8_t* dst, uint64_t n);
 
+// Reads exactly n bytes at offset `at` of a regular file; stops the run when
+// the file holds fewer.
+void input_read_at(int fd, const char* path, uint8_t* dst, uint64_t n, int64_t at);
+
 // True when dir (an existing directory) is /dev or below it, where device
 // nodes live; /dev/shm, a file system meant for files, is not.
 bool is_device_directory(const char* dir);

@@ -162,8 +162,8 @@ TEST(Frames, PipesBothWays) {
   EXPECT_EQ(x.err, "Decompressing frames\n");
   // A single archive to standard output, and --method for a pipe.
   const run_result s = run_split(vesk_command({"-c", in, "-"}) + " > '" + d.path("single") + "'");
-  EXPECT_EQ(s.err, "Compressing default\n");
-  EXPECT_EQ(read_bytes(d.path("single"))[0], 0);
+  EXPECT_EQ(s.err, "Compressing text (by content)\n");
+  EXPECT_EQ(read_bytes(d.path("single"))[0], 1);
   const run_result m = run_split("cat '" + in + "' | " + v + " -q --method=mixed > '" + d.path("m") + "'");
   EXPECT_EQ(m.status, 0);
   EXPECT_EQ(get_u32(&read_bytes(d.path("m"))[4 + 8]), 2u);

@@ -25,7 +25,7 @@ bool make_char_device(const std::string& path, unsigned major_no, unsigned minor
 // A compressed stored file of `data` (stored: its bytes appear unchanged).
 std::string stored_archive(const scratch_dir& d, const bytes& data) {
   write_bytes(d.path("data.bin"), data);
-  EXPECT_EQ(run_vesk({"-c", d.path("data.bin"), d.path("data.vk")}).status, 0);
+  EXPECT_EQ(run_vesk({"--method=stored", "-c", d.path("data.bin"), d.path("data.vk")}).status, 0);
   std::remove(d.path("data.bin").c_str());
   return d.path("data.vk");
 }
@@ -48,7 +48,7 @@ TEST(OutputPaths, DeviceNodesAreWrittenInPlace) {
   }
   const run_result r = run_vesk({"-c", d.path("packed"), d.path("full")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Compressing default\nCannot write " + d.path("full") +
+  EXPECT_EQ(r.out, "Storing (does not compress)\nCannot write " + d.path("full") +
                        ": No space left on device\n");
 }
 
@@ -59,7 +59,7 @@ TEST(OutputPaths, FifoIsWrittenInPlace) {
   const std::string packed = stored_archive(d, data);
   const run_result r = run_shell("cat '" + d.path("fifo") + "' > '" + d.path("got") + "' & timeout 60 " +
                                  vesk_command({"-d", packed, d.path("fifo")}) + "; wait");
-  EXPECT_EQ(r.out, "Decompressing default\n");
+  EXPECT_EQ(r.out, "Decompressing stored\n");
   EXPECT_TRUE(read_bytes(d.path("got")) == data);
   EXPECT_TRUE(S_ISFIFO(stat_of(d.path("fifo")).st_mode));
 }
@@ -90,7 +90,7 @@ TEST(OutputPaths, SymlinkReplacesTheFileItPointsTo) {
   EXPECT_EQ(list_dir(d.path("sub")).size(), 2u);  // target and new, no temporary
   // Standard output, a pipe: written in place, after the progress message.
   run_result r = run_shell(vesk_command({"-d", packed, d.path("stdout")}) + " | cat");
-  EXPECT_EQ(r.out, "Decompressing default\n" + std::string(data.begin(), data.end()));
+  EXPECT_EQ(r.out, "Decompressing stored\n" + std::string(data.begin(), data.end()));
   // Redirected to a file: the file it points to is replaced.
   r = run_split(vesk_command({"-d", packed, d.path("stdout")}) + " > '" + d.path("captured") + "'");
   EXPECT_EQ(r.status, 0) << r.err;

@@ -4,12 +4,20 @@
 
 #include <tuple>
 
+#include "driver/classify.h"
 #include "driver/frames.h"
 #include "driver/memory_need.h"
 #include "driver/method.h"
+#include "support/support.h"
 
 namespace vesk {
 namespace {
+
+using test::as_bytes;
+using test::bytes;
+using test::every_byte;
+using test::random_bytes;
+using test::text_sample;
 
 TEST(FrameRecords, RoundTripAndEveryFlipIsCaught) {
   const frame_header h{7, 2, 64'000'000, 12'345'678, 0x0123456789ABCDEF};
@@ -83,36 +91,98 @@ TEST(FrameCuts, DefaultSizeGivesEvenFrames) {
   }
 }
 
-TEST(FrameMethod, ByContent) {
-  auto of = [](const std::string& s) {
-    return method_by_content(reinterpret_cast<const uint8_t*>(s.data()),
-                             static_cast<int64_t>(s.size()));
+// The classifier over small samples of each kind: stored for what does
+// not compress, text for prose and large plain text, mixed for the rest.
+TEST(Classifier, PicksTheMethodOfEachKindOfSample) {
+  auto repeat = [](const std::string& line, size_t n) {
+    std::string s;
+    for (int i = 0; s.size() < n; i++) s += std::to_string(i * 7919 % 100000) + line;
+    return as_bytes(s);
   };
-  EXPECT_EQ(of("plain text\twith tabs\r\nand lines\n"), method::text);
-  EXPECT_EQ(of("caf\xc3\xa9 na\xc3\xafve\n"), method::text);
-  EXPECT_EQ(of(std::string("binary\0data", 11)), method::mixed);
-  std::string one_zero(1000, 'a');  // one zero byte is binary, whatever the rest
-  one_zero[500] = '\0';
-  EXPECT_EQ(of(one_zero), method::mixed);
-  std::string noisy(1000, 'a');
-  for (int i = 0; i < 11; i++) noisy[static_cast<size_t>(90 * i)] = '\x01';
-  EXPECT_EQ(of(noisy), method::mixed);
-  noisy[0] = 'a';
-  EXPECT_EQ(of(noisy), method::text);  // ten controls in a thousand bytes
+  auto join = [](bytes a, const bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const bytes headers = test::read_bytes("/usr/include/stdio.h");
+  bytes big_source;  // plain text of 2 MiB and more, but no prose
+  while (big_source.size() < (size_t{3} << 20)) big_source = join(big_source, headers);
+  bytes controls = text_sample(10000, 4);
+  for (size_t i = 0; i < 120; i++) controls[80 * i] = 0x01;  // 1.2% controls
+  bytes one_zero = text_sample(10000, 5);
+  one_zero[5000] = 0;
+  const bytes gzipped = [] {
+    test::scratch_dir d;
+    test::write_bytes(d.path("t"), text_sample(300000, 6));
+    EXPECT_EQ(test::run_shell("gzip -9 '" + d.path("t") + "'").status, 0);
+    return test::read_bytes(d.path("t.gz"));
+  }();
+  const struct {
+    const char* what;
+    bytes data;
+    method m;
+  } cases[] = {
+      {"prose", text_sample(200000, 1), method::text},
+      {"a kilobyte of prose", text_sample(1000, 2), method::text},
+      {"C headers", headers, method::mixed},
+      {"3 MiB of C headers", big_source, method::text},
+      {"a table", repeat(";0041;LATIN CAPITAL;Lu;0;L;;;;;N;;;0061;\n", 400000), method::mixed},
+      {"a log", repeat(" 2026-12-08 07:27:41 status installed libfoo:amd64 1.2-3\n", 300000),
+       method::mixed},
+      {"1.2% controls", controls, method::mixed},
+      {"a zero byte", one_zero, method::mixed},
+      {"zeros", bytes(100000, 0), method::mixed},
+      {"machine code", test::read_bytes("/proc/self/exe", 300000), method::mixed},
+      {"every byte value", every_byte(), method::mixed},
+      {"random", random_bytes(1 << 20, 7), method::stored},
+      {"2 KB of random", random_bytes(2048, 8), method::stored},
+      {"random below 1 KiB", random_bytes(1000, 9), method::mixed},  // too little to tell
+      {"gzip", gzipped, method::stored},
+      {"random with a text head", join(text_sample(40000, 10), random_bytes(4 << 20, 11)),
+       method::stored},
+      {"text with a random tail", join(text_sample(600000, 12), random_bytes(400000, 13)),
+       method::mixed},
+      {"empty", {}, method::text},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(method_by_content(c.data.data(), static_cast<int64_t>(c.data.size())), c.m) << c.what;
+}
+
+// A sample, never the whole input: 32 chunks of 32 KiB at most, from the
+// input's start to its end.
+TEST(Classifier, ReadsASampleSpreadOverTheInput) {
+  for (const int64_t size : {int64_t{1000}, int64_t{1} << 20, (int64_t{1} << 20) + 1,
+                             int64_t{100'000'000}, int64_t{1'000'000'000'000}}) {
+    int64_t read = 0, first = -1, last = 0;
+    method_by_content(size, [&](int64_t at, int64_t n, uint8_t* dst) {
+      EXPECT_GE(at, 0);
+      EXPECT_LE(at + n, size);
+      std::fill(dst, dst + n, 'a');
+      read += n;
+      if (first < 0) first = at;
+      last = at + n;
+    });
+    EXPECT_EQ(read, std::min<int64_t>(size, int64_t{1} << 20)) << size;
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(last, size);
+  }
+  // Its fixed-point logarithms.
+  const std::pair<uint64_t, int64_t> logs[] = {
+      {1, 0}, {2, 65536}, {3, 103872}, {255, 523917}, {uint64_t{1} << 40, int64_t{40} << 16}};
+  for (const auto& [x, q16] : logs) EXPECT_EQ(log2_q16(x), q16) << x;
 }
 
 TEST(MethodChoice, ByTheLastDotOfTheWholeArgument) {
-  EXPECT_EQ(method_for_name("archive"), method::stored);
-  EXPECT_EQ(method_for_name("notes.TXT"), method::stored);  // case-sensitive
-  EXPECT_EQ(method_for_name("a.txt.gz"), method::stored);   // only the last dot
+  EXPECT_EQ(method_for_name("archive"), std::nullopt);  // the content decides
+  EXPECT_EQ(method_for_name("notes.TXT"), std::nullopt);  // case-sensitive
+  EXPECT_EQ(method_for_name("a.txt.gz"), std::nullopt);   // only the last dot
   EXPECT_EQ(method_for_name("dir.txt/readme"), method::text);
   EXPECT_EQ(method_for_name("log.txtold"), method::text);  // four characters only
   EXPECT_EQ(method_for_name("x.dat2"), method::mixed);
-  EXPECT_EQ(method_for_name("x.tx"), method::stored);
+  EXPECT_EQ(method_for_name("x.tx"), std::nullopt);
   EXPECT_EQ(method_for_name("notes.txt"), method::text);
   EXPECT_EQ(method_for_name("/tmp/data.dat"), method::mixed);
-  EXPECT_EQ(method_for_name("."), method::stored);
-  EXPECT_EQ(method_for_name(""), method::stored);
+  EXPECT_EQ(method_for_name("."), std::nullopt);
+  EXPECT_EQ(method_for_name(""), std::nullopt);
 }
 
 // The estimates grow with the file, never fall below a small run's needs,

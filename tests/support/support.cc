@@ -91,14 +91,20 @@ run_result run_split(const std::string& command) {
 }
 
 bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data) {
+  return cli_round_trip_lines(name, data, "Compressing " + method_word,
+                              "Decompressing " + method_word);
+}
+
+bytes cli_round_trip_lines(const std::string& name, const bytes& data, const std::string& start,
+                           const std::string& restore) {
   scratch_dir d;
   write_bytes(d.path(name), data);
   run_result c = run_vesk({"-c", d.path(name), d.path("packed")});
   EXPECT_EQ(c.status, 0) << c.out;
-  EXPECT_EQ(c.out, "Compressing " + method_word + "\n");
+  EXPECT_EQ(c.out, start + "\n");
   run_result x = run_vesk({"-d", d.path("packed"), d.path("out")});
   EXPECT_EQ(x.status, 0) << x.out;
-  EXPECT_EQ(x.out, "Decompressing " + method_word + "\n");
+  EXPECT_EQ(x.out, restore + "\n");
   EXPECT_TRUE(read_bytes(d.path("out")) == data) << name << ", " << data.size() << " bytes";
   return read_bytes(d.path("packed"));
 }

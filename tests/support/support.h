@@ -44,6 +44,9 @@ inline run_result run_vesk(const std::vector<std::string>& a) { return run_shell
 // binary; checks the start lines ("Compressing <word>") and the restored
 // bytes; returns the compressed file.
 bytes cli_round_trip(const std::string& name, const std::string& method_word, const bytes& data);
+// The same with the whole start lines expected ("Storing (does not compress)").
+bytes cli_round_trip_lines(const std::string& name, const bytes& data, const std::string& start,
+                           const std::string& restore);
 
 // A clean refusal of a damaged or foreign compressed file: status 1 and
 // one of the refusal messages, not a crash or an internal check.
