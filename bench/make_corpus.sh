@@ -27,6 +27,17 @@
 #   kernel-tar.txt    the first 150,000,000 bytes of the kernel source tar of KERNEL_SOURCE
 #   llvm-library.dat  the shared library of LLVM_LIBRARY, 150,000,000 bytes at most
 #
+# With --everyday (into bench/corpus-everyday, or the folder given after
+# it), files under everyday names, from other packages than the pieces
+# above, whose method vesk picks by content (bench/methods.py measures
+# them): a tar of the bison package and one of python3.11-minimal, the
+# Unicode table as .csv, an ISO 639-3 .json, C sources of bison and
+# lemon, a git manual .html, bison's README.md, libsqlite3.so, the python3.11
+# binary (no extension), two alsa-utils .wav sounds, this machine's
+# dpkg.log; and data that does not compress: a .png and two .jpg of
+# python3-skimage, a .pdf.gz of nettle-dev, the bison tar as .xz, the
+# python tar as .zst, and random bytes.
+#
 # Writes manifest.tsv beside the pieces: name, bytes, sha256, and the
 # packages (name=version) each piece was made from. A package that cannot
 # be fetched or a piece that cannot be made is reported at the end, the
@@ -47,11 +58,14 @@ LLVM_LIBRARY=libllvm15
 
 here=$(cd "$(dirname "$0")" && pwd)
 large=false
-if [ "${1:-}" = --large ]; then
-  large=true
-  shift
-fi
-if $large; then out=${1:-$here/corpus-large}; else out=${1:-$here/corpus}; fi
+everyday=false
+case "${1:-}" in
+  --large) large=true; shift ;;
+  --everyday) everyday=true; shift ;;
+esac
+if $large; then out=${1:-$here/corpus-large}
+elif $everyday; then out=${1:-$here/corpus-everyday}
+else out=${1:-$here/corpus}; fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)
@@ -128,7 +142,44 @@ finish() {
 
 rm -f ./*.txt ./*.dat manifest.tsv
 
-if $large; then
+if $everyday; then
+  rm -f ./*.tar ./*.csv ./*.md ./*.json ./*.c ./*.html ./*.so ./*.wav ./*.log ./*.png ./*.jpg \
+    ./*.gz ./*.xz ./*.zst ./*.bin python3.11
+  root=$work/root
+  fetch bison python3.11-minimal unicode-data iso-codes lemon git-doc libsqlite3-0 \
+    alsa-utils python3-skimage nettle-dev
+  pack_tar() { tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --format=gnu -cf - \
+    -C "$root/$1" . 2>/dev/null; }
+  pack_tar bison >bison.tar
+  finish bison.tar "bison not fetched" bison
+  pack_tar python3.11-minimal >python-minimal.tar
+  finish python-minimal.tar "python3.11-minimal not fetched" python3.11-minimal
+  copy() { [ -f "$root/$2/$3" ] && cp "$root/$2/$3" "$1"; finish "$1" "$3 not found" "$2"; }
+  copy UnicodeData.csv unicode-data usr/share/unicode/UnicodeData.txt
+  copy iso_639-3.json iso-codes usr/share/iso-codes/json/iso_639-3.json
+  copy yacc.c bison usr/share/bison/skeletons/yacc.c
+  copy lempar.c lemon usr/share/lemon/lempar.c
+  copy git-log.html git-doc usr/share/doc/git-doc/git-log.html
+  copy README.md bison usr/share/bison/README.md
+  copy libsqlite3.so libsqlite3-0 usr/lib/x86_64-linux-gnu/libsqlite3.so.0.8.6
+  copy python3.11 python3.11-minimal usr/bin/python3.11
+  copy Front_Center.wav alsa-utils usr/share/sounds/alsa/Front_Center.wav
+  copy Noise.wav alsa-utils usr/share/sounds/alsa/Noise.wav
+  [ -f /var/log/dpkg.log ] && take 1000000 </var/log/dpkg.log >dpkg.log
+  finish dpkg.log "/var/log/dpkg.log missing"
+  skimage=usr/lib/python3/dist-packages/skimage/data
+  copy astronaut.png python3-skimage $skimage/astronaut.png  # stored deflate: it compresses
+  copy coffee.png python3-skimage $skimage/coffee.png
+  copy rocket.jpg python3-skimage $skimage/rocket.jpg
+  copy retina.jpg python3-skimage $skimage/retina.jpg
+  copy nettle.pdf.gz nettle-dev usr/share/doc/nettle-dev/nettle.pdf.gz
+  [ -s bison.tar ] && xz -9 -c bison.tar >bison.tar.xz
+  finish bison.tar.xz "bison.tar missing" bison
+  [ -s python-minimal.tar ] && command -v zstd >/dev/null && zstd -19 -q -c python-minimal.tar >python-minimal.tar.zst
+  finish python-minimal.tar.zst "python-minimal.tar or zstd missing" python3.11-minimal
+  python3 -c 'import random, sys; r = random.Random(1); sys.stdout.buffer.write(r.randbytes(4000000))' >random.bin
+  finish random.bin "python3 missing"
+elif $large; then
   fetch "$KERNEL_SOURCE"
   tarxz=$(find "$work/root/$KERNEL_SOURCE/usr/src" -name '*.tar.xz' 2>/dev/null | head -1)
   [ -n "$tarxz" ] && xz -dc "$tarxz" | take 150000000 >kernel-tar.txt

@@ -42,6 +42,10 @@ constexpr int64_t stored_checked_overhead = stored_checked_header + trailer_byte
 
 void stored_pack(const pack_input& in, const pack_output& out);
 void stored_checked_pack(const pack_input& in, const pack_output& out);
+// The same archive a piece at a time, for an input of n bytes: read fills
+// its buffer with the input's next bytes, write takes the archive's next.
+void stored_checked_stream(int64_t n, const std::function<void(uint8_t*, int64_t)>& read,
+                           const std::function<void(const uint8_t*, int64_t)>& write);
 void text_pack(const pack_input& in, const pack_output& out, const pack_settings& s);
 void mixed_pack(const pack_input& in, const pack_output& out, const pack_settings& s);
 
@@ -50,6 +54,13 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
 void stored_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out);
 void stored_checked_unpack(const char* name, const uint8_t* packed, int64_t m,
                            const pack_output& out);
+// The same a piece at a time, for an archive of m bytes whose method word
+// has been read: read returns as many of the bytes asked for as the
+// archive still holds; write (empty: a test) takes the restored bytes,
+// which are only sound once the call returns.
+void stored_checked_restore(const char* name, int64_t m, const uint8_t* word,
+                            const std::function<int64_t(uint8_t*, int64_t)>& read,
+                            const std::function<void(const uint8_t*, int64_t)>& write);
 void text_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out,
                  const pack_settings& s);
 void mixed_unpack(const char* name, const uint8_t* packed, int64_t m, const pack_output& out,

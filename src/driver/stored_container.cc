@@ -6,7 +6,10 @@
 //
 // The trailer is the other methods' (trailer.h): "VSK2" and the XXH3
 // 64-bit hash of the n bytes. Fields are little-endian.
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "driver/containers.h"
 #include "driver/limits.h"
@@ -67,6 +70,61 @@ void stored_checked_pack(const pack_input& in, const pack_output& out) {
   put_trailer(p + stored_checked_header + n, content_hash(p + stored_checked_header, n));
   progress_phase("writing", n + stored_checked_overhead);
   out(p, n + stored_checked_overhead);
+}
+
+void stored_checked_stream(int64_t n, const std::function<void(uint8_t*, int64_t)>& read,
+                           const std::function<void(const uint8_t*, int64_t)>& write) {
+  constexpr int64_t piece = int64_t{1} << 20;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min(n, piece) + stored_checked_header));
+  put_u32(buf.data(), static_cast<uint32_t>(method::stored_checked));
+  put_u64(buf.data() + 4, static_cast<uint64_t>(n));
+  write(buf.data(), stored_checked_header);
+  content_hasher h;
+  progress_coding(n, n);
+  progress_stream("storing", n);
+  for (int64_t at = 0; at < n;) {
+    const int64_t m = std::min(piece, n - at);
+    read(buf.data(), m);
+    h.add(buf.data(), m);
+    write(buf.data(), m);
+    at += m;
+    progress_note(at);
+  }
+  progress_stream_done();
+  uint8_t trailer[trailer_bytes];
+  put_trailer(trailer, h.value());
+  write(trailer, trailer_bytes);
+}
+
+void stored_checked_restore(const char* name, int64_t m, const uint8_t* word,
+                            const std::function<int64_t(uint8_t*, int64_t)>& read,
+                            const std::function<void(const uint8_t*, int64_t)>& write) {
+  uint8_t head[stored_checked_header];
+  std::memcpy(head, word, 4);
+  if (m < stored_checked_overhead || read(head + 4, 8) < 8)
+    refuse_damaged(name, "shorter than its header");
+  const uint64_t n = get_u64(head + 4);
+  const int64_t have = m - stored_checked_overhead;
+  if (n > static_cast<uint64_t>(have)) refuse_damaged(name, "truncated");
+  if (n < static_cast<uint64_t>(have)) refuse_damaged(name, "bytes after the checksum");
+  constexpr int64_t piece = int64_t{1} << 20;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::max<int64_t>(std::min(have, piece), trailer_bytes)));
+  content_hasher h;
+  progress_coding(have, have);
+  progress_stream("restoring", have);
+  for (int64_t at = 0; at < have;) {
+    const int64_t k = std::min(piece, have - at);
+    if (read(buf.data(), k) < k) refuse_damaged(name, "truncated");
+    h.add(buf.data(), k);
+    if (write) write(buf.data(), k);
+    at += k;
+    progress_note(at);
+  }
+  progress_stream_done();
+  if (read(buf.data(), trailer_bytes) < trailer_bytes) refuse_damaged(name, "truncated");
+  const checksum sum = read_trailer(name, buf.data(), 0, trailer_bytes);
+  if (sum.first_rows || sum.hash != h.value())
+    refuse_damaged(name, "the restored file does not match its checksum");
 }
 
 void stored_checked_unpack(const char* name, const uint8_t* packed, int64_t m,

@@ -230,6 +230,11 @@ uint64_t write_file(const char* path, const uint8_t* src, uint64_t n) {
   return n;
 }
 
+bool writes_new_file(const char* path) {
+  struct stat st;
+  return std::strcmp(path, "-") != 0 && (stat(path, &st) != 0 || S_ISREG(st.st_mode));
+}
+
 bool is_same_file(int fd, const char* path) {
   struct stat a, b;
   if (fstat(fd, &a) != 0 || stat(path, &b) != 0) return false;

@@ -49,6 +49,10 @@ output_file output_open(const char* path);
 void output_write(output_file& o, const uint8_t* src, uint64_t n);
 void output_commit(output_file& o);
 
+// True when output_open(path) writes a temporary file that it renames into
+// place, not the path itself (standard output, a device, a FIFO).
+bool writes_new_file(const char* path);
+
 // True when fd and path name the same file.
 bool is_same_file(int fd, const char* path);
 
