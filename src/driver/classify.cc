@@ -14,6 +14,7 @@ constexpr int strides = 5;  // the bytes themselves, then differences at 1 to 4
 // 7.8 bits a byte; samples under 1 KiB tell too little to store them.
 constexpr int64_t incompressible_q16 = 511'180;
 constexpr int64_t least_sample = 1024;
+constexpr int64_t prose_least = int64_t{64} << 10;
 constexpr int64_t plain_text_least = int64_t{2} << 20;
 
 // A chunk's order-0 entropy under each stride, the smallest, with the bias
@@ -105,8 +106,9 @@ method method_of_stats(const content_stats& s, int64_t size) {
   const int64_t n = std::max<int64_t>(s.bytes, 1);
   const bool text_like = s.zeros == 0 && s.controls * 100 <= n;
   const bool prose = s.digits * 100 <= 3 * n && s.punctuation * 100 <= 12 * n;
-  const bool plain = s.digits * 100 < 6 * n && s.punctuation * 100 < 20 * n;
-  if (text_like && (prose || (plain && size >= plain_text_least))) return method::text;
+  const bool plain = s.digits * 100 < 10 * n && s.punctuation * 100 < 20 * n;
+  if (text_like && ((prose && size >= prose_least) || (plain && size >= plain_text_least)))
+    return method::text;
   return method::mixed;
 }
 

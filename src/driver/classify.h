@@ -14,9 +14,9 @@
 //   densest data that compresses (audio, images, code) 7.3 at most;
 // - text: no zero byte and at most one control character (other than
 //   white space) in a hundred, and either prose (at most 3% digits and 12%
-//   punctuation) or plain text of 2 MiB or more (under 6% digits and 20%
-//   punctuation); tables, logs, markup and smaller sources code better
-//   with the mixed method's text blocks.
+//   punctuation) of 64 KiB or more, or plain text of 2 MiB or more (under
+//   10% digits and 20% punctuation); tables, logs, markup, smaller sources
+//   and small files code better with the mixed method's text blocks.
 //
 // Integer arithmetic throughout, so the choice is the same on every machine.
 #pragma once

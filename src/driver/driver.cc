@@ -118,7 +118,9 @@ struct run_context {
   const run_options& o;
   bool announce;  // print the start line
   void say(const std::string& line) const {
-    if (announce) std::fprintf(message_stream(), "%s\n", line.c_str());
+    if (!announce) return;
+    std::fprintf(message_stream(), "%s\n", line.c_str());
+    std::fflush(message_stream());
   }
 };
 

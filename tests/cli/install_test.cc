@@ -32,7 +32,7 @@ TEST(Install, ProgramAndManualPage) {
   EXPECT_EQ(m.err, "");
   for (const char* part : {"NAME", "SYNOPSIS", "vesk -c input output", "vesk -d input output",
                            "METHODS", "EXIT STATUS", "LIMITS AND MEMORY", "EXAMPLES",
-                           "1,001,000,001", "tar -cf project.dat project/", "&& echo intact",
+                           "1,001,000,001", "tar -cf project.tar project/", "&& echo intact",
                            "tar -I 'vesk -T0'", "FRAMES"})
     EXPECT_NE(m.out.find(part), std::string::npos) << part;
   // man finds the page by name under the prefix's manual tree.

@@ -72,7 +72,7 @@ TEST(Methods, TheContentPicksTheMethodOfOtherNames) {
     const char* restore;
   } cases[] = {
       {"prose.md", text_sample(100000, 21), "Compressing text (by content)", "Decompressing text"},
-      {"notes.TXT", text_sample(5000, 22), "Compressing text (by content)", "Decompressing text"},
+      {"notes.TXT", text_sample(5000, 22), "Compressing mixed (by content)", "Decompressing mixed"},
       {"program", exe, "Compressing mixed (by content)", "Decompressing mixed"},
       {"table.csv", files("seq -w 1 40000 | paste -d, - - - -", 1 << 20),
        "Compressing mixed (by content)", "Decompressing mixed"},
@@ -80,8 +80,8 @@ TEST(Methods, TheContentPicksTheMethodOfOtherNames) {
       {"packed.gz", files("gzip -c /proc/self/exe", 1 << 20), "Storing (does not compress)",
        "Decompressing stored"},
       // Too short to tell, and then not shrunk by its method.
-      {"empty.bin", {}, "Compressing text (by content)", "Decompressing stored"},
-      {"one.bin", {0x42}, "Compressing text (by content)", "Decompressing stored"},
+      {"empty.bin", {}, "Compressing mixed (by content)", "Decompressing stored"},
+      {"one.bin", {0x42}, "Compressing mixed (by content)", "Decompressing stored"},
       {"all.bin", every_byte(), "Compressing mixed (by content)", "Decompressing stored"},
   };
   for (const auto& c : cases) {
