@@ -99,7 +99,7 @@ void each_call(const char* path, const std::vector<uint8_t>& file,
   std::vector<uint8_t> in(static_cast<size_t>(input_history + n + block_size + 1), 0);
   std::memcpy(in.data() + input_history, file.data(), file.size());
   mixed_streams m;
-  mixed_parse(in.data() + input_history, n, m);
+  mixed_parse(in.data() + input_history, n, m, strong);
   model_call c[mixed_stream_count];
   mixed_model_calls(m, c);
   // The side streams as the record model reads them, with their zero tail.

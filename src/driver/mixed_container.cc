@@ -135,7 +135,7 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   const uint64_t hash = input.hash;
   mixed_streams s;
   progress_phase("parsing", n);
-  mixed_parse(input.data, n, s);
+  mixed_parse(input.data, n, s, set.strong);
 
   model_call c[streams];
   mixed_model_calls(s, c);

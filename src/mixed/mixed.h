@@ -81,7 +81,9 @@ inline int64_t stream_bytes(const mixed_streams& s, int w) {
 
 // Splits input[0 .. n-1] (with input_history zero bytes in front and zero
 // bytes after it up to the end of its last block plus one) into streams.
-void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s);
+// With keep_media (the strong method), every block of an image or a sound
+// the input holds (media.h) is binary, however it looks.
+void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s, bool keep_media = false);
 
 // Buffer capacities: what a stream of each kind may hold, derived from the
 // lengths, with the zero tail the models and the transform read past the

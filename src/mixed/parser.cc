@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
 
 #include "mixed/mixed.h"
+#include "models/media.h"
 #include "text/chars.h"
 #include "util/arena.h"
 
@@ -49,6 +51,23 @@ constexpr mixed_stream allocation_order[mixed_stream_count] = {ms_blocktype, ms_
                                                                ms_x86,       ms_text,   ms_period,
                                                                ms_mismatch,  ms_branch, ms_disp};
 
+// The blocks of every medium, its header and its samples, become binary,
+// so that the binary stream holds its rows or samples unbroken.
+void keep_media_binary(const uint8_t* input, int64_t n, std::vector<uint8_t>& types) {
+  const auto blocks = static_cast<int64_t>(types.size());
+  for (int64_t at = 0; at + 2 <= n;) {
+    const media_header h = read_media_header(input + at, n - at);
+    if (h.state != header_state::complete) {
+      at++;
+      continue;
+    }
+    const int64_t end = std::min(n, at + h.format.data + h.format.bytes);
+    for (int64_t b = at / block_size; b < blocks && b * block_size < end; b++)
+      types[static_cast<size_t>(b)] = block_binary;
+    at = std::max(end, at + 1);
+  }
+}
+
 }  // namespace
 
 // A block stream's buffer: its bytes, the history in front and a zero tail
@@ -92,7 +111,7 @@ void mixed_release(mixed_streams& s) {
   s = mixed_streams{};
 }
 
-void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s) {
+void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s, bool keep_media) {
   const int64_t blocks = (n + block_size - 1) / block_size;
   std::vector<uint8_t> types(static_cast<size_t>(blocks));
   for (int64_t b = 0; b < blocks; b++)
@@ -104,6 +123,7 @@ void mixed_parse(const uint8_t* input, int64_t n, mixed_streams& s) {
     uint8_t before = types[static_cast<size_t>(i - 1)], after = types[static_cast<size_t>(i + 1)];
     if (before != t && t != after && before == after) t = before;
   }
+  if (keep_media) keep_media_binary(input, n, types);
   int64_t count[4] = {0, 0, 0, 0};
   for (uint8_t t : types) count[t]++;
   mixed_allocate(s, blocks, block_size * count[0], block_size * count[1], block_size * count[2],

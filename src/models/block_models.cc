@@ -13,6 +13,7 @@
 #include "coding/nibble_coder.h"
 #include "coding/nibble_table.h"
 #include "models/final_stage.h"
+#include "models/media.h"
 #include "models/model.h"
 #include "models/model_common.h"
 
@@ -96,6 +97,99 @@ struct pair_mixer {
 constexpr int match_minlen = 5;
 constexpr int match_max_log2 = 22;
 
+int clamp_byte(int v) {
+  return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+int clamp_sample(int v) {
+  return v < -32768 ? -32768 : v > 32767 ? 32767 : v;
+}
+int bucket_of(int v) {
+  int b = 0;
+  for (v = v < 0 ? -v : v; v > 0 && b < 15; v >>= 1) b++;
+  return b;
+}
+
+// In the strong block model, the contexts of a medium's sample at i, in
+// place of contexts 4 to 11, and the byte they predict (the final stage's
+// map reads it). An image's byte sees the same channel's bytes to its left
+// (W, WW), above (N, NN) and around (NW, NE), and predictions made of them;
+// an audio sample's bytes the samples of its channel before it and the
+// predictions of polynomials through them.
+uint32_t media_hashes(const uint8_t* buf, int64_t i, const media_tracker& m, uint64_t* h) {
+  const media_format& f = m.format;
+  const int64_t rel = i - m.start;
+  auto at = [&](int64_t back) -> int { return back <= rel ? buf[i - back] : 0; };
+  if (f.kind == media_format::image) {
+    const int64_t ch = f.channels, st = f.stride, x = rel % st;
+    const uint64_t c = static_cast<uint64_t>(x % ch);
+    const bool left = x >= ch, right = x + ch < st;
+    const int n = at(st), nn = at(2 * st);
+    const int w = left ? at(ch) : n, ww = x >= 2 * ch ? at(2 * ch) : w;
+    const int nw = left ? at(st + ch) : n, ne = right ? at(st - ch) : n;
+    const int nne = right ? at(2 * st - ch) : nn;
+    const int grad = clamp_byte(w + n - nw);
+    const int prev = c > 0 ? at(1) - (left ? at(ch + 1) : at(st + 1)) : 0;  // the pixel's other channel
+    const auto v = [](int a) { return static_cast<uint64_t>(a); };
+    h[0] = hash_a((c << 32) | (v(w) << 16) | (v(n) << 8) | 0x40);
+    h[1] = hash_a((c << 32) | (v(grad) << 8) | 0x41);
+    h[2] = hash_a((c << 32) | (v(n) << 16) | (v(ne) << 8) | 0x42);
+    h[3] = hash_a((c << 32) | (v(w) << 16) | (v(nw) << 8) | 0x43);
+    h[4] = hash_a((c << 32) | (v(clamp_byte(2 * n - nn)) << 16) | (v(clamp_byte(2 * w - ww)) << 8) | 0x44);
+    h[5] = hash_a((c << 32) | (v(clamp_byte(w + prev)) << 16) | (v(clamp_byte(n + prev)) << 8) | 0x45);
+    h[6] = hash_a((c << 32) | (v((w + n + nw + ne + 2) >> 2) << 8) | 0x46);
+    h[7] = hash_a((c << 40) | (v(clamp_byte(n + ne - nne)) << 24) |
+                  (v(bucket_of(w - nw) + 16 * bucket_of(n - nw)) << 8) | 0x47);
+    return static_cast<uint32_t>(grad);
+  }
+  const int64_t sb = f.sample_bytes, frame = sb * f.channels, k = rel % sb;
+  const uint64_t kk = static_cast<uint64_t>(k);
+  if (sb == 1) {
+    const int s1 = at(frame), s2 = at(2 * frame), s3 = at(3 * frame);
+    const int p2 = clamp_byte(2 * s1 - s2), p3 = clamp_byte(3 * s1 - 3 * s2 + s3);
+    const uint64_t e = static_cast<uint64_t>(bucket_of(s1 - (2 * s2 - s3)));
+    h[0] = hash_a((static_cast<uint64_t>(s1) << 8) | 0x50);
+    h[1] = hash_a((static_cast<uint64_t>(p2) << 16) | (e << 8) | 0x51);
+    h[2] = hash_a((static_cast<uint64_t>(p3) << 16) | (e << 8) | 0x52);
+    h[3] = hash_a((static_cast<uint64_t>(s1) << 16) | (static_cast<uint64_t>(s2) << 8) | 0x53);
+    for (int j = 4; j < 8; j++) h[j] = hash_a((static_cast<uint64_t>(p2 >> (j - 3)) << 8) | (0x50 + j));
+    return static_cast<uint32_t>(p2);
+  }
+  // 16-bit little-endian samples: the low byte first, then the high one.
+  auto sample = [&](int64_t back) -> int {
+    const int64_t b = k + back * frame;  // its low byte, back from i
+    if (b > rel) return 0;
+    return static_cast<int16_t>(buf[i - b] | (buf[i - b + 1] << 8));
+  };
+  const int s1 = sample(1), s2 = sample(2), s3 = sample(3), s4 = sample(4);
+  const int p1 = s1, p2 = clamp_sample(2 * s1 - s2), p3 = clamp_sample(3 * s1 - 3 * s2 + s3);
+  const uint64_t e2 = static_cast<uint64_t>(bucket_of(s1 - (2 * s2 - s3)));
+  const uint64_t e3 = static_cast<uint64_t>(bucket_of(s1 - (3 * s2 - 3 * s3 + s4)));
+  const auto u = [](int a) { return static_cast<uint64_t>(static_cast<uint32_t>(a) & 0xFFFF); };
+  if (k == 0) {
+    h[0] = hash_a((u(p2) & 0xFF) << 16 | e2 << 8 | 0x58);
+    h[1] = hash_a((u(p1) & 0xFF) << 16 | e2 << 8 | 0x59);
+    h[2] = hash_a((u(p3) & 0xFF) << 16 | e3 << 8 | 0x5A);
+    h[3] = hash_a(u(p2) << 16 | 0x5B);
+    h[4] = hash_a(u(p3) << 16 | 0x5C);
+    h[5] = hash_a((u(p2) >> 4) << 16 | e2 << 8 | 0x5D);
+    h[6] = hash_a(u(s1) << 16 | 0x5E);
+    h[7] = hash_a(e2 << 16 | e3 << 8 | 0x5F);
+    return static_cast<uint32_t>(u(p2) & 0xFF);
+  }
+  const int lo = buf[i - 1];
+  auto high_for = [&](int p) { return static_cast<uint64_t>(((p - lo + 128) >> 8) & 0xFF); };
+  h[0] = hash_a(high_for(p2) << 16 | e2 << 8 | 0x60);
+  h[1] = hash_a(high_for(p1) << 16 | e2 << 8 | 0x61);
+  h[2] = hash_a(high_for(p3) << 16 | e3 << 8 | 0x62);
+  h[3] = hash_a(high_for(p2) << 24 | high_for(p3) << 16 | 0x63);
+  h[4] = hash_a(u(s1) << 16 | static_cast<uint64_t>(lo) << 8 | 0x64);
+  h[5] = hash_a(high_for(p2) << 16 | static_cast<uint64_t>(lo >> 4) << 8 | 0x65);
+  h[6] = hash_a((u(s1) >> 8) << 16 | (u(s2) >> 8) << 8 | 0x66);
+  h[7] = hash_a(high_for((p1 + p2) / 2) << 16 | e2 << 8 | 0x67);
+  (void)kk;
+  return static_cast<uint32_t>(high_for(p2));
+}
+
 template <bool Block, bool Strong>
 void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
                  const model_options& options) {
@@ -111,6 +205,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   byte_stage<mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
   auto& policy = nibble_policy<Strong>(strong.fin, mix);
+  media_tracker media;   // the strong block model's
   likely_nibble likely;  // decoding only
   auto early = [&](int64_t i) { return Block && likely.sure(i); };
   const uint64_t* key = nullptr;
@@ -148,6 +243,7 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     zr = zero_flags_next(zr, buf[i - 1]);
     mix.miss = 0;
+    if constexpr (Block && Strong) media.advance(buf, i);
     bp_predict(*bp, i);
     if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
@@ -156,8 +252,13 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
       if constexpr (Strong) {
         strong.begin_nibbles(*bp);
         strong.fin.prev = buf[i - 1];
-        // While a match is active it takes the zero pattern's context.
-        if (strong.fin.mlen > 0) h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
+        if (Block && media.in(i)) {
+          // A medium's samples: its contexts, and its prediction for the map.
+          strong.fin.prev = media_hashes(buf, i, media, h + 4);
+        } else if (strong.fin.mlen > 0) {
+          // While a match is active it takes the zero pattern's context.
+          h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
+        }
       }
       if constexpr (Enc) {
         code_byte<contexts, Enc>(table, k, h, second, policy, buf[i]);
