@@ -5,9 +5,10 @@ For every file: its size, the archive with --method=text and with
 --method=mixed, the one vesk makes under the file's own name (the start
 line says which method it chose), how far that is from the better of the
 two, and xz -9e. Data that vesk stores: the bytes over the input and the
-MB/s of compressing it (median of --runs runs). Prints a markdown table.
+MB/s of compressing it (median of --runs runs), and the same for random
+bytes of --speed-bytes. Prints markdown tables.
 
-  bench/methods.py [--vesk BIN] [--runs N] [PATH ...]
+  bench/methods.py [--vesk BIN] [--runs N] [--speed-bytes N] [PATH ...]
 
 PATH is a file or a folder; the default is bench/corpus-everyday, which
 bench/make_corpus.sh --everyday builds. Every archive is restored and
@@ -39,6 +40,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--vesk', default=VESK)
     ap.add_argument('--runs', type=int, default=3)
+    ap.add_argument('--speed-bytes', type=int, default=200_000_000)
     ap.add_argument('paths', nargs='*', default=[os.path.join(HERE, 'corpus-everyday')])
     a = ap.parse_args()
     files = []
@@ -71,12 +73,20 @@ def main():
             print(f'| {os.path.basename(f)} | {n:,} | {text:,} | {mixed:,} | {chosen} {auto:,} | '
                   f'{100 * (auto / best - 1):+.1f}% | {xz:,} | {100 * (auto / xz - 1):+.1f}% |')
             os.remove(named)
-    if stored:
-        print()
-        print('| stored file | bytes | over the input | MB/s |')
-        print('|---|---|---|---|')
-        for name, n, over, rate in stored:
-            print(f'| {name} | {n:,} | {over} | {rate:.0f} |')
+        # The speed of storing, on a file large enough that starting the
+        # process costs nothing: random bytes of --speed-bytes.
+        big = os.path.join(work, 'random-big.bin')
+        with open(big, 'wb') as out:
+            out.write(os.urandom(a.speed_bytes))
+        n = a.speed_bytes
+        c = [vesk_size(a.vesk, ['-q'], big, work)[2] for _ in range(a.runs)]
+        stored.append((f'random bytes ({n // 1000000} MB)', n, os.path.getsize(
+            os.path.join(work, 'p.vsk')) - n, n / statistics.median(c) / 1e6))
+    print()
+    print('| stored file | bytes | over the input | MB/s compressing |')
+    print('|---|---|---|---|')
+    for name, n, over, rate in stored:
+        print(f'| {name} | {n:,} | {over} | {rate:.0f} |')
 
 
 if __name__ == '__main__':
