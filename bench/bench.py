@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, 7-Zip PPMd and zpaq -m5
+"""Benchmark vesk beside xz -9e, zstd -19 --long, bzip2 -9, bzip3, 7-Zip PPMd and zpaq -m5
 (and xz and zstd on two threads, for vesk's frames: --variant=-T0).
 
 For every file: compressed size, bits per byte, compress and decompress MB/s
 and peak RSS of each tool, with every round trip verified. Runs are
-interleaved (each run measures every tool in turn) and figures are medians,
+interleaved (each run measures every tool in turn, vesk and its variants
+taking turns at going first) and figures are medians,
 since this machine's memory costs drift from run to run. vesk is rebuilt
 (cmake --build of the release preset) before anything is measured.
 
   bench/bench.py [--runs N] [--csv FILE] [--plot PNG] [--peers LIST | --no-peers]
-                 [--reference VESK] [--variant OPTIONS ...] [PATH ...]
+                 [--reference VESK] [--vesk BIN] [--variant OPTIONS ...] [PATH ...]
   bench/bench.py --reuse CSV --plot PNG
 
 PATH is a file or a folder of files; the default is bench/corpus, built by
@@ -61,6 +62,9 @@ PEERS = [
     Tool('7-Zip PPMd', '7zip', '7zz', 'packed.7z',
          ['7zz', 'a', '-bd', '-bso0', '-bsp0', '-m0=PPMd:mem=1g:o=32', '-mmt=1', '{packed}', '{src}'], None,
          ['7zz', 'e', '-so', '{packed}'], '{restored}'),
+    Tool('bzip3', 'bzip3', 'bzip3', 'packed.bz3',
+         ['bzip3', '-b', '511', '-j1', '-c', '{src}'], '{packed}', ['bzip3', '-d', '-c', '{packed}'],
+         '{restored}'),
     # zpaq keeps the path it was given: it runs in the work folder on the
     # file's base name and extracts into a folder of its own (-t1: one
     # thread, as the others).
@@ -165,7 +169,11 @@ def measure(path, tools, runs, work):
     packed_size = {}
     archives = {}
     for run_index in range(runs):
-        for t in tools:
+        # vesk and its variants take turns at going first, so that the
+        # machine's drift does not favour one of them.
+        ours = [t for t in tools if t.name.startswith('vesk')]
+        order = (ours if run_index % 2 == 0 else ours[::-1]) + [t for t in tools if t not in ours]
+        for t in order:
             if t.name == 'vesk before' and run_index > 0:
                 continue  # measured once: it only gives the before figures
             packed = os.path.join(work, t.packed_name)
@@ -294,6 +302,7 @@ def main():
                     help='comma-separated peers to measure (default: all)')
     ap.add_argument('--no-peers', action='store_true')
     ap.add_argument('--reference', metavar='VESK', help='an earlier vesk binary whose coded bytes must match')
+    ap.add_argument('--vesk', metavar='BIN', help='measure this vesk binary instead of rebuilding')
     ap.add_argument('--variant', action='append', default=[], metavar='OPTIONS',
                     help='also measure vesk with these options (e.g. "-T0"; repeatable)')
     args = ap.parse_args()
@@ -304,7 +313,12 @@ def main():
         return
     if args.plot:
         import_pyplot()  # fail (or install) before hours of measuring
-    rebuild_vesk()
+    global VESK
+    if args.vesk:
+        VESK = os.path.abspath(args.vesk)
+        VESK_TOOL.c[0] = VESK_TOOL.d[0] = VESK
+    else:
+        rebuild_vesk()
     paths = args.paths or [os.path.join(HERE, 'corpus')]
     if not args.paths and not os.path.isdir(paths[0]):
         subprocess.run([os.path.join(HERE, 'make_corpus.sh'), paths[0]])
@@ -323,8 +337,13 @@ def main():
     peers, notes = ensure_peers(wanted)
     for n in notes:
         print('note:', n)
+    # Options of compression alone (-9, --method, --frame-size) are not
+    # given to -d, which refuses them.
+    def restoring(v):
+        return [o for o in v.split() if o not in ('-9', '--best') and
+                not o.startswith(('--method', '--frame-size'))]
     tools = [VESK_TOOL] + [Tool('vesk ' + v, None, None, 'variant.vsk', [VESK] + v.split() + ['-c', '{src}', '{packed}'],
-                                None, [VESK] + v.split() + ['-d', '{packed}', '{restored}'], None)
+                                None, [VESK] + restoring(v) + ['-d', '{packed}', '{restored}'], None)
                            for v in args.variant] + peers
     if args.reference:
         ref = os.path.abspath(args.reference)

@@ -147,19 +147,29 @@ void media_tracker::advance(const uint8_t* buf, int64_t i) {
   // Nothing inside a medium (nor between its header and its samples) is
   // taken for the start of another.
   if (i < end) return;
-  if (pending >= 0) {
-    const media_header h = read_media_header(buf + pending, i - pending);
+  int live = 0;
+  for (int64_t& p : pending) {
+    if (p < 0) continue;
+    const media_header h = read_media_header(buf + p, i - p);
     if (h.state == header_state::complete) {
       format = h.format;
-      start = pending + h.format.data;
+      start = p + h.format.data;
       end = start + h.format.bytes;
-      pending = -1;
+      for (int64_t& q : pending) q = -1;
       return;
     }
-    if (h.state == header_state::incomplete) return;
-    pending = -1;
+    if (h.state == header_state::invalid) p = -1;
+    live += p >= 0;
   }
-  if (const int tag = media_tag_before(buf + i)) pending = i - tag;
+  if (const int tag = media_tag_before(buf + i)) {
+    if (live == most_pending) pending[0] = -1;
+    // Oldest first: the free places close up, the new one goes last.
+    int64_t* out = pending;
+    for (int64_t p : pending)
+      if (p >= 0) *out++ = p;
+    *out++ = i - tag;
+    while (out < pending + most_pending) *out++ = -1;
+  }
 }
 
 }  // namespace vesk

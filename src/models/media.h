@@ -43,7 +43,10 @@ int media_tag_before(const uint8_t* p);
 // Follows a stream as its bytes become known: the medium whose samples
 // position i belongs to, if any.
 struct media_tracker {
-  int64_t pending = -1;  // where a header that may not be complete yet starts
+  // Where headers that may not be complete yet start, oldest first; -1 for
+  // none. A new tag while all are taken drops the oldest.
+  static constexpr int most_pending = 4;
+  int64_t pending[most_pending] = {-1, -1, -1, -1};
   int64_t start = 0, end = 0;  // the current medium's samples: [start, end)
   media_format format;
 

@@ -1,5 +1,7 @@
 #include "support/recipes.h"
 
+#include <algorithm>
+
 namespace vesk::test {
 namespace {
 
@@ -116,6 +118,80 @@ bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed) {
   t.insert(t.end(), copy.begin(), copy.end());
   t.insert(t.end(), copy.begin(), copy.begin() + static_cast<long>(part / 2));
   return t;
+}
+
+namespace {
+
+// A pixel value of a smooth scene: two gradients and a ripple, with noise.
+uint8_t scene(gen& g, int x, int y, int c) {
+  const int v = (x * (3 + c)) / 4 + (y * (5 - c)) / 3 + ((x * y / 37) & 15) + static_cast<int>(g.below(9));
+  return static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+bytes pin_image(int width, int height, int channels, uint64_t seed) {
+  gen g{seed};
+  const std::string head = std::string(channels == 1 ? "P5" : "P6") + "\n# made by a recipe\n" +
+                           std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  bytes b(head.begin(), head.end());
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++)
+      for (int c = 0; c < channels; c++) b.push_back(scene(g, x, y, c));
+  return b;
+}
+
+bytes pin_bmp(int width, int height, int bits, uint64_t seed) {
+  gen g{seed};
+  const int channels = bits / 8, stride = (width * bits + 31) / 32 * 4;
+  bytes b = {'B', 'M'};
+  put32(b, static_cast<uint32_t>(54 + stride * height));
+  put32(b, 0);
+  put32(b, 54);  // the pixels' offset
+  put32(b, 40);  // BITMAPINFOHEADER
+  put32(b, static_cast<uint32_t>(width));
+  put32(b, static_cast<uint32_t>(height));
+  put(b, {1, 0, static_cast<uint8_t>(bits), 0});
+  for (int i = 0; i < 6; i++) put32(b, 0);  // no compression, sizes, palette
+  for (int y = 0; y < height; y++) {
+    for (int x = 0; x < width; x++)
+      for (int c = 0; c < channels; c++) b.push_back(c == 3 ? 255 : scene(g, x, y, c));
+    for (int p = width * channels; p < stride; p++) b.push_back(0);
+  }
+  return b;
+}
+
+bytes pin_wav(int frames, int channels, int bits, uint64_t seed) {
+  gen g{seed};
+  const int bytes_per = bits / 8;
+  bytes b = {'R', 'I', 'F', 'F'};
+  put32(b, static_cast<uint32_t>(36 + frames * channels * bytes_per));
+  for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<uint8_t>(c));
+  put32(b, 16);
+  put(b, {1, 0, static_cast<uint8_t>(channels), 0});
+  put32(b, 22050);
+  put32(b, static_cast<uint32_t>(22050 * channels * bytes_per));
+  put(b, {static_cast<uint8_t>(channels * bytes_per), 0, static_cast<uint8_t>(bits), 0});
+  for (char c : std::string("data")) b.push_back(static_cast<uint8_t>(c));
+  put32(b, static_cast<uint32_t>(frames * channels * bytes_per));
+  int32_t a = 0, da = 0, t = 0, dt = 0;
+  for (int f = 0; f < frames; f++) {
+    // Two slow oscillators of a few hundred samples' period, with noise.
+    da += a > 0 ? -9 : 9;
+    a += da;
+    dt += t > 0 ? -2 : 2;
+    t += dt;
+    for (int c = 0; c < channels; c++) {
+      const int v = (a * 3 + t * 5) / 4 / (c + 1) + static_cast<int>(g.below(4)) - 2;
+      if (bits == 8) {
+        b.push_back(static_cast<uint8_t>(128 + v / 64));
+      } else {
+        const auto s = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768, 32767)));
+        put(b, {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8)});
+      }
+    }
+  }
+  return b;
 }
 
 std::vector<recipe> frozen_recipes() {

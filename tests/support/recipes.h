@@ -41,6 +41,14 @@ bytes pin_mixed(size_t n, uint64_t seed, size_t piece = 24000);
 // its first half once more.
 bytes pin_repeated(size_t part, uint32_t vocab, uint64_t seed);
 
+// Uncompressed media, as the strong block model finds them: a PPM (3
+// channels) or PGM (1) photograph-like image, smooth with noise; a BMP of
+// 24 or 32 bits a pixel; a WAV of 8- or 16-bit samples, a mix of slow
+// tones with noise.
+bytes pin_image(int width, int height, int channels, uint64_t seed);
+bytes pin_bmp(int width, int height, int bits, uint64_t seed);
+bytes pin_wav(int frames, int channels, int bits, uint64_t seed);
+
 // The sources of the frozen archives (tests/cli/frozen), named as vesk
 // needs them to pick the method; random data is random_bytes.
 struct recipe {
