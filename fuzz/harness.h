@@ -3,21 +3,22 @@
 // campaign (scripts/fuzz.sh), or with corpus_main.cc as a plain program
 // that runs every file of a checked-in seed corpus (a CTest case). The
 // harness defines LLVMFuzzerInitialize, which sets up the arena once.
-// The decoders end the process on a refusal; here a refusal unwinds back to
-// the target instead (and the arena is released to where it was), while an
-// internal check aborts, which the fuzzer reports as a crash.
+// A refusal (a failure of any kind but internal) unwinds back to the
+// target, and the arena is released to where it was; an internal check
+// aborts, which the fuzzer reports as a crash.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include <cstdlib>
+
 #include "driver/containers.h"
 #include "util/arena.h"
+#include "util/fail.h"
 
 namespace vesk::fuzz {
-
-struct refused {};
 
 // Runs f(); a refusal inside it returns false, with the arena unwound.
 template <class F>
@@ -26,7 +27,8 @@ bool guarded(F&& f) {
   try {
     f();
     return true;
-  } catch (const refused&) {
+  } catch (const failure& e) {
+    if (e.kind == failure_kind::internal) std::abort();  // a bug
     arena_unwind(mark);
     return false;
   }

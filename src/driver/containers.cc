@@ -1,6 +1,5 @@
 #include "driver/containers.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "driver/trailer.h"
@@ -32,20 +31,8 @@ bool decoded_exactly(const coder& k, int64_t coded) {
   return k.overrun == 0 && static_cast<int64_t>(coder_length(k)) == coded && k.x == flush;
 }
 
-namespace {
-std::atomic<const char*> damage_note{"; nothing was written"};
-}
-
-void damage_note_output_started() {
-  damage_note = "; the frames before it were written";
-}
-
-void damage_note_testing() {
-  damage_note = "";
-}
-
 void refuse_damaged(const char* in, const char* why) {
-  fail("%s is damaged (%s)%s\n", in, why, damage_note.load());
+  fail_as(failure_kind::damaged, "%s is damaged (%s)", in, why);
 }
 
 }  // namespace vesk

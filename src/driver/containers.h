@@ -115,13 +115,8 @@ constexpr int64_t most_coded_bits(int64_t coded) {
 // so no byte of a coded stream can change without notice.
 bool decoded_exactly(const coder& k, int64_t coded);
 
-// Refuses a damaged compressed file: one message, status 1, no output.
+// Refuses a damaged compressed file: a failure of kind damaged, "<in> is
+// damaged (<why>)". The caller says what became of the output.
 [[noreturn]] void refuse_damaged(const char* in, const char* why);
-
-// What a refusal says of the output: "nothing was written" until a
-// framed archive restored to a pipe has passed frames on; nothing when
-// archives are only tested.
-void damage_note_output_started();
-void damage_note_testing();
 
 }  // namespace vesk

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,7 @@ struct frame_job {
   uint64_t hash = 0;      // of the slice, when compressing
   bool parallel = false;  // its streams two at a time
   bool done = false;
+  std::exception_ptr error;  // how its coding failed, for the caller
 };
 
 // Threads that code frames, each with an arena region of its own. Jobs are
@@ -73,8 +75,9 @@ struct frame_pool {
 
 void pool_start(frame_pool& p, int threads, const std::function<void(frame_job&)>& code) {
   for (int t = 0; t < threads; t++) {
-    p.threads.push_back(helper_thread([&p, &code] {
+    p.threads.push_back(helper_thread([&p, &code, t] {
       const arena_thread_region region;
+      progress_lane = 2 * (t % progress_pairs);
       for (;;) {
         frame_job* j;
         {
@@ -84,7 +87,12 @@ void pool_start(frame_pool& p, int threads, const std::function<void(frame_job&)
           j = p.waiting.front();
           p.waiting.pop_front();
         }
-        code(*j);
+        try {
+          code(*j);
+        } catch (...) {
+          j->error = std::current_exception();
+        }
+        progress_frame_end();
         {
           std::lock_guard lock(p.m);
           j->done = true;
@@ -112,6 +120,7 @@ void pool_stop(frame_pool& p) {
   {
     std::lock_guard lock(p.m);
     p.closing = true;
+    p.waiting.clear();  // after a failure, what has not started never will
   }
   p.work.notify_all();
   for (auto& t : p.threads) t.join();
@@ -128,6 +137,7 @@ void run_frames(int threads, const std::function<std::unique_ptr<frame_job>()>& 
     // One thread in all: the calling thread codes each frame itself.
     while (std::unique_ptr<frame_job> j = next()) {
       code(*j);
+      progress_frame_end();
       finish(*j);
     }
     return;
@@ -136,20 +146,28 @@ void run_frames(int threads, const std::function<std::unique_ptr<frame_job>()>& 
   pool_start(pool, threads, code);
   std::deque<std::unique_ptr<frame_job>> held;
   bool more = true;
-  for (;;) {
-    while (more && held.size() < static_cast<size_t>(threads) + 1) {
-      std::unique_ptr<frame_job> j = next();
-      if (j == nullptr) {
-        more = false;
-        break;
+  try {
+    for (;;) {
+      while (more && held.size() < static_cast<size_t>(threads) + 1) {
+        std::unique_ptr<frame_job> j = next();
+        if (j == nullptr) {
+          more = false;
+          break;
+        }
+        pool_submit(pool, j.get());
+        held.push_back(std::move(j));
       }
-      pool_submit(pool, j.get());
-      held.push_back(std::move(j));
+      if (held.empty()) break;
+      pool_wait(pool, *held.front());
+      if (held.front()->error) std::rethrow_exception(held.front()->error);
+      finish(*held.front());
+      held.pop_front();
     }
-    if (held.empty()) break;
-    pool_wait(pool, *held.front());
-    finish(*held.front());
-    held.pop_front();
+  } catch (...) {
+    // The threads finish the frames they are on and end before the
+    // failure goes on: the jobs they hold must outlive them.
+    pool_stop(pool);
+    throw;
   }
   pool_stop(pool);
 }
@@ -273,8 +291,8 @@ int64_t mixed_frame_cut(int64_t have, int64_t want, bool last) {
   return whole > 0 ? whole : end;
 }
 
-void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
-                     const frame_settings& s) {
+int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
+                        const frame_settings& s) {
   const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
   // The method the name or --method gives every frame; else each frame's
   // content picks its own.
@@ -366,10 +384,10 @@ void framed_compress(int fd, const char* in_name, int64_t known_size, output_fil
   uint8_t e[frame_record_bytes];
   put_frame_end(e, {index, total, whole.value()});
   output_write(out, e, sizeof e);
-  output_commit(out);
+  return static_cast<int64_t>(total);
 }
 
-void framed_decompress(int fd, const char* in_name, output_file* out, int threads) {
+int64_t framed_decompress(int fd, const char* in_name, output_file* out, int threads) {
   uint32_t index = 0;
   bool ended = false;
   frame_end end;
@@ -418,9 +436,9 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     }
     const frame_header& h = rec.header;
     if (h.index != index) refuse_damaged(in_name, "frames out of order");
-    const bool known = h.method_word == static_cast<uint32_t>(method::stored) ||
-                       h.method_word == static_cast<uint32_t>(method::text) ||
-                       h.method_word == static_cast<uint32_t>(method::mixed);
+    const auto fm = static_cast<method>(h.method_word);
+    const bool known = fm == method::stored || fm == method::text || fm == method::mixed ||
+                       fm == method::text_strong || fm == method::mixed_strong;
     if (!known) refuse_damaged(in_name, "a frame of an unknown method");
     if (h.original > frame_size_most || h.coded < 4 || h.coded >= archive_limit)
       refuse_damaged(in_name, "bad frame lengths");
@@ -453,9 +471,11 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     j.out.reserve(static_cast<size_t>(j.header.original));
     switch (static_cast<method>(j.header.method_word)) {
       case method::text:
+      case method::text_strong:
         text_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set);
         break;
       case method::mixed:
+      case method::mixed_strong:
         mixed_unpack(name.c_str(), j.in.data(), m, append_to(j.out), set);
         break;
       default:
@@ -474,7 +494,6 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
     progress_frame_done(static_cast<int64_t>(j.out.size()));
     if (out != nullptr) {
       output_write(*out, j.out.data(), j.out.size());
-      damage_note_output_started();
     }
   };
   run_frames(threads, next, code, finish);
@@ -484,6 +503,7 @@ void framed_decompress(int fd, const char* in_name, output_file* out, int thread
   if (input_read(fd, in_name, &extra, 1) != 0)
     refuse_damaged(in_name, "bytes after the end record");
   if (out != nullptr) output_commit(*out);
+  return static_cast<int64_t>(total);
 }
 
 }  // namespace vesk

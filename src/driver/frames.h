@@ -84,12 +84,13 @@ struct frame_settings {
 struct output_file;
 
 // Compresses what fd holds (a file of known_size bytes, or a pipe: -1)
-// into out, which it commits.
-void framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
-                     const frame_settings& s);
+// into out, which the caller commits; returns the bytes read.
+int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
+                        const frame_settings& s);
 
 // Restores a framed archive from fd, whose method word has been read,
-// into out (nullptr: test only, nothing written) and commits out.
-void framed_decompress(int fd, const char* in_name, output_file* out, int threads);
+// into out (nullptr: test only, nothing written) and commits out; returns
+// the bytes restored.
+int64_t framed_decompress(int fd, const char* in_name, output_file* out, int threads);
 
 }  // namespace vesk

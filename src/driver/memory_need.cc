@@ -89,8 +89,8 @@ std::string memory_warning(const memory_need& need, const memory_limits& l) {
   } else {
     return "";
   }
-  return "Warning: vesk may need about " + memory_text(need.resident, true) +
-         " of memory for this file; " + why + "\n";
+  return "warning: this file may need about " + memory_text(need.resident, true) +
+         " of memory; " + why;
 }
 
 void check_memory(method m, int64_t n) {
@@ -101,7 +101,7 @@ void check_memory(method m, int64_t n) {
   if (!warning.empty()) {
     progress_clear();
     std::fflush(stdout);
-    std::fputs(warning.c_str(), stderr);
+    std::fprintf(stderr, "vesk: %s\n", warning.c_str());
   }
 }
 

@@ -174,7 +174,7 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
       set.parallel_streams && worth_parallel(c));
   at = header_bytes;
   for (int w = 0; w < streams; w++) {
-    if (overrun[w]) fail("A coded stream exceeds its buffer\n");
+    if (overrun[w]) fail_as(failure_kind::internal, "a coded stream exceeds its buffer");
     put_u32(packed + at, static_cast<uint32_t>(coded[w]));
     std::memmove(packed + at + 4, packed + region[w], static_cast<size_t>(coded[w]));
     at += 4 + coded[w];
@@ -182,7 +182,7 @@ void mixed_pack(const pack_input& in, const pack_output& out, const pack_setting
   put_trailer(packed + at, hash);
   at += trailer_bytes;
   if (at >= archive_limit)
-    fail("%s cannot be compressed: its archive would exceed 1.5GB\n", in.name);
+    fail("%s cannot be compressed: its archive would exceed 1.5GB", in.name);
   progress_phase("writing", at);
   out(packed, at);
   arena_free(packed);
@@ -223,17 +223,22 @@ void mixed_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_o
           mismatch_done.wait();
           if (!periods_good) return;
         }
+        // The record stream waits for these two: it is told when they end,
+        // however they end.
+        struct done_when_gone {
+          task_done* d;
+          ~done_when_gone() {
+            if (d != nullptr) d->set();
+          }
+        } side{w == ms_period ? &period_done : w == ms_mismatch ? &mismatch_done : nullptr};
+        if (w == ms_period) periods_good = false;  // until it has decoded
         progress_stream(c[w].name, c[w].bytes);
         coder k;
         coder_init_decode(k, packed + h.coded_at[w], static_cast<size_t>(h.coded_len[w]));
         run_model_call(c[w], k, decompress_dir, options);
         progress_stream_done();
         good[w] = decoded_exactly(k, h.coded_len[w]);
-        if (w == ms_period) {
-          periods_good = periods_known(s.buf[ms_period], s.len[ms_period]);
-          period_done.set();
-        }
-        if (w == ms_mismatch) mismatch_done.set();
+        if (w == ms_period) periods_good = periods_known(s.buf[ms_period], s.len[ms_period]);
       },
       set.parallel_streams && worth_parallel(c));
   for (int w = 0; w < streams; w++) {

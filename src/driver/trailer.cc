@@ -21,7 +21,7 @@ uint64_t content_hash(const uint8_t* data, int64_t n) {
 }
 
 content_hasher::content_hasher() : state(XXH3_createState()) {
-  if (state == nullptr) fail("Not enough memory\n");
+  if (state == nullptr) fail_as(failure_kind::memory, "not enough memory for a checksum");
   XXH3_64bits_reset(static_cast<XXH3_state_t*>(state));
 }
 

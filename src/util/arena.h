@@ -26,14 +26,14 @@ constexpr int64_t arena_page = 4096;
 constexpr uint64_t arena_guard_word = 0x3840384338403841;
 
 // Installs the handler for segmentation faults and readies the main
-// region. Called once, before any allocation.
+// region. Called before any allocation; later calls do nothing.
 void arena_init();
 
 // While it lives, the calling thread allocates from a region of its own;
 // other threads are unaffected. `reserve` bytes are mapped at once (say,
 // what the thread's frame is expected to need), so that a frame within it
-// maps nothing more; a region grows beyond it as needed. Every block must
-// be released before it ends; then the region's address space is returned
+// maps nothing more; a region grows beyond it as needed. When it ends, the
+// region's address space is returned, with any block a failure left behind,
 // and the thread allocates where it did before. Open one at the start of
 // the thread's work and close it at its end.
 struct arena_region;

@@ -5,10 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-#include "util/progress.h"
 
 namespace vesk {
 
@@ -19,8 +16,6 @@ namespace {
 constexpr size_t name_room = 4096;
 volatile sig_atomic_t pending_dir = -1;
 char pending_name[name_room];
-stop_hook hook = nullptr;
-bool messages_to_stderr = false;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -36,11 +31,22 @@ void on_stop_signal(int sig) {
   _exit(128 + sig);
 }
 
-[[noreturn]] void stop(stop_kind kind) {
-  std::fflush(stdout);
-  remove_pending_output();
-  if (hook != nullptr) hook(kind);
-  std::_Exit(exit_failure);
+std::string formatted(const char* fmt, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, args);
+  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  std::vsnprintf(s.data(), s.size() + 1, fmt, again);
+  va_end(again);
+  while (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+sigset_t stop_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : stop_signals) sigaddset(&set, sig);
+  return set;
 }
 
 }  // namespace
@@ -73,47 +79,42 @@ void install_stop_signals() {
 }
 
 stop_signals_blocked::stop_signals_blocked() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : stop_signals) sigaddset(&set, sig);
+  const sigset_t set = stop_set();
   pthread_sigmask(SIG_BLOCK, &set, &saved);
-}
-
-void block_stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : stop_signals) sigaddset(&set, sig);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
 stop_signals_blocked::~stop_signals_blocked() {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
-void set_messages_to_stderr(bool on) {
-  messages_to_stderr = on;
+void block_stop_signals() {
+  const sigset_t set = stop_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-FILE* message_stream() {
-  return messages_to_stderr ? stderr : stdout;
+void unblock_stop_signals() {
+  const sigset_t set = stop_set();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-void set_stop_hook(stop_hook h) {
-  hook = h;
+void fail_as(failure_kind kind, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string m = formatted(fmt, args);
+  va_end(args);
+  throw failure(kind, std::move(m));
 }
 
 void fail(const char* fmt, ...) {
-  progress_abandon();
   va_list args;
   va_start(args, fmt);
-  std::vfprintf(message_stream(), fmt, args);
+  std::string m = formatted(fmt, args);
   va_end(args);
-  stop(stop_kind::refusal);
+  throw failure(failure_kind::input, std::move(m));
 }
 
 void check_failed(const char* text, const char* file, int line) {
-  std::fprintf(message_stream(), "assertion \"%s\" failed: %s:%d\n", text, file, line);
-  stop(stop_kind::internal);
+  fail_as(failure_kind::internal, "assertion \"%s\" failed: %s:%d", text, file, line);
 }
 
 }  // namespace vesk

@@ -1,28 +1,47 @@
-// Orderly stops. Every failure of a run ends the process with exit status 1
-// after one message; nothing is returned to callers. A pending output file
-// (the temporary file that write_file renames into place) is removed first,
-// so a failed or interrupted run never leaves a partial output behind.
+// Failures. Anything that stops a run (bad input, a damaged archive, memory
+// that cannot be had, a failed read or write, an internal check) throws one
+// `failure`, which carries its kind and its message and unwinds to the
+// caller that runs the work: the command line prints the message and ends
+// with status 1, having removed what the run left behind. Nothing below it
+// prints or ends the process.
 #pragma once
 
 #include <signal.h>
 
-#include <cstdio>
+#include <exception>
+#include <string>
 
 namespace vesk {
 
 constexpr int exit_failure = 1;
 
-// Where the run's messages go: standard output, as file-to-file runs have
-// always printed them, or standard error when standard output carries data.
-void set_messages_to_stderr(bool on);
-FILE* message_stream();
+// What went wrong, for callers that tell failures apart.
+enum class failure_kind {
+  input,     // an input that cannot be used: missing, too large, not a vesk file
+  damaged,   // a compressed file that is damaged or foreign
+  memory,    // memory that cannot be had
+  io,        // a read or write that the system refused
+  internal,  // an internal check: a bug
+  cancelled, // the caller asked the work to stop
+};
 
-// Prints the message with printf formatting and ends the process.
+struct failure : std::exception {
+  failure(failure_kind k, std::string m) : kind(k), message(std::move(m)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+  failure_kind kind;
+  std::string message;  // without a trailing newline
+};
+
+// Throws a failure of that kind with the message, printf-formatted (a
+// trailing newline is dropped).
+[[noreturn]] void fail_as(failure_kind kind, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+// The same for an input that cannot be used.
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Internal check: prints "assertion "<text>" failed: <file>:<line>" and ends
-// the process when ok is false. `text` names the condition: the checks vesk
-// has always made print the texts they always printed (some in the
+// Internal check: throws an internal failure, "assertion "<text>" failed:
+// <file>:<line>", when ok is false. `text` names the condition: the checks
+// vesk has always made carry the texts they always printed (some in the
 // program's first names: allocstore, alloctablec, rand_value), later ones a
 // short description. File and line are the caller's (the build maps source
 // paths to the tree's own).
@@ -35,9 +54,10 @@ inline void check(bool ok, const char* text, const char* file, int line) {
     check_failed(text, file, line);
 }
 
-// The temporary output file to delete if the run stops before it is renamed
-// into place: a name inside the directory open as dir_fd. clear_pending_output
-// forgets it (after the rename). The name is copied.
+// The temporary output file to delete if the process is stopped by a
+// signal before it is renamed into place: a name inside the directory open
+// as dir_fd. clear_pending_output forgets it (after the rename or the
+// removal). The name is copied.
 void set_pending_output(int dir_fd, const char* name);
 void clear_pending_output();
 
@@ -45,7 +65,7 @@ void clear_pending_output();
 void remove_pending_output();
 
 // SIGINT, SIGTERM and SIGHUP remove the pending output and end the process
-// by the same signal. Installed once at start-up.
+// by the same signal. Installed once at start-up by the program.
 void install_stop_signals();
 
 // Blocks those signals while a pending output is created or renamed, so
@@ -58,16 +78,11 @@ struct stop_signals_blocked {
   sigset_t saved;
 };
 
-// Blocks those signals for the rest of the process: once the output is
-// renamed into place, the run has succeeded, and a stop that came after it
-// must not report otherwise.
+// Blocks those signals for the rest of the run: once its last output is
+// renamed into place, the run has succeeded, and a stop that comes after it
+// must not report otherwise. A run of several files unblocks them again
+// before the next file.
 void block_stop_signals();
-
-// For harnesses that run the decoders in-process (the fuzz targets): called
-// after the message, before the process would end; a refusal may throw to
-// unwind, an internal check should abort. Null (the default) ends the process.
-enum class stop_kind { refusal, internal };
-using stop_hook = void (*)(stop_kind);
-void set_stop_hook(stop_hook hook);
+void unblock_stop_signals();
 
 }  // namespace vesk

@@ -27,11 +27,11 @@ constexpr const char* partial_tag = ".vesk-partial-";
 constexpr int random_chars = 6;
 
 [[noreturn]] void cannot_read(const char* path, int err) {
-  fail("Cannot read %s: %s\n", path, std::strerror(err));
+  fail_as(failure_kind::io, "Cannot read %s: %s", path, std::strerror(err));
 }
 
 [[noreturn]] void cannot_write(const char* path, int err) {
-  fail("Cannot write %s: %s\n", path, std::strerror(err));
+  fail_as(failure_kind::io, "Cannot write %s: %s", path, std::strerror(err));
 }
 
 // Opens a regular file for reading without blocking on a FIFO that took
@@ -40,8 +40,15 @@ int open_regular(const char* path) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) cannot_read(path, errno);
   struct stat st;
-  if (fstat(fd, &st) != 0) cannot_read(path, errno);
-  if (!S_ISREG(st.st_mode)) fail("%s is not a regular file\n", path);
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
+    close(fd);
+    cannot_read(path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    fail("%s is not a regular file", path);
+  }
   return fd;
 }
 
@@ -123,19 +130,23 @@ int64_t file_size(const char* path) {
     if (errno == ENOENT || errno == ENOTDIR) return -1;
     cannot_read(path, errno);
   }
-  if (!S_ISREG(st.st_mode)) fail("%s is not a regular file\n", path);
+  if (S_ISDIR(st.st_mode)) fail("%s is a directory", path);
+  if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)) return not_regular;
+  if (!S_ISREG(st.st_mode)) fail("%s is not a regular file", path);
   return st.st_size;
 }
 
 uint64_t read_file(const char* path, uint8_t* dst, uint64_t n) {
-  const int fd = open_regular(path);
-  const uint64_t length = read_fully(fd, path, dst, n);
+  struct closer {
+    int fd;
+    ~closer() { close(fd); }
+  } f{open_regular(path)};
+  const uint64_t length = read_fully(f.fd, path, dst, n);
   // The buffer was sized from an earlier file_size: a file that shrank or
   // grew since would be coded wrongly, so refuse it.
   uint8_t more;
-  if (length != n || read_fully(fd, path, &more, 1) != 0)
-    fail("Cannot read %s: it changed while it was read\n", path);
-  close(fd);
+  if (length != n || read_fully(f.fd, path, &more, 1) != 0)
+    fail_as(failure_kind::io, "Cannot read %s: it changed while it was read", path);
   return n;
 }
 
@@ -148,6 +159,44 @@ bool is_device_directory(const char* dir) {
     return r == top || r.compare(0, top.size() + 1, top + "/") == 0;
   };
   return under("/dev") && !under("/dev/shm");
+}
+
+output_file::output_file(output_file&& o) noexcept {
+  *this = std::move(o);
+}
+
+output_file& output_file::operator=(output_file&& o) noexcept {
+  if (this != &o) {
+    path = o.path;
+    fd = o.fd;
+    owns_fd = o.owns_fd;
+    dir = o.dir;
+    temp = std::move(o.temp);
+    base = std::move(o.base);
+    written = o.written;
+    attributes = o.attributes;
+    like = o.like;
+    o.fd = o.dir = -1;
+    o.owns_fd = false;
+    o.temp.clear();
+  }
+  return *this;
+}
+
+output_file::~output_file() {
+  // Not committed: the temporary file goes, and with it the pending name.
+  if (!temp.empty()) {
+    const stop_signals_blocked blocked;
+    unlinkat(dir, temp.c_str(), 0);
+    clear_pending_output();
+  }
+  if (owns_fd && fd >= 0) close(fd);
+  if (dir >= 0) close(dir);
+}
+
+void output_take_attributes(output_file& o, const struct stat& st) {
+  o.attributes = true;
+  o.like = st;
 }
 
 output_file output_open(const char* path) {
@@ -167,7 +216,7 @@ output_file output_open(const char* path) {
     o.fd = open(path, O_WRONLY | O_CLOEXEC);
     if (o.fd < 0) cannot_write(path, errno);
     o.owns_fd = true;
-    return o;
+    return std::move(o);
   };
   if (present && !S_ISREG(st.st_mode)) return in_place();
   const std::string target = final_name(path);
@@ -178,7 +227,7 @@ output_file output_open(const char* path) {
   const split_path where = split(target);
   if (where.base.empty()) cannot_write(path, EISDIR);
   if (is_device_directory(where.dir.c_str()))
-    fail("Cannot write %s: vesk creates no files in /dev\n", path);
+    fail_as(failure_kind::io, "Cannot write %s: vesk creates no files in /dev", path);
   o.dir = open(where.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (o.dir < 0) cannot_write(path, errno);
   long name_max = fpathconf(o.dir, _PC_NAME_MAX);
@@ -186,15 +235,17 @@ output_file output_open(const char* path) {
   o.base = where.base;
   {
     stop_signals_blocked blocked;
+    std::string name;
     for (int attempt = 0; o.fd < 0 && attempt < 100; attempt++) {
-      o.temp = partial_name(where.base, name_max);
-      o.fd = openat(o.dir, o.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      name = partial_name(where.base, name_max);
+      o.fd = openat(o.dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (o.fd < 0 && errno != EEXIST) break;
     }
     if (o.fd < 0) cannot_write(path, errno);
+    o.temp = name;
+    o.owns_fd = true;
     set_pending_output(o.dir, o.temp.c_str());
   }
-  o.owns_fd = true;
   // Replacing a file keeps its permission bits; a new one gets what a plain
   // create gives (0666 less the umask).
   if (present) fchmod(o.fd, st.st_mode & 07777);
@@ -203,21 +254,38 @@ output_file output_open(const char* path) {
 
 void output_write(output_file& o, const uint8_t* src, uint64_t n) {
   write_fully(o.fd, o.path, src, n);
+  o.written += static_cast<int64_t>(n);
 }
 
 void output_commit(output_file& o) {
   if (o.temp.empty()) {
-    if (o.owns_fd && close(o.fd) != 0) cannot_write(o.path, errno);
+    const int fd = o.fd;
     o.fd = -1;
+    if (o.owns_fd && close(fd) != 0) cannot_write(o.path, errno);
     return;
   }
+  if (o.attributes) {
+    // As xz and zstd do: the owner and group when root may set them, the
+    // permission bits (after the owner, which may clear set-id bits), the
+    // times last, after every write.
+    if (geteuid() == 0 && fchown(o.fd, o.like.st_uid, o.like.st_gid) != 0) {
+      // Another owner is not always possible (a file system without
+      // owners): the file stays the caller's.
+    }
+    fchmod(o.fd, o.like.st_mode & 0777);
+    const timespec times[2] = {o.like.st_atim, o.like.st_mtim};
+    futimens(o.fd, times);
+  }
   if (fsync(o.fd) != 0) cannot_write(o.path, errno);
-  if (close(o.fd) != 0) cannot_write(o.path, errno);
+  const int fd = o.fd;
   o.fd = -1;
+  if (close(fd) != 0) cannot_write(o.path, errno);
   // From the rename on the run has succeeded: a stop signal that comes
-  // later stays pending until the process has ended with status 0.
+  // later stays pending until the process has ended with status 0 (or
+  // until the next file of the run).
   block_stop_signals();
   if (renameat(o.dir, o.temp.c_str(), o.dir, o.base.c_str()) != 0) cannot_write(o.path, errno);
+  o.temp.clear();
   clear_pending_output();
   close(o.dir);
   o.dir = -1;
@@ -251,6 +319,10 @@ int input_open(const char* path) {
   return fd;
 }
 
+input_file::~input_file() {
+  if (fd > STDIN_FILENO) close(fd);
+}
+
 uint64_t input_read(int fd, const char* path, uint8_t* dst, uint64_t n) {
   return read_fully(fd, path, dst, n);
 }
@@ -259,7 +331,7 @@ void input_read_at(int fd, const char* path, uint8_t* dst, uint64_t n, int64_t a
   const uint64_t got = move_bytes(n, path, cannot_read, [&](uint64_t done, uint64_t count) {
     return pread(fd, dst + done, count, static_cast<off_t>(static_cast<uint64_t>(at) + done));
   });
-  if (got != n) fail("Cannot read %s: it changed while it was read\n", path);
+  if (got != n) fail_as(failure_kind::io, "Cannot read %s: it changed while it was read", path);
 }
 
 }  // namespace vesk

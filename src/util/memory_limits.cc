@@ -188,12 +188,13 @@ void refuse_memory(int64_t more) {
   rlimit rl{};
   if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
     format_memory(limit_text, sizeof limit_text, static_cast<int64_t>(rl.rlim_cur), false);
-    fail("vesk needs about %s of memory for this file; the address-space limit (ulimit -v) is %s\n",
-         need_text, limit_text);
+    fail_as(failure_kind::memory,
+            "this file needs about %s of memory; the address-space limit (ulimit -v) is %s",
+            need_text, limit_text);
   }
   format_memory(limit_text, sizeof limit_text, more, true);
-  fail("vesk needs about %s of memory for this file; the system refused %s more\n", need_text,
-       limit_text);
+  fail_as(failure_kind::memory, "this file needs about %s of memory; the system refused %s more",
+          need_text, limit_text);
 }
 
 }  // namespace vesk

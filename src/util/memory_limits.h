@@ -40,10 +40,10 @@ int64_t address_space_in_use();
 // driver once it knows the input, for the refusal's figure; 0: not known.
 void set_expected_address_space(int64_t bytes);
 
-// Stops the run (status 1, the pending output removed) because `more`
-// bytes of memory could not be had: says about how much the run needs and
-// what limited it, e.g. "vesk needs about 2.1 GB of memory for this file;
-// the address-space limit (ulimit -v) is 1.5 GB".
+// Fails (kind memory) because `more` bytes of memory could not be had:
+// says about how much the run needs and what limited it, e.g. "this file
+// needs about 2.1 GB of memory; the address-space limit (ulimit -v) is
+// 1.5 GB".
 [[noreturn]] void refuse_memory(int64_t more);
 
 // "2.1 GB", "350 MB": a figure for a memory message. Rounded up when `up`.

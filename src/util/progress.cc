@@ -54,17 +54,34 @@ struct display {
   steady::time_point run_start, step_start, coding_start;
   const char* name = nullptr;  // null until the first announcement
   int64_t size = 0;
-  bool coding = false;     // the current step is a stream
-  int64_t file_bytes = 0;  // bytes of the file the coding part stands for
-  int64_t total = 0;       // bytes of all the coding part's streams
-  int64_t before = 0;      // bytes of the streams already done
+  bool coding = false;       // the current step is a stream
   bool framed = false;       // frames: what follows is all the display shows
   int64_t frames_total = 0;  // -1: unknown
   int64_t frames_done = 0;
-  // The stream each lane codes now (null: none).
-  const char* lane_name[progress_lanes] = {};
-  int64_t lane_size[progress_lanes] = {};
+  // The coding part of each pair of lanes (pair 0: a single archive's).
+  struct pair {
+    int64_t file_bytes = 0;  // bytes of the file (or frame) the coding part stands for
+    int64_t total = 0;       // bytes of all the coding part's streams
+    int64_t before = 0;      // bytes of the streams already done
+    // The stream each lane codes now (null: none).
+    const char* lane_name[2] = {};
+    int64_t lane_size[2] = {};
+  } pairs[progress_pairs];
 };
+
+display::pair& pair_of_lane(display& d) {
+  return d.pairs[progress_lane / 2];
+}
+
+// How far a pair's coding part has come: bytes of its streams done.
+int64_t pair_done(const display::pair& p, int first_lane) {
+  int64_t at = p.before;
+  for (int l = 0; l < 2; l++)
+    if (p.lane_name[l] != nullptr)
+      at += std::clamp<int64_t>(progress_position[first_lane + l].load(std::memory_order_relaxed), 0,
+                                p.lane_size[l]);
+  return at;
+}
 
 // Never destroyed: the process may end (through a failure) while the
 // thread still runs.
@@ -123,31 +140,43 @@ void draw(display& d) {
   v.coding = d.coding;
   std::string both;  // two streams side by side: "x86 4.2 MB + binary"
   if (d.framed) {
+    // Finished frames, and the share done of each frame being coded.
+    double done = static_cast<double>(d.frames_done);
+    for (int p = 0; p < progress_pairs; p++) {
+      const display::pair& q = d.pairs[p];
+      if (q.file_bytes > 0 && q.total > 0)
+        done += static_cast<double>(q.file_bytes) * static_cast<double>(pair_done(q, 2 * p)) /
+                static_cast<double>(q.total);
+    }
     v.name = "frames";
-    v.coding = d.frames_total > 0;
-    v.size = v.coding ? d.frames_total : d.frames_done;
-    v.fraction = v.coding ? static_cast<double>(d.frames_done) / static_cast<double>(d.frames_total)
-                          : 0.0;
-    v.file_bytes = d.frames_total;
     v.seconds = seconds_between(d.coding_start, now);
+    if (d.frames_total > 0) {
+      v.coding = true;
+      v.size = d.frames_total;
+      v.file_bytes = d.frames_total;
+      v.fraction = done / static_cast<double>(d.frames_total);
+    } else {
+      // A pipe: the bytes done so far and the rate, no share nor time left.
+      v.coding = false;
+      v.size = static_cast<int64_t>(done);
+      v.rate_only = true;
+    }
   } else if (d.coding) {
-    int64_t at = d.before;
+    const display::pair& q = d.pairs[0];
     int active = 0;
-    for (int l = 0; l < progress_lanes; l++) {
-      if (d.lane_name[l] == nullptr) continue;
-      at += std::clamp<int64_t>(progress_position[l].load(std::memory_order_relaxed), 0,
-                                d.lane_size[l]);
+    for (int l = 0; l < 2; l++) {
+      if (q.lane_name[l] == nullptr) continue;
       if (active++ == 0) {
-        v.name = d.lane_name[l];
+        v.name = q.lane_name[l];
       } else {
-        both = std::string(v.name) + " " + size_text(v.size) + " + " + d.lane_name[l];
+        both = std::string(v.name) + " " + size_text(v.size) + " + " + q.lane_name[l];
         v.name = both.c_str();
       }
-      v.size = d.lane_size[l];
+      v.size = q.lane_size[l];
     }
-    v.fraction = d.total > 0 ? static_cast<double>(at) / static_cast<double>(d.total) : 0.0;
+    v.fraction = q.total > 0 ? static_cast<double>(pair_done(q, 0)) / static_cast<double>(q.total) : 0.0;
     v.seconds = seconds_between(d.coding_start, now);
-    v.file_bytes = d.file_bytes;
+    v.file_bytes = q.file_bytes;
   } else {
     v.seconds = seconds_between(d.step_start, now);
   }
@@ -201,22 +230,22 @@ void progress_coding(int64_t file_bytes, int64_t total) {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
-  if (d.framed) return;
-  d.file_bytes = file_bytes;
-  d.total = total;
-  d.before = 0;
-  for (int l = 0; l < progress_lanes; l++) d.lane_name[l] = nullptr;
-  d.coding_start = steady::now();
+  display::pair& p = pair_of_lane(d);
+  p = display::pair{};
+  p.file_bytes = file_bytes;
+  p.total = total;
+  if (!d.framed) d.coding_start = steady::now();
 }
 
 void progress_stream(const char* name, int64_t size) {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
-  if (d.framed) return;
   progress_position[progress_lane].store(0, std::memory_order_relaxed);
-  d.lane_name[progress_lane] = name;
-  d.lane_size[progress_lane] = size;
+  display::pair& p = pair_of_lane(d);
+  p.lane_name[progress_lane % 2] = name;
+  p.lane_size[progress_lane % 2] = size;
+  if (d.framed) return;
   d.name = name;
   d.size = size;
   d.coding = true;
@@ -226,11 +255,18 @@ void progress_stream_done() {
   display& d = the_display();
   if (!d.running) return;
   std::lock_guard lock(d.m);
-  if (d.framed) return;
-  d.before += d.lane_size[progress_lane];
-  d.lane_name[progress_lane] = nullptr;
-  d.lane_size[progress_lane] = 0;
+  display::pair& p = pair_of_lane(d);
+  p.before += p.lane_size[progress_lane % 2];
+  p.lane_name[progress_lane % 2] = nullptr;
+  p.lane_size[progress_lane % 2] = 0;
   progress_position[progress_lane].store(0, std::memory_order_relaxed);
+}
+
+void progress_frame_end() {
+  display& d = the_display();
+  if (!d.running) return;
+  std::lock_guard lock(d.m);
+  pair_of_lane(d) = display::pair{};
 }
 
 void progress_frames(int64_t total) {
@@ -313,6 +349,13 @@ std::string duration_text(double seconds) {
 
 std::string progress_line(const progress_view& v) {
   std::string s = std::string(v.name) + " " + size_text(v.size) + "  ";
+  if (v.rate_only) {
+    if (v.seconds <= 0 || v.size <= 0) return s + duration_text(v.seconds);
+    const double rate = static_cast<double>(v.size) / v.seconds / 1e6;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, rate < 0.1 ? "%.0f KB/s" : "%.1f MB/s", rate < 0.1 ? rate * 1e3 : rate);
+    return s + buf + "  " + duration_text(v.seconds);
+  }
   if (!v.coding) return s + duration_text(v.seconds);
   const double f = std::clamp(v.fraction, 0.0, 1.0);
   s += std::to_string(static_cast<int>(f * 100)) + "%";

@@ -19,9 +19,12 @@
 
 namespace vesk {
 
-// Streams may be coded two at a time, one on each lane: the main thread
-// codes on lane 0, a worker thread beside it on lane 1.
-constexpr int progress_lanes = 2;
+// Streams may be coded two at a time, one on each lane of a pair: the
+// thread that codes a file (or a frame) on the pair's even lane, a worker
+// beside it on the odd one. The main thread codes on pair 0; the threads of
+// a framed run on pairs of their own, one a thread.
+constexpr int progress_pairs = 256;
+constexpr int progress_lanes = 2 * progress_pairs;
 inline thread_local int progress_lane = 0;
 
 // Byte index reached in the stream each lane codes, written by the models.
@@ -47,9 +50,13 @@ void progress_stream(const char* name, int64_t size);
 void progress_stream_done();
 
 // A framed run: frames are coded side by side, so the display counts the
-// input bytes of finished frames over the whole input (total -1: unknown, a
-// pipe) and leaves the streams inside the frames out.
+// input bytes of finished frames and the share done of the frames being
+// coded (each on its thread's pair), over the whole input (total -1:
+// unknown, a pipe, for which it gives the bytes done and the rate).
+// progress_frame_end is called on the thread that coded a frame once it
+// is done, progress_frame_done with its bytes once it is passed on.
 void progress_frames(int64_t total);
+void progress_frame_end();
 void progress_frame_done(int64_t bytes);
 
 // Stops the display and clears its line.
@@ -73,6 +80,7 @@ struct progress_view {
   double fraction = 0;
   double seconds = 0;
   int64_t file_bytes = 0;
+  bool rate_only = false;  // frames of unknown total: size done, rate and time so far
 };
 std::string progress_line(const progress_view& v);
 std::string size_text(int64_t bytes);

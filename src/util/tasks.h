@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -25,32 +27,41 @@ inline bool tasks_in_parallel() {
 // Runs fn(t) for each task number t of order[0..count-1] (most costly
 // first), on the calling thread and, when `parallel` and a second core
 // allow, one worker thread beside it; each takes the next task as it
-// becomes free. Returns when all are done. The worker
-// allocates from an arena region of its own, returned when it ends. fn
-// must not end the process while the other thread runs (a stop for want
-// of memory aside): it records a failure for the caller to report.
+// becomes free. Returns when all are done. The worker allocates from an
+// arena region of its own, returned when it ends. A task that throws ends
+// the run: no task starts after it, the other thread finishes the one it
+// is on, and the first failure is thrown to the caller once both are done.
 template <class Fn>
 void run_tasks(const int* order, int count, Fn&& fn, bool parallel = true) {
   std::atomic<int> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr first;
+  std::mutex m;
   auto work = [&] {
-    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) fn(order[i]);
+    try {
+      for (int i = next.fetch_add(1); i < count && !failed.load(); i = next.fetch_add(1))
+        fn(order[i]);
+    } catch (...) {
+      const std::lock_guard lock(m);
+      if (!first) first = std::current_exception();
+      failed.store(true);
+    }
   };
-  if (count < 2 || !parallel || !tasks_in_parallel()) {
-    work();
-    return;
-  }
   std::thread worker;
-  try {
-    worker = helper_thread([&] {
-      const arena_thread_region region;
-      progress_lane = 1;
-      work();
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: the calling thread does it all.
+  if (count >= 2 && parallel && tasks_in_parallel()) {
+    try {
+      worker = helper_thread([&, lane = progress_lane | 1] {
+        const arena_thread_region region;
+        progress_lane = lane;
+        work();
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the calling thread does it all.
+    }
   }
   work();
   if (worker.joinable()) worker.join();
+  if (first) std::rethrow_exception(first);
 }
 
 // A task's completion, for a task that needs another's result.

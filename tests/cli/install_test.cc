@@ -3,6 +3,8 @@
 // renders with man without a warning from the formatter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sstream>
 
 #include "support/support.h"
@@ -59,10 +61,19 @@ TEST(Package, DebianPackageHoldsTheProgramAndItsManualPage) {
   const run_result c = run_split("dpkg-deb -c '" + deb + "'");
   ASSERT_EQ(c.status, 0) << c.err;
   std::istringstream listing(c.out);
+  std::vector<std::string> entries;
+  for (std::string line; std::getline(listing, line);) {
+    if (line.empty() || line[0] == 'd') continue;
+    // A link ends "./path -> target"; a file "./path".
+    const size_t arrow = line.find(" -> ");
+    const size_t name = line.rfind(' ', arrow == std::string::npos ? std::string::npos : arrow - 1);
+    entries.push_back(line.substr(name + 1));
+  }
+  std::sort(entries.begin(), entries.end());
   std::string files;
-  for (std::string line; std::getline(listing, line);)
-    if (!line.empty() && line[0] != 'd') files += line.substr(line.rfind(' ') + 1) + "\n";
-  EXPECT_EQ(files, "./usr/bin/vesk\n./usr/share/man/man1/vesk.1\n") << c.out;
+  for (const std::string& e : entries) files += e + "\n";
+  EXPECT_EQ(files, "./usr/bin/unvesk -> vesk\n./usr/bin/vesk\n./usr/share/man/man1/unvesk.1 -> vesk.1\n"
+                   "./usr/share/man/man1/vesk.1\n") << c.out;
   ASSERT_EQ(run_shell("dpkg-deb -x '" + deb + "' '" + d.path("root") + "'").status, 0);
   EXPECT_TRUE(read_bytes(d.path("root/usr/share/man/man1/vesk.1")) ==
               read_bytes(VESK_SOURCE_DIR "/doc/vesk.1"));

@@ -140,7 +140,7 @@ TEST(Methods, StoredArchivesAreChecked) {
     EXPECT_TRUE(read_bytes(d.path("out")) == restored);
     const run_result t = run_vesk({"-t", d.path("old"), d.path("good")});
     EXPECT_EQ(t.status, 2);
-    EXPECT_EQ(t.out, d.path("old") +
+    EXPECT_EQ(t.out, "vesk: " + d.path("old") +
                          " carries no check (a stored archive of an earlier version): it was not "
                          "verified\n");
     std::remove(d.path("out").c_str());

@@ -212,13 +212,13 @@ TEST(MemoryNeed, EstimatesGrowAndStayBoundedAndWarnWhenShort) {
       {-1, -1, ""},
       {4'000'000'000, 8'000'000'000, ""},
       {2'000'000'000, 8'000'000'000,
-       "Warning: vesk may need about 3.2 GB of memory for this file; the memory limit of its "
-       "cgroup leaves 2.0 GB\n"},
+       "warning: this file may need about 3.2 GB of memory; the memory limit of its cgroup leaves "
+       "2.0 GB"},
       {-1, 1'500'000'000,
-       "Warning: vesk may need about 3.2 GB of memory for this file; only 1.5 GB is available\n"},
+       "warning: this file may need about 3.2 GB of memory; only 1.5 GB is available"},
       {2'000'000'000, 1'000'000'000,  // the cgroup is named first
-       "Warning: vesk may need about 3.2 GB of memory for this file; the memory limit of its "
-       "cgroup leaves 2.0 GB\n"},
+       "warning: this file may need about 3.2 GB of memory; the memory limit of its cgroup leaves "
+       "2.0 GB"},
   };
   for (const auto& [room, available, warning] : cases) {
     // Address space is refused when it comes, not warned of.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,11 +54,11 @@ bytes cli_round_trip_lines(const std::string& name, const bytes& data, const std
 bool is_refusal(const run_result& r);
 
 // An archive decoded in this process, the way the driver decodes it (by
-// its method word: stored, text, mixed or framed), so that a sweep over
-// many damaged archives costs no process each. A refusal or an internal
-// check comes back with its message instead of ending the process. Other
-// words, and files shorter than a word, are the driver's to refuse and are
-// not looked at.
+// its method word: stored, text, mixed, framed, text -9, mixed -9, stored
+// with its check), so that a sweep over many damaged archives costs no
+// process each. A refusal or an internal check comes back with its
+// message. Other words, and files shorter than a word, are the driver's
+// to refuse and are not looked at.
 struct unpack_result {
   enum { restored, refused, internal, not_looked_at } kind = not_looked_at;
   std::string message;   // what a refusal or a check printed
@@ -74,6 +75,13 @@ std::string text_round_trip(const std::string& file);
 bytes pack_in_process(uint32_t method_word, const bytes& data);
 
 void init_runtime();  // sets up the arena once per process
+
+// For death tests: runs f, and ends the process with status 1 after
+// printing its failure's message (as the command line does) when it
+// throws one.
+[[noreturn]] void exit_on_failure(const std::function<void()>& f);
+#define EXPECT_STOPS(stmt, regex) \
+  EXPECT_EXIT(::vesk::test::exit_on_failure([&] { stmt; }), testing::ExitedWithCode(1), regex)
 
 // Test data: a string's bytes, random bytes, 0 to 255, prose (the recipes'
 // pin_text), and the i-th of the words a, b, ..., z, ba, bb, ...

@@ -11,14 +11,12 @@
 #include <cstring>
 #include <thread>
 
+#include "support/support.h"
 #include "util/memory_limits.h"
 
 namespace vesk {
 namespace {
 
-// A stop inside a death test: its message goes to stdout, which gtest does
-// not match, so the body sends stdout to stderr first.
-#define EXPECT_STOPS(stmt, regex) EXPECT_EXIT((dup2(2, 1), stmt), testing::ExitedWithCode(1), regex)
 
 TEST(Arena, BlocksAreAdjacentAndSizedFromTheRequest) {
   const int64_t before = arena_allocated();
@@ -153,7 +151,7 @@ void limit_address_space(int64_t more) {
 // and a request beyond the limit stops with the memory message, not an
 // internal check.
 TEST(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
-  const char* message = "vesk needs about [0-9.]+ [GM]B of memory for this file; the address-space "
+  const char* message = "vesk: this file needs about [0-9.]+ [GM]B of memory; the address-space "
                         "limit \\(ulimit -v\\) is [0-9.]+ [GM]B";
   EXPECT_STOPS((limit_address_space(int64_t{256} << 20), arena_free(arena_alloc(int64_t{64} << 20)),
                 arena_alloc(int64_t{1} << 30)),
@@ -169,9 +167,9 @@ TEST(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
 // caller can tell the two apart. (A real fault too, not a null pointer,
 // which the sanitizers catch first.)
 TEST(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
-  EXPECT_EXIT((dup2(2, 1), raise(SIGSEGV)), testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  EXPECT_EXIT(raise(SIGSEGV), testing::KilledBySignal(SIGSEGV), "Segmentation fault");
   void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  EXPECT_EXIT({ dup2(2, 1); *static_cast<volatile int*>(page) = 1; },
+  EXPECT_EXIT({ *static_cast<volatile int*>(page) = 1; },
               testing::KilledBySignal(SIGSEGV), "Segmentation fault");
   munmap(page, 4096);
 }

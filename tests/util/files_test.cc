@@ -28,8 +28,7 @@ TEST(Files, DeviceDirectoriesSizesAndWritesThatLeaveNoTemporary) {
   EXPECT_EQ(file_size(d.path("out").c_str()), 3);
   EXPECT_EQ(file_size(d.path("missing").c_str()), -1);
   EXPECT_EQ(file_size(d.path("missing/below").c_str()), -1);
-  EXPECT_EXIT((dup2(2, 1), file_size(d.dir.c_str())), testing::ExitedWithCode(1),
-              "is not a regular file");
+  EXPECT_STOPS(file_size(d.dir.c_str()), "is a directory");
 }
 
 // A stop signal removes the temporary output that write_file has not yet
@@ -41,6 +40,7 @@ TEST(Files, StopSignalsRemoveThePendingOutput) {
     EXPECT_EXIT(
         {
           install_stop_signals();
+          unblock_stop_signals();  // a write_file before may have blocked them
           set_pending_output(open(d.dir.c_str(), O_RDONLY | O_DIRECTORY), "out.vesk-partial-abcdef");
           raise(sig);
         },
