@@ -197,7 +197,7 @@ job_figures compress_single(const run_context& c, const job& j, int64_t size, ou
   const pack_input input = file_input(in, size);
   const pack_settings set;
   const method_choice choice = choose_method(c.o, in, size);
-  check_memory(choice.m, size);
+  check_memory(choice.m == method::stored ? method::stored_checked : choice.m, size);
   c.say(j, start_line(choice));
   // A method the content chose that did not pay leaves the input stored.
   const pack_output output_or_stored = [&](const uint8_t* data, int64_t n) {
