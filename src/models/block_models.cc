@@ -217,8 +217,10 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     key = f.key;
     bp = &f.bp;
   };
-  // The contexts of position i, given the zero flags and the guess there.
-  auto hashes = [&](int64_t i, uint32_t zflags, uint8_t guess, uint64_t* h) {
+  // The contexts of position i, given the zero flags and the guess there;
+  // inside a medium (the strong block model), the medium's contexts and
+  // the byte they predict, else -1.
+  auto hashes = [&](int64_t i, uint32_t zflags, uint8_t guess, uint64_t* h) -> int {
     auto b = [&](int m) { return uint64_t{buf[i - m]}; };
     h[0] = order0_hash;
     h[1] = key[buf[i - 1]] ^ order1_mix;
@@ -239,6 +241,10 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
     h[10] = hash_a(((uint64_t{guess} << 16) | (b(1) << 8)) + 10);
     h[11] = hash_a(uint64_t{static_cast<uint32_t>(zflags << 8)} + 11);
+    if constexpr (Block && Strong) {
+      if (media.in(i)) return static_cast<int>(media_hashes(buf, i, media, h + 4));
+    }
+    return -1;
   };
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     zr = zero_flags_next(zr, buf[i - 1]);
@@ -247,14 +253,14 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     bp_predict(*bp, i);
     if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];
-      hashes(i, zr, bp->guess, h);
+      const int predicted = hashes(i, zr, bp->guess, h);
       mix.b1 = buf[i - 1];
       if constexpr (Strong) {
         strong.begin_nibbles(*bp);
         strong.fin.prev = buf[i - 1];
-        if (Block && media.in(i)) {
-          // A medium's samples: its contexts, and its prediction for the map.
-          strong.fin.prev = media_hashes(buf, i, media, h + 4);
+        if (predicted >= 0) {
+          // A medium's samples: its prediction for the map.
+          strong.fin.prev = static_cast<uint32_t>(predicted);
         } else if (strong.fin.mlen > 0) {
           // While a match is active it takes the zero pattern's context.
           h[11] = match_context(strong.fin.mexp, strong.fin.mlen, 11);
