@@ -27,6 +27,7 @@ constexpr int sets_a = 10;                    // bit half (2) x longest order se
 constexpr int sets_b = 512;                   // miss flag (2) x previous byte (256)
 constexpr float fresh_weight = 0.041666668f;  // 1/24
 constexpr double rate_a = 0.001;
+constexpr double strong_rate_a = 0.002;  // the strong models' first mixer, which reads the matches
 constexpr double rate_b = 0.008;
 constexpr int32_t t_high = 1952;
 constexpr double flag_threshold = 0.7;
@@ -87,7 +88,7 @@ struct pair_mixer {
   }
 
   void update(const float* x, int y) {
-    mix_train<N>(x, set_a, mix_error(y, pa, rate_a));
+    mix_train<N>(x, set_a, mix_error(y, pa, N == inputs ? rate_a : strong_rate_a));
     mix_train<inputs>(x, set_b, mix_error(y, pb, rate_b));
     if ((y == 1 && p < 0.5f) || (y == 0 && p > 0.5f)) miss = 1;
   }
@@ -201,6 +202,10 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   uint64_t second[16];  // hash_a of each high nibble
   for (uint32_t v = 0; v < 16; v++) second[v] = hash_a(v);
   uint32_t zr = zero_flags_start;
+  // The strong block model's words: the hash of the word being read
+  // (letters, digits and "_") and of the word before it.
+  uint64_t word = 0, last_word = 0;
+  uint32_t printable = 0;  // bit m-1: the byte m places back is printable text
   mixer mix;
   byte_stage<mixer> strong;
   if constexpr (Strong) strong.open(&mix, buf, length, match_max_log2, match_minlen);
@@ -239,6 +244,13 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
     }
     h[8] = hash_a(((b(32) << 32) | (b(24) << 24) | (b(16) << 16) | (b(8) << 8)) + 8);
     h[9] = hash_a(((b(48) << 32) | (b(36) << 24) | (b(24) << 16) | (b(12) << 8)) + 9);
+    if constexpr (Block && Strong) {
+      // Text reads words, not columns.
+      if (__builtin_popcount(printable & 0xFFFF) >= 15) {
+        h[8] = hash_a(word + 0x1F8);
+        h[9] = hash_a((word ^ (last_word * 0x9E3779B97F4A7C15)) + 0x1F9);
+      }
+    }
     h[10] = hash_a(((uint64_t{guess} << 16) | (b(1) << 8)) + 10);
     h[11] = hash_a(uint64_t{static_cast<uint32_t>(zflags << 8)} + 11);
     if constexpr (Block && Strong) {
@@ -249,7 +261,17 @@ void code_stream(uint8_t* buf, int32_t length, coder& k, int direction,
   auto step = [&]<bool Enc>(auto& table, int64_t i) -> int64_t {
     zr = zero_flags_next(zr, buf[i - 1]);
     mix.miss = 0;
-    if constexpr (Block && Strong) media.advance(buf, i);
+    if constexpr (Block && Strong) {
+      media.advance(buf, i);
+      const uint8_t c = buf[i - 1];
+      printable = (printable << 1) | ((c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t');
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') {
+        word = (word + c + 1) * 0x2F0F3A7C1B6D5E41;
+      } else if (word != 0) {
+        last_word = word;
+        word = 0;
+      }
+    }
     bp_predict(*bp, i);
     if (!strong.template code_flag<Strong, Enc>(k, *bp, buf[i], flag_threshold)) {
       uint64_t h[contexts];

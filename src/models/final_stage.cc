@@ -7,7 +7,7 @@ namespace vesk {
 namespace {
 
 constexpr int64_t strong_floats =
-    match_buckets +
+    2 * match_buckets +
     int64_t{final_apm_contexts + plain_apm_contexts + flag_apm_contexts} * apm_points;
 constexpr float fresh_hit = 0.75f;
 
@@ -20,10 +20,11 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
       arena_alloc_zeroed((int64_t{1} << s.match_log2) * int64_t{sizeof(uint32_t)}));
   s.floats = reinterpret_cast<float*>(arena_alloc(strong_floats * int64_t{sizeof(float)}));
   s.hit = s.floats;
-  s.apm = s.hit + match_buckets;
+  s.hit2 = s.hit + match_buckets;
+  s.apm = s.hit2 + match_buckets;
   s.plain_apm = s.apm + int64_t{final_apm_contexts} * apm_points;
   s.flag_apm = s.plain_apm + int64_t{plain_apm_contexts} * apm_points;
-  for (int b = 0; b < match_buckets; b++) s.hit[b] = fresh_hit;
+  for (int b = 0; b < match_buckets; b++) s.hit[b] = s.hit2[b] = fresh_hit;
   apm_init(s.apm, final_apm_contexts);
   apm_init(s.plain_apm, plain_apm_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);

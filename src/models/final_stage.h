@@ -25,7 +25,10 @@
 //   m0  stretch of the hit rate of the expected bit at this length bucket
 //   m1  1 (the weight set learns the length's own strength)
 //   m2  the length, capped at 32, over 16
-//   m3..m7  0 (the mixers' dot product takes inputs in groups of eight)
+//   m3  a second match's hit rate at its bucket, signed by its expected
+//       bit (the word-code model's long matches; 0 in the other models)
+//   m4  1, signed the same
+//   m5..m7  0 (the mixers' dot product takes inputs in groups of eight)
 // The coded probability is (p + 3 a) / 4 of the mixer's p and the map's a
 // while a match expects the bit, (2 p + 3 a0 + 3 a1) / 8 otherwise.
 #pragma once
@@ -75,6 +78,7 @@ struct strong_memory {
   int match_log2 = 0;
   float* floats = nullptr;
   float* hit = nullptr;        // match_buckets
+  float* hit2 = nullptr;       // match_buckets, of a second match model
   float* apm = nullptr;        // final_apm_contexts x apm_points
   float* plain_apm = nullptr;  // plain_apm_contexts x apm_points
   float* flag_apm = nullptr;   // flag_apm_contexts x apm_points
@@ -101,6 +105,12 @@ struct final_stage {
   int bucket = 0;
   uint32_t group = 0;
   float len = 0;              // m2 before its sign
+  // A second match (a model's longer one, when it has one): its expected
+  // byte while its bits so far agreed, and its length bucket.
+  uint32_t mexp2 = 0;
+  bool agree2 = false;
+  int bucket2 = 0;
+  int eb2 = -1;
   float* apm_rows = nullptr;  // the map's rows of this bucket (2 expected bits x 256)
   // Per bit.
   uint32_t c0 = 1;  // the byte's bits so far behind a leading 1
@@ -121,11 +131,32 @@ struct final_stage {
     apm_rows = mem->apm + int64_t{512} * bucket * apm_points;
   }
 
+  // After begin_byte, for a model with a second match model: its length
+  // (0 = none expects this byte) and expected byte.
+  void begin_second(uint32_t l, uint32_t expected) {
+    mexp2 = expected;
+    agree2 = l > 0;
+    bucket2 = match_bucket(l);
+  }
+
+  // m3 and m4: the second match's hit rate and a bias, signed by its
+  // expected bit, 0 while it expects none.
+  [[gnu::always_inline]] void second_inputs(float* m, int j) {
+    eb2 = -1;
+    if (!agree2) return;
+    eb2 = static_cast<int>((mexp2 >> (7 - j)) & 1);
+    const float c = stretch(mem->hit2[bucket2]);
+    m[3] = eb2 ? c : -c;
+    m[4] = eb2 ? 1.0f : -1.0f;
+  }
+
   // Inlined into the bit loop like the mixers it wraps.
   [[gnu::always_inline]] uint32_t predict(float* x, uint32_t visited, int j) {
     xs = x;
     float* m = x + context_inputs;
     for (int i = 3; i < match_inputs; i++) m[i] = 0.0f;
+    m[5] = 0.25f;
+    second_inputs(m, j);
     if (agree) {
       eb = static_cast<int>((mexp >> (7 - j)) & 1);
       const float c = stretch(mem->hit[bucket]);
@@ -158,6 +189,11 @@ struct final_stage {
       float& h = mem->hit[bucket];
       h += (apm_target(y == eb) - h) * final_hit_rate;
       agree = y == eb;
+    }
+    if (eb2 >= 0) {
+      float& h = mem->hit2[bucket2];
+      h += (apm_target(y == eb2) - h) * final_hit_rate;
+      agree2 = y == eb2;
     }
     c0 = 2 * c0 + static_cast<uint32_t>(y);
   }

@@ -20,6 +20,7 @@
 #include "models/match_model.h"
 #include "models/model.h"
 #include "models/model_common.h"
+#include "util/arena.h"
 #include "util/bytes.h"
 
 namespace vesk {
@@ -32,6 +33,9 @@ constexpr int selector_sets = 4096;  // every set the selector can name
 constexpr int reset_floats = selector_sets * inputs;
 constexpr float fresh_weight = 0.0625f;
 constexpr double learning_rate = 0.0005;
+// The strong models' mixer learns faster: its inputs include the matches',
+// whose weight sets see fewer bits each.
+constexpr double strong_learning_rate = 0.0012;
 
 // N inputs: the contexts', and in the strong models the match model's.
 template <int N>
@@ -64,7 +68,9 @@ struct word_mixer {
     return clamped_prob12(clamp_c2n(p));
   }
 
-  void update(const float* x, int y) { mix_train<N>(x, set, mix_error(y, p, learning_rate)); }
+  void update(const float* x, int y) {
+    mix_train<N>(x, set, mix_error(y, p, N == inputs ? learning_rate : strong_learning_rate));
+  }
 };
 
 // The history of the walk: set when it reaches the first byte of a slot.
@@ -180,6 +186,9 @@ constexpr model_kind kind{table_8g, 2 * contexts, word_mixer<N>::weight_floats, 
 // its code bytes while the slot's earlier bytes agree.
 constexpr int match_minlen = 2;
 constexpr int match_max_log2 = 22;
+// The second match model follows repeats of at least this many slots: the
+// long ones, which the first (taking the latest two-slot repeat) loses.
+constexpr int long_match_minlen = 10;
 
 template <bool Strong>
 void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
@@ -191,13 +200,17 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
   mixer mix;
   strong_memory strong;
   final_stage<mixer> fin;
-  match_model mm;
+  match_model mm, mm2;
+  uint32_t* long_table = nullptr;
   auto slot = [&](int64_t q) -> uint64_t { return get_u32(buf + 4 * q); };
   if constexpr (Strong) {
     strong_open(strong, length / 4 + 1, match_max_log2);
     fin.inner = &mix;
     fin.mem = &strong;
     match_init(mm, strong.match_table, strong.match_log2, match_minlen);
+    long_table = reinterpret_cast<uint32_t*>(
+        arena_alloc_zeroed((int64_t{1} << strong.match_log2) * int64_t{sizeof(uint32_t)}));
+    match_init(mm2, long_table, strong.match_log2, long_match_minlen);
   }
   auto& policy = nibble_policy<Strong>(fin, mix);
   word_history st;
@@ -235,11 +248,18 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
     mix.base = 8 * w.s + 1024 * st.z;
     if constexpr (Strong) {
       const int64_t kk = w.i & 3, first = w.i - kk;
-      if (kk == 0) match_next(mm, slot, first / 4);
+      if (kk == 0) {
+        match_next(mm, slot, first / 4);
+        match_next(mm2, slot, first / 4);
+      }
       // The match expects this byte while the slot's earlier bytes agree.
       const uint8_t* e = buf + 4 * mm.ptr;
       const bool agree = mm.len > 0 && std::memcmp(e, buf + first, static_cast<size_t>(kk)) == 0;
       fin.begin_byte(agree ? mm.len : 0, e[kk]);
+      const uint8_t* e2 = buf + 4 * mm2.ptr;
+      const bool agree2 =
+          mm2.len > 0 && mm2.ptr != mm.ptr && std::memcmp(e2, buf + first, static_cast<size_t>(kk)) == 0;
+      fin.begin_second(agree2 ? mm2.len : 0, e2[kk]);
       fin.prev = kk ? buf[w.i - 1] : st.b1;
       // While a match expects the byte it takes the order-0 context: the
       // expected slot, the byte's place in it and the length, capped.
@@ -247,6 +267,13 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
         const uint32_t place = static_cast<uint32_t>(kk) | (std::min(mm.len, 15u) << 8);
         h[7] = key_word(key_pair(get_u32(e), place), key_m2) ^ 0x7654321 ^
                (st.z ? 0x85f56287cd2cfc5e : 0);
+      } else {
+        // Otherwise it takes the slot two back, skipping the last one.
+        const uint32_t p = w.s == 0   ? 0xFFFFFFFF
+                           : w.s == 3 ? (buf[first] | uint32_t{buf[first + 1]} << 8)
+                                      : buf[first];
+        h[7] = key_word(key_pair(static_cast<uint32_t>(2 * kk), p), key_m1) ^
+               key_word(key_pair(p, st.w2), key_m3) ^ 0x2468ace13579bdf ^ (st.z ? 0x85f56287cd2cfc5e : 0);
       }
     }
     if constexpr (Enc) {
@@ -259,7 +286,10 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
     return w.i + 1;
   };
   model_run(kind<n_inputs>, buf, length, k, direction, options, setup, step);
-  if constexpr (Strong) strong_close(strong);
+  if constexpr (Strong) {
+    arena_free(long_table);
+    strong_close(strong);
+  }
 }
 
 }  // namespace
