@@ -66,6 +66,8 @@ constexpr const char* options_text =
     "  --frame-size=SIZE     compress in frames of SIZE: 64K to 1,001,000,000 bytes\n"
     "                        (K, M, G suffixes, powers of 1024)\n"
     "  --method=METHOD       text, mixed or stored, whatever the name or content\n"
+    "  -9, --best            the strong methods: smaller archives, in up to twice\n"
+    "                        the time\n"
     "  -q, --quiet           nothing but errors\n"
     "  -v, --verbose         the start line and a summary line on standard error\n"
     "  -h, --help            this text\n"
@@ -140,8 +142,9 @@ method_choice choose_method(const run_options& o, const char* in, int64_t size) 
 }
 
 // "Compressing text", as the design has it for names; the reason after
-// the others.
-std::string start_line(const method_choice& c) {
+// the others; "Compressing text -9" for the strong methods.
+std::string start_line(method_choice c, bool strong) {
+  if (strong) c.m = strong_variant(c.m);
   const char* why = c.why == method_choice::by_content  ? " (by content)"
                     : c.why == method_choice::by_option ? " (--method)"
                                                         : "";
@@ -195,10 +198,14 @@ struct job_figures {
 job_figures compress_single(const run_context& c, const job& j, int64_t size, output_file& o) {
   const char* in = j.in.c_str();
   const pack_input input = file_input(in, size);
-  const pack_settings set;
+  pack_settings set;
+  set.strong = c.o.strong;
   const method_choice choice = choose_method(c.o, in, size);
-  check_memory(choice.m == method::stored ? method::stored_checked : choice.m, size);
-  c.say(j, start_line(choice));
+  check_memory(choice.m == method::stored ? method::stored_checked
+               : set.strong               ? strong_variant(choice.m)
+                                          : choice.m,
+               size);
+  c.say(j, start_line(choice, set.strong));
   // A method the content chose that did not pay leaves the input stored.
   const pack_output output_or_stored = [&](const uint8_t* data, int64_t n) {
     if (choice.why == method_choice::by_content && n > size + stored_checked_overhead) {
@@ -218,7 +225,9 @@ job_figures compress_single(const run_context& c, const job& j, int64_t size, ou
       store_file(in, size, o);
       break;
   }
-  const char* m = choice.m == method::stored ? "stored" : method_word_name(static_cast<uint32_t>(choice.m));
+  const char* m = choice.m == method::stored
+                      ? "stored"
+                      : method_word_name(static_cast<uint32_t>(set.strong ? strong_variant(choice.m) : choice.m));
   return {size, o.written, m};
 }
 
@@ -270,12 +279,16 @@ job_figures compress_job(const run_context& c, const job& j) {
   s.frame_size = c.o.frame_size;
   s.forced = c.o.forced;
   s.name = is_stdio(j.in) ? nullptr : j.in.c_str();
+  s.strong = c.o.strong;
   const std::optional<method> all = s.forced ? s.forced : s.name ? method_for_name(s.name) : std::nullopt;
-  const std::string what = !all                     ? "in frames"
-                           : *all == method::stored ? "stored in frames"
-                                                    : std::string(method_word_name(static_cast<uint32_t>(*all))) +
-                                                          " in frames";
-  c.say(j, !all                     ? std::string("Compressing in frames")
+  const std::string nine = s.strong ? " -9" : "";
+  const std::string what =
+      !all                     ? "in frames" + nine
+      : *all == method::stored ? "stored in frames"
+                               : std::string(method_word_name(static_cast<uint32_t>(
+                                     s.strong ? strong_variant(*all) : *all))) +
+                                     " in frames";
+  c.say(j, !all                     ? "Compressing in frames" + nine
            : *all == method::stored ? std::string("Storing in frames")
                                     : "Compressing " + what);
   const input_file f(j.in.c_str());

@@ -299,7 +299,8 @@ int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_
   const std::optional<method> every =
       s.forced ? s.forced : s.name != nullptr ? method_for_name(s.name) : std::nullopt;
   // Frames chosen by content may be text or mixed: plan for the larger.
-  const method planned = every ? *every : method::mixed;
+  const method base = every ? *every : method::mixed;
+  const method planned = s.strong ? strong_variant(base) : base;
   const int64_t frames_known =
       known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
   // No more threads than the frames can use (two a frame: its streams two
@@ -313,7 +314,7 @@ int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_
   check_memory(planned, largest);
   // Spare threads code the streams of a frame two at a time: when the
   // input's frames are known to be at most half the threads.
-  const pack_settings set{frames_known > 0 && threads >= 2 * frames_known};
+  const pack_settings set{frames_known > 0 && threads >= 2 * frames_known, s.strong};
   byte_buffer pending;  // read but not yet in a frame
   bool at_end = false;
   uint32_t index = 0;

@@ -79,6 +79,7 @@ struct frame_settings {
   int64_t frame_size = 0;        // 0: the default rule
   std::optional<method> forced;  // every frame's method (--method)
   const char* name = nullptr;    // the input's name, which may pick the method; null for a pipe
+  bool strong = false;           // -9: text and mixed frames take the strong methods
 };
 
 struct output_file;

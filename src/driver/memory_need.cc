@@ -40,6 +40,8 @@ constexpr need_point mixed_points[] = {
 };
 // The stored method holds the file once, beside a few megabytes of program.
 constexpr int64_t stored_resident = 4'000'000, stored_address_space = 12'000'000;
+// What the strong models add to a small file: their maps and match tables.
+constexpr int64_t strong_extra = 2'000'000;
 
 // No run needs more than its tables at their full size beside the buffers
 // of the largest input.
@@ -69,6 +71,12 @@ void out_of_memory() {
 }  // namespace
 
 memory_need expected_memory(method m, int64_t n) {
+  if (m != base_method(m)) {
+    // The strong models' match tables and maps beside the default's tables
+    // (their media contexts touch fewer buckets than the ones they replace).
+    const memory_need base = expected_memory(base_method(m), n);
+    return {base.resident + base.resident / 8 + strong_extra, base.address_space + base.address_space / 8 + strong_extra};
+  }
   switch (m) {
     case method::text:
       return interpolate(text_points, n);

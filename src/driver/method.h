@@ -9,10 +9,8 @@
 namespace vesk {
 
 // 3 is the framed archive of independent frames. 4 and 5 are the text and
-// mixed methods with the strong models (a match model and a final stage):
-// the same layouts, other coded bits. The command line does not write
-// them yet: until their models are settled, no archive of them exists
-// that later versions would have to read. 6 is the stored method with the
+// mixed methods with the strong models (-9: match models, a final stage,
+// the media and word contexts): the same layouts, other coded bits. 6 is the stored method with the
 // original's length and checksum, which single archives of stored data
 // use; 0, without them, lives on inside frames (whose headers carry both)
 // and in the archives of earlier versions.
@@ -25,6 +23,15 @@ enum class method : uint32_t {
   mixed_strong = 5,
   stored_checked = 6
 };
+
+// The strong variant of the text and mixed methods (-9); the others have
+// none. base_method undoes it.
+constexpr method strong_variant(method m) {
+  return m == method::text ? method::text_strong : m == method::mixed ? method::mixed_strong : m;
+}
+constexpr method base_method(method m) {
+  return m == method::text_strong ? method::text : m == method::mixed_strong ? method::mixed : m;
+}
 
 // The method a name asks for: the last "." of the whole argument
 // (directories included) decides, the four characters from it compared

@@ -34,8 +34,9 @@ constexpr long_option long_options[] = {
     {"keep", 'k', false},     {"output", 'o', true},      {"stdout", 'S', false},
     {"to-stdout", 'S', false}, {"rm", 'R', false},        {"help", 'h', false},
     {"version", 'V', false},  {"frame-size", 'F', true},  {"method", 'M', true},
+    {"best", '9', false},
 };
-constexpr const char* short_flags = "cdtlqvfkhV";
+constexpr const char* short_flags = "cdtlqvfkhV9";
 constexpr const char* short_with_value = "To";
 
 }  // namespace
@@ -108,6 +109,9 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
         return true;
       case 'k':
         return true;  // originals are kept anyway
+      case '9':
+        o.strong = true;
+        return true;
       case 'S':
         o.to_stdout = true;
         return true;
@@ -221,7 +225,10 @@ std::optional<run_options> parse_options(int argc, const char* const* argv, std:
   // What applies to one direction only is refused in the others, never
   // ignored.
   const bool compressing = o.mode == run_mode::compress;
-  const char* only_compress = o.frame_size != 0 ? "--frame-size" : o.forced ? "--method" : nullptr;
+  const char* only_compress = o.frame_size != 0 ? "--frame-size"
+                              : o.forced        ? "--method"
+                              : o.strong        ? "-9"
+                                                : nullptr;
   if (!compressing && only_compress != nullptr) {
     why = std::string(only_compress) + " applies only when compressing";
     return std::nullopt;

@@ -22,6 +22,7 @@ struct run_options {
   bool verbose = false;            // -v: the start line and the summary, wherever they go
   bool force = false;              // -f: an existing output is replaced
   bool remove = false;             // --rm: the input goes once its output is complete
+  bool strong = false;             // -9, --best: the strong methods
   bool to_stdout = false;          // --stdout: every output to standard output
   std::optional<std::string> output;  // -o OUT: the output of the one input
   std::optional<int> threads;      // -T N; 0 = one per core the process may use

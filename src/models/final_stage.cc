@@ -13,7 +13,7 @@ constexpr float fresh_hit = 0.75f;
 
 }  // namespace
 
-void strong_open(strong_memory& s, int64_t elements, int max_log2) {
+void strong_open(strong_memory& s, int64_t elements, int max_log2, bool order1_map) {
   s = strong_memory{};
   s.match_log2 = match_table_log2(elements, max_log2);
   s.match_table = reinterpret_cast<uint32_t*>(
@@ -28,7 +28,7 @@ void strong_open(strong_memory& s, int64_t elements, int max_log2) {
   apm_init(s.apm, final_apm_contexts);
   apm_init(s.plain_apm, plain_apm_contexts);
   apm_init(s.flag_apm, flag_apm_contexts);
-  if (elements >= order1_apm_min_elements) {
+  if (order1_map && elements >= order1_apm_min_elements) {
     s.order1_apm = reinterpret_cast<float*>(
         arena_alloc(int64_t{order1_apm_contexts} * apm_points * int64_t{sizeof(float)}));
     apm_init(s.order1_apm, order1_apm_contexts);

@@ -88,8 +88,11 @@ struct strong_memory {
 };
 
 // Sizes the match table for a stream of `elements` (at most 2^max_log2
-// entries) and sets every table to its fresh state.
-void strong_open(strong_memory& s, int64_t elements, int max_log2);
+// entries) and sets every table to its fresh state. The order-1 map is
+// left out for short streams and, with order1_map false, for models whose
+// time it costs more than it gains (the word codes: 9% of the time for
+// 0.2% of the size).
+void strong_open(strong_memory& s, int64_t elements, int max_log2, bool order1_map = true);
 void strong_close(strong_memory& s);
 
 template <class Inner>

@@ -204,7 +204,7 @@ void code_words(uint8_t* buf, int32_t length, coder& k, int direction,
   uint32_t* long_table = nullptr;
   auto slot = [&](int64_t q) -> uint64_t { return get_u32(buf + 4 * q); };
   if constexpr (Strong) {
-    strong_open(strong, length / 4 + 1, match_max_log2);
+    strong_open(strong, length / 4 + 1, match_max_log2, false);
     fin.inner = &mix;
     fin.mem = &strong;
     match_init(mm, strong.match_table, strong.match_log2, match_minlen);

@@ -41,6 +41,47 @@ TEST(FrozenFormat, ArchivesDecodeToTheirSourcesAndSourcesCompressToThem) {
   }
 }
 
+// The strong methods' archives (-9, method words 4 and 5), frozen when
+// the command line came to write them: every model with its match models,
+// the final stage, the media and word contexts.
+TEST(FrozenFormat, StrongArchivesDecodeToTheirSourcesAndSourcesCompressToThem) {
+  for (const recipe& r : frozen_strong_recipes()) {
+    SCOPED_TRACE(r.name);
+    const bytes archive = read_bytes(frozen + "strong/" + r.name + ".arc");
+    EXPECT_EQ(get_u32(archive.data()), method_of(r.name) + 3);
+    EXPECT_TRUE(unpack_in_process(archive).output == r.data);
+    EXPECT_TRUE(pack_in_process(method_of(r.name) + 3, r.data) == archive);
+  }
+}
+
+// Larger strong archives, through the binary: size and hash of the whole
+// archive, trailer included.
+TEST(FrozenFormat, LargerStrongArchivesAreUnchanged) {
+  const struct {
+    const char* name;
+    bytes data;
+    size_t size;
+    uint64_t hash;
+  } pins[] = {
+      {"prose.txt", pin_text(300000, 3000, 1), 69514, 0x6d9b86efa3ccc0b6},
+      {"repeats.txt", pin_repeated(100000, 2000, 2), 24020, 0x7ff1f61d0b2ad2e9},
+      {"kinds.dat", pin_mixed(600000, 4), 209856, 0xf16f03b880b892dd},
+      {"photo.dat", pin_image(300, 200, 3, 5), 101932, 0x133308a933bd09b0},
+      {"sound.dat", pin_wav(100000, 2, 16, 6), 53938, 0x132cc5ea0f66d569},
+  };
+  for (const auto& p : pins) {
+    SCOPED_TRACE(p.name);
+    scratch_dir d;
+    write_bytes(d.path(p.name), p.data);
+    ASSERT_EQ(run_vesk({"-9", "-q", "-c", d.path(p.name), d.path("packed")}).status, 0);
+    const bytes archive = read_bytes(d.path("packed"));
+    EXPECT_EQ(archive.size(), p.size);
+    EXPECT_EQ(fnv64(archive), p.hash) << std::hex << "0x" << fnv64(archive);
+    ASSERT_EQ(run_vesk({"-q", "-d", d.path("packed"), d.path("back")}).status, 0);
+    EXPECT_TRUE(read_bytes(d.path("back")) == p.data);
+  }
+}
+
 // Larger archives of the recipes, pinned by the size and hash of their
 // header and coded streams; behind them the trailer: "VSK2" and the XXH3
 // 64-bit hash of the original, little-endian. Each restores its source

@@ -53,7 +53,7 @@ void expect_all_damage_refused(const bytes& archive, const bytes& original) {
     for (const uint8_t mask : {static_cast<uint8_t>(1u << (at % 8)), uint8_t{0xFF}}) {
       bytes b = archive;
       b[at] ^= mask;
-      if (at == 0 && b[0] == 0) {
+      if (at == 0 && b[0] == 0 && archive[0] != 6) {
         EXPECT_EQ(unpack_in_process(b).output, bytes(b.begin() + 4, b.end()));
       } else {
         expect_refused(b, "byte " + std::to_string(at) + " ^ " + std::to_string(mask));
@@ -72,6 +72,18 @@ TEST(Damage, EveryCutAndFlipOfAMixedArchive) {
   const bytes original = pin_mixed(600, 8, 100), packed = pack_in_process(2, original);
   for (size_t field = 8; field < 44; field += 4) EXPECT_GT(get_u32(packed.data() + field), 0u) << field;
   expect_all_damage_refused(packed, original);
+}
+
+// The strong methods' archives (-9) and the stored one with its check.
+TEST(Damage, EveryCutAndFlipOfStrongAndStoredArchives) {
+  const bytes text = as_bytes("Hello, world. The damaged archive must never decode: 42!\n");
+  const bytes kinds = pin_mixed(600, 8, 100);
+  expect_all_damage_refused(pack_in_process(4, text), text);
+  expect_all_damage_refused(pack_in_process(5, kinds), kinds);
+  expect_all_damage_refused(pack_in_process(6, text), text);
+  // Within a medium's samples too.
+  const bytes image = pin_image(12, 8, 3, 3);
+  expect_all_damage_refused(pack_in_process(5, image), image);
 }
 
 // Larger archives: cuts at the header's edges, absurd values in every

@@ -201,4 +201,11 @@ std::vector<recipe> frozen_recipes() {
           {"empty.dat", {}},                         {"empty.bin", {}}};
 }
 
+std::vector<recipe> frozen_strong_recipes() {
+  return {{"prose.txt", pin_text(6000, 300, 21)},   {"repeats.txt", pin_repeated(3000, 200, 22)},
+          {"kinds.dat", pin_mixed(12000, 23, 2000)}, {"image.dat", pin_image(40, 30, 3, 24)},
+          {"sound.dat", pin_wav(3000, 2, 16, 25)},   {"bitmap.dat", pin_bmp(20, 10, 24, 26)},
+          {"empty.txt", {}},                         {"empty.dat", {}}};
+}
+
 }  // namespace vesk::test

@@ -56,5 +56,8 @@ struct recipe {
   bytes data;
 };
 std::vector<recipe> frozen_recipes();
+// The sources of the strong methods' frozen archives (tests/cli/frozen/strong,
+// made with vesk -9): every model and stream, the matches, the media.
+std::vector<recipe> frozen_strong_recipes();
 
 }  // namespace vesk::test

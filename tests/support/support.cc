@@ -174,9 +174,13 @@ bytes pack_in_process(uint32_t method_word, const bytes& data) {
                       [&](uint8_t* dst) { std::copy(data.begin(), data.end(), dst); }};
   bytes archive;
   const pack_output keep = [&](const uint8_t* p, int64_t n) { archive.assign(p, p + n); };
+  const pack_settings strong{true, true};
   switch (static_cast<method>(method_word)) {
     case method::text: text_pack(in, keep, {}); break;
     case method::mixed: mixed_pack(in, keep, {}); break;
+    case method::text_strong: text_pack(in, keep, strong); break;
+    case method::mixed_strong: mixed_pack(in, keep, strong); break;
+    case method::stored_checked: stored_checked_pack(in, keep); break;
     default: stored_pack(in, keep); break;
   }
   return archive;

@@ -71,7 +71,7 @@ unpack_result unpack_in_process(const bytes& archive);
 // lays it out (" " + file + " "): the restored file.
 std::string text_round_trip(const std::string& file);
 
-// Compresses data in this process with method word 0, 1 or 2.
+// Compresses data in this process with method word 0, 1, 2, 4, 5 or 6.
 bytes pack_in_process(uint32_t method_word, const bytes& data);
 
 void init_runtime();  // sets up the arena once per process
