@@ -293,7 +293,7 @@ job_figures compress_job(const run_context& c, const job& j) {
                                     : "Compressing " + what);
   const input_file f(j.in.c_str());
   const int64_t read = framed_compress(f.fd, is_stdio(j.in) ? "standard input" : j.in.c_str(),
-                                       stream ? -1 : size, o, s);
+                                       stream ? -1 : size, into(o), s);
   output_commit(o);
   return {read, o.written, what};
 }
@@ -317,7 +317,10 @@ job_figures decompress_job(const run_context& c, const job& j, int& status) {
     if (o) c.say(j, std::string("Decompressing ") + what);
     job_figures figures{size, 0, what};
     if (static_cast<method>(w) == method::framed) {
-      figures.out = framed_decompress(f.fd, name, o.get(), frame_threads(c.o));
+      byte_sink write;
+      if (o) write = into(*o);
+      figures.out = framed_decompress(f.fd, name, write, frame_threads(c.o));
+      if (o) output_commit(*o);
       return figures;
     }
     // A stored archive in a file streams to a file (renamed into place once

@@ -291,75 +291,89 @@ int64_t mixed_frame_cut(int64_t have, int64_t want, bool last) {
   return whole > 0 ? whole : end;
 }
 
-int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
-                        const frame_settings& s) {
-  const int64_t want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
+// --- Compressing -----------------------------------------------------------
+
+struct frame_encoder::state {
+  std::string name;
+  byte_sink write;
+  int64_t want = 0;
+  std::optional<method> every;  // the method of every frame; none: each frame's content
+  int threads = 1;
+  pack_settings set;
+  byte_buffer pending;  // pushed but not yet in a frame
+  uint32_t index = 0;
+  content_hasher whole;
+  uint64_t total = 0;
+};
+
+frame_encoder::frame_encoder(const frame_settings& s, int64_t known_size, std::string name,
+                             byte_sink write)
+    : st(std::make_unique<state>()) {
+  state& e = *st;
+  e.name = std::move(name);
+  e.write = std::move(write);
+  e.want = s.frame_size > 0 ? s.frame_size : default_frame_size(known_size);
   // The method the name or --method gives every frame; else each frame's
   // content picks its own.
-  const std::optional<method> every =
-      s.forced ? s.forced : s.name != nullptr ? method_for_name(s.name) : std::nullopt;
+  e.every = s.forced ? s.forced : s.name != nullptr ? method_for_name(s.name) : std::nullopt;
   // Frames chosen by content may be text or mixed: plan for the larger.
-  const method base = every ? *every : method::mixed;
+  const method base = e.every ? *e.every : method::mixed;
   const method planned = s.strong ? strong_variant(base) : base;
   const int64_t frames_known =
-      known_size >= 0 ? std::max<int64_t>(1, (known_size + want - 1) / want) : -1;
+      known_size >= 0 ? std::max<int64_t>(1, (known_size + e.want - 1) / e.want) : -1;
   // No more threads than the frames can use (two a frame: its streams two
   // at a time), then no more than fit in memory.
   const int usable = frames_known > 0
                          ? static_cast<int>(std::min<int64_t>(s.threads, 2 * frames_known))
                          : s.threads;
-  const int64_t largest = known_size < 0 ? want : std::min(want, known_size);
-  const int threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
+  const int64_t largest = known_size < 0 ? e.want : std::min(e.want, known_size);
+  e.threads = threads_for_memory(usable, planned, std::max<int64_t>(largest, 1));
   // A failed allocation stops with the memory message, quoting a frame.
   check_memory(planned, largest);
   // Spare threads code the streams of a frame two at a time: when the
   // input's frames are known to be at most half the threads.
-  const pack_settings set{frames_known > 0 && threads >= 2 * frames_known, s.strong};
-  byte_buffer pending;  // read but not yet in a frame
-  bool at_end = false;
-  uint32_t index = 0;
-  content_hasher whole;
-  uint64_t total = 0;
+  e.set = pack_settings{frames_known > 0 && e.threads >= 2 * frames_known, s.strong};
   uint8_t word[4];
   put_u32(word, static_cast<uint32_t>(method::framed));
-  output_write(out, word, 4);
+  e.write(word, 4);
   progress_frames(known_size);
+}
 
+frame_encoder::~frame_encoder() = default;
+
+// Codes the frames that `pending` holds whole (all of it at the input's
+// end), as many at once as the threads allow.
+void frame_encoder::code_pending(bool at_end) {
+  state& e = *st;
   auto next = [&]() -> std::unique_ptr<frame_job> {
-    if (!at_end && static_cast<int64_t>(pending.size()) < want) {
-      const size_t had = pending.size();
-      pending.resize(static_cast<size_t>(want));
-      const uint64_t got = input_read(fd, in_name, pending.data() + had, pending.size() - had);
-      pending.resize(had + got);
-      at_end = static_cast<int64_t>(had + got) < want;
-    }
-    if (pending.empty()) return nullptr;
-    const int64_t have = static_cast<int64_t>(pending.size());
-    const method m = every ? *every : method_by_content(pending.data(), std::min(have, want));
-    int64_t cut = m == method::text    ? text_frame_cut(pending.data(), have, want, at_end)
-                  : m == method::mixed ? mixed_frame_cut(have, want, at_end)
-                                       : std::min(have, want);
+    const int64_t have = static_cast<int64_t>(e.pending.size());
+    if (have == 0 || (!at_end && have < e.want)) return nullptr;
+    const method m =
+        e.every ? *e.every : method_by_content(e.pending.data(), std::min(have, e.want));
+    const int64_t cut = m == method::text    ? text_frame_cut(e.pending.data(), have, e.want, at_end)
+                        : m == method::mixed ? mixed_frame_cut(have, e.want, at_end)
+                                             : std::min(have, e.want);
     auto j = std::make_unique<frame_job>();
-    j->index = index++;
+    j->index = e.index++;
     j->m = m;
-    j->by_content = !every;
-    j->in.assign(pending.begin(), pending.begin() + cut);
-    pending.erase(pending.begin(), pending.begin() + cut);
-    whole.add(j->in.data(), cut);
-    total += static_cast<uint64_t>(cut);
+    j->by_content = !e.every;
+    j->in.assign(e.pending.begin(), e.pending.begin() + cut);
+    e.pending.erase(e.pending.begin(), e.pending.begin() + cut);
+    e.whole.add(j->in.data(), cut);
+    e.total += static_cast<uint64_t>(cut);
     return j;
   };
   auto code = [&](frame_job& j) {
-    const std::string name = frame_name(in_name, j.index);
+    const std::string name = frame_name(e.name.c_str(), j.index);
     const pack_input input{name.c_str(), static_cast<int64_t>(j.in.size()),
                            [&j](uint8_t* dst) { std::memcpy(dst, j.in.data(), j.in.size()); }};
     j.hash = content_hash(j.in.data(), static_cast<int64_t>(j.in.size()));
     switch (j.m) {
       case method::text:
-        text_pack(input, append_to(j.out), set);
+        text_pack(input, append_to(j.out), e.set);
         break;
       case method::mixed:
-        mixed_pack(input, append_to(j.out), set);
+        mixed_pack(input, append_to(j.out), e.set);
         break;
       default:
         stored_pack(input, append_to(j.out));
@@ -377,92 +391,75 @@ int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_
     uint8_t h[frame_record_bytes];
     put_frame_header(h, {j.index, get_u32(j.out.data()), j.original,
                          static_cast<int64_t>(j.out.size()), j.hash});
-    output_write(out, h, sizeof h);
-    output_write(out, j.out.data(), j.out.size());
+    e.write(h, sizeof h);
+    e.write(j.out.data(), static_cast<int64_t>(j.out.size()));
     progress_frame_done(j.original);
   };
-  run_frames(threads, next, code, finish);
-  uint8_t e[frame_record_bytes];
-  put_frame_end(e, {index, total, whole.value()});
-  output_write(out, e, sizeof e);
-  return static_cast<int64_t>(total);
+  run_frames(e.threads, next, code, finish);
 }
 
-int64_t framed_decompress(int fd, const char* in_name, output_file* out, int threads) {
+void frame_encoder::push(const uint8_t* p, int64_t n) {
+  state& e = *st;
+  e.pending.insert(e.pending.end(), p, p + n);
+  // Frames go out a batch at a time: one for each thread and one more.
+  if (static_cast<int64_t>(e.pending.size()) >= (e.threads + 1) * e.want) code_pending(false);
+}
+
+int64_t frame_encoder::finish() {
+  state& e = *st;
+  code_pending(true);
+  uint8_t end[frame_record_bytes];
+  put_frame_end(end, {e.index, e.total, e.whole.value()});
+  e.write(end, sizeof end);
+  return static_cast<int64_t>(e.total);
+}
+
+int64_t frame_encoder::frame_size() const {
+  return st->want;
+}
+
+// --- Restoring ------------------------------------------------------------
+
+struct frame_decoder::state {
+  std::string name;
+  byte_sink write;  // empty: a test
+  int threads = 1;
+  bool planned = false;  // the first frame's header has set the threads and memory
+  byte_buffer in;        // pushed, not yet taken into a frame
+  std::deque<std::unique_ptr<frame_job>> ready;  // whole frames, not yet restored
   uint32_t index = 0;
   bool ended = false;
   frame_end end;
   content_hasher whole;
   uint64_t total = 0;
   uint32_t restored = 0;
-  // The record after the one being handled, when it has been read: the
-  // first one before any thread starts (its frame's method and size tell
-  // how many frames fit in memory), and the one after the first frame (an
-  // archive of one frame codes its streams two at a time).
-  uint8_t ahead[frame_record_bytes];
-  bool have_ahead = false;
-  auto read_record = [&](uint8_t* r) {
-    if (input_read(fd, in_name, r, frame_record_bytes) < frame_record_bytes)
-      refuse_damaged(in_name, "truncated");
-  };
-  auto parse = [&](const uint8_t* r) {
-    const char* why = nullptr;
-    std::optional<frame_record> rec = get_frame_record(r, &why);
-    if (!rec) refuse_damaged(in_name, why);
-    return *rec;
-  };
-  read_record(ahead);
-  have_ahead = true;
-  if (const frame_record first = parse(ahead); !first.is_end) {
-    const auto m = static_cast<method>(first.header.method_word);
-    threads = threads_for_memory(threads, m, std::max<int64_t>(first.header.original, 1));
-    check_memory(m, first.header.original);
-  }
-  progress_frames(-1);
+};
 
+frame_decoder::frame_decoder(std::string name, byte_sink write, int threads)
+    : st(std::make_unique<state>()) {
+  st->name = std::move(name);
+  st->write = std::move(write);
+  st->threads = threads;
+  progress_frames(-1);
+}
+
+frame_decoder::~frame_decoder() = default;
+
+bool frame_decoder::ended() const {
+  return st->ended;
+}
+
+// Restores the frames read whole, as many at once as the threads allow.
+void frame_decoder::restore_ready() {
+  state& d = *st;
+  const char* in_name = d.name.c_str();
+  // An archive of one frame codes its streams two at a time.
+  const bool one = d.ended && d.index == 1 && d.ready.size() == 1;
   auto next = [&]() -> std::unique_ptr<frame_job> {
-    if (ended) return nullptr;
-    uint8_t r[frame_record_bytes];
-    if (have_ahead) {
-      std::memcpy(r, ahead, sizeof r);
-      have_ahead = false;
-    } else {
-      read_record(r);
-    }
-    const frame_record rec = parse(r);
-    if (rec.is_end) {
-      ended = true;
-      end = rec.end;
-      return nullptr;
-    }
-    const frame_header& h = rec.header;
-    if (h.index != index) refuse_damaged(in_name, "frames out of order");
-    const auto fm = static_cast<method>(h.method_word);
-    const bool known = fm == method::stored || fm == method::text || fm == method::mixed ||
-                       fm == method::text_strong || fm == method::mixed_strong;
-    if (!known) refuse_damaged(in_name, "a frame of an unknown method");
-    if (h.original > frame_size_most || h.coded < 4 || h.coded >= archive_limit)
-      refuse_damaged(in_name, "bad frame lengths");
-    auto j = std::make_unique<frame_job>();
-    j->index = index++;
-    j->header = h;
-    // The coded bytes are taken as they come, so that a header that
-    // claims more than the file holds costs no more memory than the file.
-    constexpr int64_t piece = int64_t{64} << 20;
-    for (int64_t have = 0; have < h.coded;) {
-      const int64_t more = std::min(piece, h.coded - have);
-      j->in.resize(static_cast<size_t>(have + more));
-      if (input_read(fd, in_name, j->in.data() + have, static_cast<uint64_t>(more)) <
-          static_cast<uint64_t>(more))
-        refuse_damaged(in_name, "truncated");
-      have += more;
-    }
-    if (get_u32(j->in.data()) != h.method_word) refuse_damaged(in_name, "frame method mismatch");
-    if (j->index == 0) {
-      read_record(ahead);
-      have_ahead = true;
-      j->parallel = threads >= 2 && std::memcmp(ahead, "VEND", 4) == 0;
-    }
+    if (d.ready.empty()) return nullptr;
+    std::unique_ptr<frame_job> j = std::move(d.ready.front());
+    d.ready.pop_front();
+    j->parallel = one && d.threads >= 2;
     return j;
   };
   auto code = [&](frame_job& j) {
@@ -489,22 +486,101 @@ int64_t framed_decompress(int fd, const char* in_name, output_file* out, int thr
     byte_buffer().swap(j.in);
   };
   auto finish = [&](frame_job& j) {
-    whole.add(j.out.data(), static_cast<int64_t>(j.out.size()));
-    total += j.out.size();
-    restored++;
+    d.whole.add(j.out.data(), static_cast<int64_t>(j.out.size()));
+    d.total += j.out.size();
+    d.restored++;
     progress_frame_done(static_cast<int64_t>(j.out.size()));
-    if (out != nullptr) {
-      output_write(*out, j.out.data(), j.out.size());
-    }
+    if (d.write) d.write(j.out.data(), static_cast<int64_t>(j.out.size()));
   };
-  run_frames(threads, next, code, finish);
-  if (end.count != restored || end.total != total || end.hash != whole.value())
+  run_frames(d.threads, next, code, finish);
+}
+
+void frame_decoder::push(const uint8_t* p, int64_t n) {
+  state& d = *st;
+  const char* in_name = d.name.c_str();
+  if (n > 0 && d.ended) refuse_damaged(in_name, "bytes after the end record");
+  d.in.insert(d.in.end(), p, p + n);
+  // Takes every frame the bytes hold whole.
+  size_t at = 0;
+  while (!d.ended && d.in.size() - at >= frame_record_bytes) {
+    const char* why = nullptr;
+    const std::optional<frame_record> rec = get_frame_record(d.in.data() + at, &why);
+    if (!rec) refuse_damaged(in_name, why);
+    if (rec->is_end) {
+      d.ended = true;
+      d.end = rec->end;
+      at += frame_record_bytes;
+      if (at < d.in.size()) refuse_damaged(in_name, "bytes after the end record");
+      break;
+    }
+    const frame_header& h = rec->header;
+    if (h.index != d.index) refuse_damaged(in_name, "frames out of order");
+    const auto fm = static_cast<method>(h.method_word);
+    const bool known = fm == method::stored || fm == method::text || fm == method::mixed ||
+                       fm == method::text_strong || fm == method::mixed_strong;
+    if (!known) refuse_damaged(in_name, "a frame of an unknown method");
+    if (h.original > frame_size_most || h.coded < 4 || h.coded >= archive_limit)
+      refuse_damaged(in_name, "bad frame lengths");
+    if (!d.planned) {
+      // The first frame's method and size tell how many frames fit in memory.
+      d.threads = threads_for_memory(d.threads, fm, std::max<int64_t>(h.original, 1));
+      check_memory(fm, h.original);
+      d.planned = true;
+    }
+    // The coded bytes are taken as they come, so that a header that
+    // claims more than the archive holds costs no more memory than it.
+    if (d.in.size() - at < frame_record_bytes + static_cast<size_t>(h.coded)) break;
+    auto j = std::make_unique<frame_job>();
+    j->index = d.index++;
+    j->header = h;
+    const auto from = d.in.begin() + static_cast<long>(at + frame_record_bytes);
+    j->in.assign(from, from + h.coded);
+    if (get_u32(j->in.data()) != h.method_word) refuse_damaged(in_name, "frame method mismatch");
+    d.ready.push_back(std::move(j));
+    at += frame_record_bytes + static_cast<size_t>(h.coded);
+  }
+  d.in.erase(d.in.begin(), d.in.begin() + static_cast<long>(at));
+  // Frames are restored a batch at a time: one for each thread; all that
+  // are left once the end record has come.
+  if (static_cast<int>(d.ready.size()) >= d.threads || (d.ended && !d.ready.empty())) restore_ready();
+}
+
+int64_t frame_decoder::finish() {
+  state& d = *st;
+  const char* in_name = d.name.c_str();
+  if (!d.ended) refuse_damaged(in_name, "truncated");
+  if (!d.ready.empty()) restore_ready();
+  if (d.end.count != d.restored || d.end.total != d.total || d.end.hash != d.whole.value())
     refuse_damaged(in_name, "the end record does not match the frames");
-  uint8_t extra;
-  if (input_read(fd, in_name, &extra, 1) != 0)
-    refuse_damaged(in_name, "bytes after the end record");
-  if (out != nullptr) output_commit(*out);
-  return static_cast<int64_t>(total);
+  return static_cast<int64_t>(d.total);
+}
+
+// --- Files and pipes -------------------------------------------------------
+
+int64_t framed_compress(int fd, const char* in_name, int64_t known_size, const byte_sink& write,
+                        const frame_settings& s) {
+  frame_encoder e(s, known_size, in_name, write);
+  // Read a frame at a time (at most 64 MiB a read), so that a pipe streams
+  // through in bounded memory.
+  const int64_t piece = std::min<int64_t>(e.frame_size(), int64_t{64} << 20);
+  byte_buffer buf(static_cast<size_t>(piece));
+  for (;;) {
+    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
+    e.push(buf.data(), static_cast<int64_t>(got));
+    if (got < buf.size()) break;
+  }
+  return e.finish();
+}
+
+int64_t framed_decompress(int fd, const char* in_name, const byte_sink& write, int threads) {
+  frame_decoder d(in_name, write, threads);
+  byte_buffer buf(size_t{1} << 20);
+  for (;;) {
+    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
+    d.push(buf.data(), static_cast<int64_t>(got));
+    if (got < buf.size()) break;
+  }
+  return d.finish();
 }
 
 }  // namespace vesk

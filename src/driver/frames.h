@@ -22,7 +22,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "driver/method.h"
 
@@ -82,16 +85,56 @@ struct frame_settings {
   bool strong = false;           // -9: text and mixed frames take the strong methods
 };
 
-struct output_file;
+// Receives the next bytes of an archive, or of a restored input.
+using byte_sink = std::function<void(const uint8_t* data, int64_t n)>;
 
-// Compresses what fd holds (a file of known_size bytes, or a pipe: -1)
-// into out, which the caller commits; returns the bytes read.
-int64_t framed_compress(int fd, const char* in_name, int64_t known_size, output_file& out,
-                        const frame_settings& s);
+// Compresses a stream into a framed archive a piece at a time: push the
+// input as it comes, finish at its end (the archive of an input of
+// known_size bytes, -1 for unknown, whose frame size follows from it). The
+// archive goes to `write` as frames are coded, a batch at a time (one frame
+// a thread, and one more); it is the same whatever the pieces pushed and
+// the thread count.
+class frame_encoder {
+ public:
+  frame_encoder(const frame_settings& s, int64_t known_size, std::string name, byte_sink write);
+  ~frame_encoder();
+  frame_encoder(const frame_encoder&) = delete;
+  frame_encoder& operator=(const frame_encoder&) = delete;
+  void push(const uint8_t* p, int64_t n);
+  int64_t finish();  // codes the rest and writes the end record; returns the input's length
+  int64_t frame_size() const;
 
-// Restores a framed archive from fd, whose method word has been read,
-// into out (nullptr: test only, nothing written) and commits out; returns
+ private:
+  struct state;
+  void code_pending(bool at_end);
+  std::unique_ptr<state> st;
+};
+
+// Restores a framed archive a piece at a time: push the archive's bytes
+// behind its method word as they come, finish at their end, which checks
+// the end record. Each frame goes to `write` (empty: a test) once it and
+// every frame before it are verified. Damage fails the call that meets it.
+class frame_decoder {
+ public:
+  frame_decoder(std::string name, byte_sink write, int threads);
+  ~frame_decoder();
+  frame_decoder(const frame_decoder&) = delete;
+  frame_decoder& operator=(const frame_decoder&) = delete;
+  void push(const uint8_t* p, int64_t n);
+  int64_t finish();  // returns the bytes restored
+  bool ended() const;  // the end record has come
+
+ private:
+  struct state;
+  void restore_ready();
+  std::unique_ptr<state> st;
+};
+
+// The same over a file descriptor (a file of known_size bytes, or a pipe:
+// -1), read until its end. Compressing returns the bytes read, restoring
 // the bytes restored.
-int64_t framed_decompress(int fd, const char* in_name, output_file* out, int threads);
+int64_t framed_compress(int fd, const char* in_name, int64_t known_size, const byte_sink& write,
+                        const frame_settings& s);
+int64_t framed_decompress(int fd, const char* in_name, const byte_sink& write, int threads);
 
 }  // namespace vesk

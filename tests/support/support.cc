@@ -138,7 +138,7 @@ unpack_result unpack_in_process(const bytes& archive) {
       default:
         EXPECT_EQ(write(fd, p + 4, archive.size() - 4), m - 4);
         lseek(fd, 0, SEEK_SET);
-        framed_decompress(fd, "packed", nullptr, 1);
+        framed_decompress(fd, "packed", {}, 1);
         r.written = true;  // tested whole: it would have been restored
     }
     r.kind = unpack_result::restored;
