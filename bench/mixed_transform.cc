@@ -8,9 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "util/call.h"
+#include "util/cores.h"
+#include "util/prefault.h"
 #include "mixed/mixed.h"
 #include "util/arena.h"
-#include "util/files.h"
+#include "cli/files.h"
 
 using namespace vesk;
 
@@ -24,7 +27,12 @@ int main(int argc, char** argv) {
       files.push_back(argv[i]);
     }
   }
-  arena_init();
+  // A call of the core's: a prefaulter, the cores for streams side by side.
+  call_state core_call;
+  core_call.threads = usable_cores();
+  prefault_queue prefaulter;
+  core_call.prefault = &prefaulter;
+  const call_scope scope(core_call);
   std::printf("%-24s %10s %7s %7s %7s %7s %9s %9s %10s\n", "file", "bytes", "binary", "record",
               "x86", "text", "literals", "parse", "inverse");
   for (const char* f : files) {

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "util/call.h"
+#include "util/cores.h"
+#include "util/prefault.h"
 #include "coding/nibble_table.h"
 #include "util/arena.h"
 
@@ -80,7 +83,12 @@ int main(int argc, char** argv) {
   if (argc > 1) n = std::strtoull(argv[1], nullptr, 10);
   for (int i = 2; i < argc; i++) ks.push_back(std::atoi(argv[i]));
   if (ks.empty()) ks = {1, 6, 12};
-  arena_init();
+  // A call of the core's: a prefaulter, the cores for streams side by side.
+  call_state core_call;
+  core_call.threads = usable_cores();
+  prefault_queue prefaulter;
+  core_call.prefault = &prefaulter;
+  const call_scope scope(core_call);
   std::printf("%12s %4s %14s %10s %14s %10s\n", "buckets", "K", "compact ns", "MB", "direct ns",
               "MB");
   for (int k : ks) {

@@ -9,9 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "util/call.h"
+#include "util/cores.h"
+#include "util/prefault.h"
 #include "text/text.h"
 #include "util/arena.h"
-#include "util/files.h"
+#include "cli/files.h"
 
 using namespace vesk;
 
@@ -23,7 +26,12 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
   int64_t s = file_size(argv[1]);
   if (s < 0) return 1;
-  arena_init();
+  // A call of the core's: a prefaulter, the cores for streams side by side.
+  call_state core_call;
+  core_call.threads = usable_cores();
+  prefault_queue prefaulter;
+  core_call.prefault = &prefaulter;
+  const call_scope scope(core_call);
   uint8_t* a = arena_alloc(s + 2);
   read_file(argv[1], a + 1, static_cast<uint64_t>(s));
   a[0] = ' ';

@@ -17,7 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fd < 0 || write(fd, data + 4, size - 4) != static_cast<ssize_t>(size - 4) ||
       lseek(fd, 0, SEEK_SET) != 0)
     std::abort();
-  fuzz::guarded([&] { framed_decompress(fd, "fuzz input", {}, 1); });
+  fuzz::guarded([&] {
+    frame_decoder d("fuzz input", {}, 1);
+    d.push(data + 4, static_cast<int64_t>(size - 4));
+    d.finish();
+  });
   close(fd);
   return 0;
 }

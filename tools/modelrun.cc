@@ -22,12 +22,15 @@
 #include <utility>
 #include <vector>
 
+#include "util/call.h"
+#include "util/cores.h"
+#include "util/prefault.h"
 #include "driver/model_calls.h"
 #include "mixed/mixed.h"
 #include "models/model.h"
 #include "text/text.h"
 #include "util/arena.h"
-#include "util/files.h"
+#include "cli/files.h"
 
 using namespace vesk;
 
@@ -181,7 +184,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot use %s\n", argv[2]);
     return 1;
   }
-  arena_init();
+  // A call of the core's: a prefaulter, the cores for streams side by side.
+  call_state core_call;
+  core_call.threads = usable_cores();
+  prefault_queue prefaulter;
+  core_call.prefault = &prefaulter;
+  const call_scope scope(core_call);
   std::vector<uint8_t> file(static_cast<size_t>(n));
   read_file(argv[2], file.data(), static_cast<uint64_t>(n));
   if (name == "streams") {

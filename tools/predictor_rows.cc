@@ -29,6 +29,9 @@
 // --keep-preset P keeps preset P's rows as the current header has them (rows
 // 0..2, or 4..6 for preset 3; row 3 stays row 1), for a preset whose fitted
 // rows did not code the held-out data smaller.
+#include "util/call.h"
+#include "util/cores.h"
+#include "util/prefault.h"
 #include "coding/predictor_rows.h"
 
 #include <algorithm>
@@ -48,7 +51,7 @@
 #include "text/text.h"
 #include "util/arena.h"
 #include "util/bytes.h"
-#include "util/files.h"
+#include "cli/files.h"
 #include "util/tasks.h"
 
 using namespace vesk;
@@ -364,7 +367,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: predictor_rows [--keep-preset P] FILE... > predictor_rows.h\n");
     return 1;
   }
-  arena_init();
+  // A call of the core's: a prefaulter, the cores for streams side by side.
+  call_state core_call;
+  core_call.threads = usable_cores();
+  prefault_queue prefaulter;
+  core_call.prefault = &prefaulter;
+  const call_scope scope(core_call);
   std::vector<call> calls;
   for (const char* f : files) cut(f, calls);
   start_knots(calls, kr);

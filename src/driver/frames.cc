@@ -21,7 +21,6 @@
 #include "util/big_buffer.h"
 #include "util/bytes.h"
 #include "util/fail.h"
-#include "util/files.h"
 #include "util/memory_limits.h"
 #include "util/progress.h"
 #include "util/threads.h"
@@ -188,20 +187,14 @@ int threads_for_memory(int threads, method m, int64_t frame) {
   const int fit =
       static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({threads, by_room, by_space})));
   if (fit < threads) {
-    progress_clear();
-    if (by_space < by_room) {
-      std::fprintf(stderr,
-                   "vesk: %d frames at once would need about %s of address space; the "
-                   "address-space limit (ulimit -v) leaves %s: coding %d at once\n",
-                   threads, memory_text(threads * mapped, true).c_str(), memory_text(space).c_str(),
-                   fit);
-    } else {
-      std::fprintf(stderr,
-                   "vesk: %d frames at once would need about %s of memory; %s is free for this "
-                   "process: coding %d at once\n",
-                   threads, memory_text(threads * resident, true).c_str(),
-                   memory_text(room).c_str(), fit);
-    }
+    const std::string n = std::to_string(threads), f = std::to_string(fit);
+    notice(by_space < by_room
+               ? n + " frames at once would need about " + memory_text(threads * mapped, true) +
+                     " of address space; the address-space limit (ulimit -v) leaves " +
+                     memory_text(space) + ": coding " + f + " at once"
+               : n + " frames at once would need about " + memory_text(threads * resident, true) +
+                     " of memory; " + memory_text(room) + " is free for this process: coding " + f +
+                     " at once");
   }
   return fit;
 }
@@ -510,7 +503,6 @@ void frame_decoder::push(const uint8_t* p, int64_t n) {
       d.ended = true;
       d.end = rec->end;
       at += frame_record_bytes;
-      if (at < d.in.size()) refuse_damaged(in_name, "bytes after the end record");
       break;
     }
     const frame_header& h = rec->header;
@@ -549,38 +541,11 @@ int64_t frame_decoder::finish() {
   state& d = *st;
   const char* in_name = d.name.c_str();
   if (!d.ended) refuse_damaged(in_name, "truncated");
+  if (!d.in.empty()) refuse_damaged(in_name, "bytes after the end record");
   if (!d.ready.empty()) restore_ready();
   if (d.end.count != d.restored || d.end.total != d.total || d.end.hash != d.whole.value())
     refuse_damaged(in_name, "the end record does not match the frames");
   return static_cast<int64_t>(d.total);
-}
-
-// --- Files and pipes -------------------------------------------------------
-
-int64_t framed_compress(int fd, const char* in_name, int64_t known_size, const byte_sink& write,
-                        const frame_settings& s) {
-  frame_encoder e(s, known_size, in_name, write);
-  // Read a frame at a time (at most 64 MiB a read), so that a pipe streams
-  // through in bounded memory.
-  const int64_t piece = std::min<int64_t>(e.frame_size(), int64_t{64} << 20);
-  byte_buffer buf(static_cast<size_t>(piece));
-  for (;;) {
-    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
-    e.push(buf.data(), static_cast<int64_t>(got));
-    if (got < buf.size()) break;
-  }
-  return e.finish();
-}
-
-int64_t framed_decompress(int fd, const char* in_name, const byte_sink& write, int threads) {
-  frame_decoder d(in_name, write, threads);
-  byte_buffer buf(size_t{1} << 20);
-  for (;;) {
-    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
-    d.push(buf.data(), static_cast<int64_t>(got));
-    if (got < buf.size()) break;
-  }
-  return d.finish();
 }
 
 }  // namespace vesk

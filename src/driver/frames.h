@@ -130,11 +130,4 @@ class frame_decoder {
   std::unique_ptr<state> st;
 };
 
-// The same over a file descriptor (a file of known_size bytes, or a pipe:
-// -1), read until its end. Compressing returns the bytes read, restoring
-// the bytes restored.
-int64_t framed_compress(int fd, const char* in_name, int64_t known_size, const byte_sink& write,
-                        const frame_settings& s);
-int64_t framed_decompress(int fd, const char* in_name, const byte_sink& write, int threads);
-
 }  // namespace vesk

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "util/memory_limits.h"
-#include "util/progress.h"
+#include "util/call.h"
 
 namespace vesk {
 
@@ -64,10 +63,6 @@ memory_need interpolate(const need_point (&p)[N], int64_t n) {
   return {at(a.resident, b.resident), at(a.address_space, b.address_space)};
 }
 
-void out_of_memory() {
-  refuse_memory(0);
-}
-
 }  // namespace
 
 memory_need expected_memory(method m, int64_t n) {
@@ -106,13 +101,8 @@ std::string memory_warning(const memory_need& need, const memory_limits& l) {
 void check_memory(method m, int64_t n) {
   const memory_need need = expected_memory(m, n);
   set_expected_address_space(need.address_space);
-  std::set_new_handler(out_of_memory);
   const std::string warning = memory_warning(need, read_memory_limits());
-  if (!warning.empty()) {
-    progress_clear();
-    std::fflush(stdout);
-    std::fprintf(stderr, "vesk: %s\n", warning.c_str());
-  }
+  if (!warning.empty()) notice(warning);
 }
 
 }  // namespace vesk

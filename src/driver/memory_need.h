@@ -26,11 +26,10 @@ memory_need expected_memory(method m, int64_t n);
 // touch before the system ends it.
 std::string memory_warning(const memory_need& need, const memory_limits& l);
 
-// Called once the run knows its method and the file's size: a failed
-// allocation from then on (the arena, the heap, the new handler) stops the
-// run with the memory message, which quotes the estimate; and a warning
-// goes to standard error when the run is likely to need more memory than
-// the cgroup's limit or MemAvailable allows.
+// Called once the call knows its method and the file's size: a failed
+// allocation from then on quotes the estimate in its message; and a note
+// (call.h) warns when the call is likely to need more memory than the
+// cgroup's limit or MemAvailable allows.
 void check_memory(method m, int64_t n);
 
 }  // namespace vesk

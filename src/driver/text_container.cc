@@ -8,7 +8,7 @@
 // then the checksum trailer (12 bytes, see trailer.h). All fields are
 // 32-bit little-endian.
 #include <algorithm>
-#include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +21,7 @@
 #include "text/text.h"
 #include "util/arena.h"
 #include "util/bytes.h"
+#include "util/call.h"
 #include "util/fail.h"
 #include "util/progress.h"
 #include "util/tasks.h"
@@ -109,11 +110,8 @@ const char* text_encode(const pack_input& in, const pack_output& out, const pack
 
 void text_pack(const pack_input& in, const pack_output& out, const pack_settings& s) {
   if (const char* why = text_encode(in, out, s)) {
-    std::fflush(stdout);
-    progress_clear();
-    std::fprintf(stderr,
-                 "Note: the text method cannot code %s (%s); it is coded with the mixed method\n",
-                 in.name, why);
+    notice(std::string("note: the text method cannot code ") + in.name + " (" + why +
+           "); it is coded with the mixed method");
     mixed_pack(in, out, s);
   }
 }

@@ -1,6 +1,5 @@
 #include "util/arena.h"
 
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@
 
 #include "util/fail.h"
 #include "util/memory_limits.h"
-#include "util/progress.h"
 
 namespace vesk {
 
@@ -56,39 +54,11 @@ struct arena_region {
 namespace {
 
 arena_region main_region;
-bool main_ready = false;
 thread_local arena_region* current = &main_region;
 
 void fill_guard(uint8_t* zone) {
   auto* w = reinterpret_cast<uint64_t*>(zone);
   for (int64_t i = 0; i < guard_words; i++) w[i] = arena_guard_word;
-}
-
-// A fault is a crash, never a clean refusal: the partial output goes, and
-// the process ends by the same signal so that the caller sees a crash.
-void on_segfault(int sig) {
-  progress_abandon_in_signal();
-  static const char msg[] = "Segmentation fault\n";
-  ssize_t r = write(STDERR_FILENO, msg, sizeof msg - 1);
-  (void)r;
-  remove_pending_output();
-  signal(sig, SIG_DFL);
-  raise(sig);  // delivered when the handler returns, or the faulting access repeats
-}
-
-void install_segfault_handler() {
-  // An alternate stack lets the handler run after a stack overflow too.
-  static uint8_t alt_stack[64 * 1024];
-  stack_t ss{};
-  ss.ss_sp = alt_stack;
-  ss.ss_size = sizeof alt_stack;
-  sigaltstack(&ss, nullptr);
-  struct sigaction sa {};
-  sa.sa_handler = on_segfault;
-  sa.sa_flags = SA_ONSTACK;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGSEGV, &sa, nullptr);
-  sigaction(SIGBUS, &sa, nullptr);
 }
 
 // Bytes a block of n usable bytes takes: two guards and n rounded up to
@@ -238,12 +208,6 @@ uint8_t* push_block(int64_t n, int64_t* dirty, bool growable) {
 }
 
 }  // namespace
-
-void arena_init() {
-  if (main_ready) return;
-  main_ready = true;
-  install_segfault_handler();
-}
 
 arena_thread_region::arena_thread_region(int64_t reserve)
     : region(new arena_region), previous(current) {

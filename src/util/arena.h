@@ -11,8 +11,9 @@
 // file runs under a tight address-space limit and a large one maps what it
 // uses. A segment emptied by releases stays mapped for the region's next
 // blocks: its pages are resident already, and the next table to use them
-// faults nothing in. When the system refuses a mapping the run stops with
-// a message that says how much memory it needs and what limited it.
+// faults nothing in. When the system refuses a mapping the call fails
+// (kind memory) with a message that says how much memory it needs and what
+// limited it.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +25,6 @@ namespace vesk {
 constexpr int64_t arena_size = 15'000'000'000;
 constexpr int64_t arena_page = 4096;
 constexpr uint64_t arena_guard_word = 0x3840384338403841;
-
-// Installs the handler for segmentation faults and readies the main
-// region. Called before any allocation; later calls do nothing.
-void arena_init();
 
 // While it lives, the calling thread allocates from a region of its own;
 // other threads are unaffected. `reserve` bytes are mapped at once (say,

@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <vector>
+
+#include "util/memory_limits.h"
 
 namespace vesk {
 
@@ -28,14 +31,8 @@ struct big_allocator {
   big_allocator(const big_allocator<U>&) {}
   T* allocate(size_t n) {
     if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-    // As operator new: the new handler (the driver's refusal) has its
-    // say before bad_alloc.
-    for (;;) {
-      if (void* p = big_alloc(n * sizeof(T))) return static_cast<T*>(p);
-      std::new_handler h = std::get_new_handler();
-      if (h == nullptr) throw std::bad_alloc();
-      h();
-    }
+    if (void* p = big_alloc(n * sizeof(T))) return static_cast<T*>(p);
+    refuse_memory(static_cast<int64_t>(n * sizeof(T)));
   }
   void deallocate(T* p, size_t) { big_free(p); }
   template <class U>

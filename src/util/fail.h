@@ -1,9 +1,9 @@
-// Failures. Anything that stops a run (bad input, a damaged archive, memory
-// that cannot be had, a failed read or write, an internal check) throws one
-// `failure`, which carries its kind and its message and unwinds to the
-// caller that runs the work: the command line prints the message and ends
-// with status 1, having removed what the run left behind. Nothing below it
-// prints or ends the process.
+// Failures. Anything that stops a call (bad input, a damaged archive,
+// memory that cannot be had, a failed read or write, a cancel, an internal
+// check) throws one `failure`, which carries its kind and its message and
+// unwinds to the caller: the library returns its code, the command line
+// prints the message and ends with status 1, having removed what the run
+// left behind. Nothing in the core prints or ends the process.
 #pragma once
 
 #include <signal.h>
@@ -12,8 +12,6 @@
 #include <string>
 
 namespace vesk {
-
-constexpr int exit_failure = 1;
 
 // What went wrong, for callers that tell failures apart.
 enum class failure_kind {
@@ -54,22 +52,10 @@ inline void check(bool ok, const char* text, const char* file, int line) {
     check_failed(text, file, line);
 }
 
-// The temporary output file to delete if the process is stopped by a
-// signal before it is renamed into place: a name inside the directory open
-// as dir_fd. clear_pending_output forgets it (after the rename or the
-// removal). The name is copied.
-void set_pending_output(int dir_fd, const char* name);
-void clear_pending_output();
-
-// Removes the pending output, if any. Async-signal-safe.
-void remove_pending_output();
-
-// SIGINT, SIGTERM and SIGHUP remove the pending output and end the process
-// by the same signal. Installed once at start-up by the program.
-void install_stop_signals();
-
-// Blocks those signals while a pending output is created or renamed, so
-// that it is never on disk without being registered.
+// Blocks the stop signals (SIGINT, SIGTERM, SIGHUP) on this thread while it
+// lives: while a pending output is created or renamed, so that it is never
+// on disk without being registered, and in every helper thread, so that
+// the program's main thread alone runs their handler.
 struct stop_signals_blocked {
   stop_signals_blocked();
   ~stop_signals_blocked();
@@ -77,12 +63,5 @@ struct stop_signals_blocked {
   stop_signals_blocked& operator=(const stop_signals_blocked&) = delete;
   sigset_t saved;
 };
-
-// Blocks those signals for the rest of the run: once its last output is
-// renamed into place, the run has succeeded, and a stop that comes after it
-// must not report otherwise. A run of several files unblocks them again
-// before the next file.
-void block_stop_signals();
-void unblock_stop_signals();
 
 }  // namespace vesk

@@ -13,13 +13,13 @@
 #include <sstream>
 #include <vector>
 
+#include "util/call.h"
 #include "util/fail.h"
 
 namespace vesk {
 
 namespace {
 
-std::atomic<int64_t> expected_address_space{0};
 
 // Reads up to room - 1 bytes of a small file into buf, NUL-terminated,
 // without touching the heap (the refusal reads /proc while the heap may be
@@ -171,7 +171,7 @@ int64_t address_space_in_use() {
 }
 
 void set_expected_address_space(int64_t bytes) {
-  expected_address_space.store(bytes, std::memory_order_relaxed);
+  if (current_call != nullptr) current_call->expected_address_space.store(bytes, std::memory_order_relaxed);
 }
 
 std::string memory_text(int64_t bytes, bool up) {
@@ -181,7 +181,9 @@ std::string memory_text(int64_t bytes, bool up) {
 }
 
 void refuse_memory(int64_t more) {
-  const int64_t need = std::max(expected_address_space.load(std::memory_order_relaxed),
+  const int64_t expected =
+      current_call != nullptr ? current_call->expected_address_space.load(std::memory_order_relaxed) : 0;
+  const int64_t need = std::max(expected,
                                 address_space_in_use() + std::max<int64_t>(more, 0));
   char need_text[32], limit_text[32];
   format_memory(need_text, sizeof need_text, need, true);

@@ -36,8 +36,8 @@ int64_t usable_memory(const memory_limits& l);
 // Address space this process maps now (VmSize).
 int64_t address_space_in_use();
 
-// The address space the run is expected to need at its peak, given by the
-// driver once it knows the input, for the refusal's figure; 0: not known.
+// The address space the call is expected to need at its peak, given once
+// it knows the input, for the refusal's figure (call.h); 0: not known.
 void set_expected_address_space(int64_t bytes);
 
 // Fails (kind memory) because `more` bytes of memory could not be had:

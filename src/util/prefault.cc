@@ -4,14 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "util/arena.h"
+#include "util/call.h"
 #include "util/threads.h"
 
 namespace vesk {
@@ -22,31 +18,12 @@ namespace {
 // at most that.
 constexpr uintptr_t chunk = uintptr_t{2} << 20;
 
-struct range {
-  uintptr_t lo, hi;
-  bool overlaps(uintptr_t a, uintptr_t b) const { return lo < b && a < hi; }
-};
-
-struct prefault_state {
-  std::mutex m;
-  std::condition_variable work, idle;
-  std::deque<range> queue;
-  range busy{0, 0};  // the chunk being faulted in
-  bool started = false;
-  bool unsupported = false;
-};
-
-// Never destroyed: the thread may still wait on it while the process exits.
-prefault_state& state() {
-  static prefault_state* s = new prefault_state;
-  return *s;
-}
-
-void serve(prefault_state& s) {
+void serve(prefault_queue& s) {
   std::unique_lock l(s.m);
   for (;;) {
-    s.work.wait(l, [&] { return !s.queue.empty(); });
-    range& r = s.queue.front();
+    s.work.wait(l, [&] { return s.stopping || !s.queue.empty(); });
+    if (s.stopping) return;
+    prefault_queue::range& r = s.queue.front();
     const uintptr_t lo = r.lo, hi = std::min(r.hi, (lo + chunk) & ~(chunk - 1));
     r.lo = hi;
     if (r.lo >= r.hi) s.queue.pop_front();
@@ -65,18 +42,33 @@ void serve(prefault_state& s) {
   }
 }
 
+prefault_queue* queue_of_call() {
+  return current_call != nullptr ? current_call->prefault : nullptr;
+}
+
 }  // namespace
+
+prefault_queue::~prefault_queue() {
+  {
+    const std::lock_guard l(m);
+    stopping = true;
+    queue.clear();
+  }
+  work.notify_all();
+  if (thread.joinable()) thread.join();
+}
 
 void prefault(void* lo, void* hi) {
   const uintptr_t a = reinterpret_cast<uintptr_t>(lo) & ~uintptr_t(arena_page - 1);
   const uintptr_t b = (reinterpret_cast<uintptr_t>(hi) + arena_page - 1) & ~uintptr_t(arena_page - 1);
-  if (a >= b) return;
-  prefault_state& s = state();
+  prefault_queue* q = queue_of_call();
+  if (q == nullptr || a >= b) return;
+  prefault_queue& s = *q;
   std::lock_guard l(s.m);
-  if (s.unsupported) return;
+  if (s.unsupported || s.stopping) return;
   if (!s.started) {
     try {
-      helper_thread([&s] { serve(s); }).detach();
+      s.thread = helper_thread([&s] { serve(s); });
     } catch (const std::system_error&) {
       s.unsupported = true;  // no thread to spare: every page faults in where it is used
       return;
@@ -88,17 +80,19 @@ void prefault(void* lo, void* hi) {
 }
 
 void prefault_cancel(void* lo, void* hi) {
-  const range c{reinterpret_cast<uintptr_t>(lo), reinterpret_cast<uintptr_t>(hi)};
-  prefault_state& s = state();
-  std::unique_lock l(s.m);
-  std::erase_if(s.queue, [&](const range& r) { return r.overlaps(c.lo, c.hi); });
-  s.idle.wait(l, [&] { return !s.busy.overlaps(c.lo, c.hi); });
+  prefault_queue* q = queue_of_call();
+  if (q == nullptr) return;
+  const prefault_queue::range c{reinterpret_cast<uintptr_t>(lo), reinterpret_cast<uintptr_t>(hi)};
+  std::unique_lock l(q->m);
+  std::erase_if(q->queue, [&](const prefault_queue::range& r) { return r.overlaps(c.lo, c.hi); });
+  q->idle.wait(l, [&] { return !q->busy.overlaps(c.lo, c.hi); });
 }
 
 void prefault_drain() {
-  prefault_state& s = state();
-  std::unique_lock l(s.m);
-  s.idle.wait(l, [&] { return s.queue.empty() && s.busy.hi == 0; });
+  prefault_queue* q = queue_of_call();
+  if (q == nullptr) return;
+  std::unique_lock l(q->m);
+  q->idle.wait(l, [&] { return q->queue.empty() && q->busy.hi == 0; });
 }
 
 }  // namespace vesk

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "util/arena.h"
+#include "util/call.h"
 #include "util/progress.h"
 #include "util/threads.h"
 
@@ -19,9 +20,9 @@ namespace vesk {
 // region would cost more than the thread saves time.
 constexpr int64_t parallel_min_bytes = 65536;
 
-// True when a second thread can run beside the main one.
+// True when the call may run a second thread beside the calling one.
 inline bool tasks_in_parallel() {
-  return std::thread::hardware_concurrency() >= 2;
+  return call_threads() >= 2;
 }
 
 // Runs fn(t) for each task number t of order[0..count-1] (most costly

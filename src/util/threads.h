@@ -11,16 +11,23 @@
 #include <thread>
 #include <utility>
 
+#include "util/call.h"
 #include "util/fail.h"
 
 namespace vesk {
 
-// Starts a thread running f with the stop signals blocked. Every thread of
-// the program is made here. Throws std::system_error as std::thread does.
+// Starts a thread running f with the stop signals blocked, in the call of
+// the thread that starts it (call.h) and with the models' floating-point
+// mode. Every thread of the program is made here. Throws std::system_error
+// as std::thread does.
 template <class F>
 std::thread helper_thread(F&& f) {
   const stop_signals_blocked blocked;
-  return std::thread(std::forward<F>(f));
+  return std::thread([call = current_call, g = std::forward<F>(f)]() mutable {
+    current_call = call;
+    set_model_float_mode();
+    g();
+  });
 }
 
 }  // namespace vesk

@@ -180,7 +180,7 @@ TEST(Methods, TooManyDistinctWordsAreCodedWithTheMixedMethod) {
   const run_result c = run_vesk({"-c", d.path("big.txt"), d.path("packed")});
   ASSERT_EQ(c.status, 0) << c.out;
   EXPECT_NE(c.out.find("Compressing text\n"), std::string::npos) << c.out;
-  EXPECT_NE(c.out.find("Note: the text method cannot code " + d.path("big.txt") +
+  EXPECT_NE(c.out.find("vesk: note: the text method cannot code " + d.path("big.txt") +
                        " (more than 1016511 distinct words); it is coded with the mixed method"),
             std::string::npos)
       << c.out;

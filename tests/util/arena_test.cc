@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "cli/signals.h"
 #include "support/support.h"
 #include "util/memory_limits.h"
 
@@ -167,9 +168,14 @@ TEST(Arena, ARefusedMappingStopsWithTheMemoryMessage) {
 // caller can tell the two apart. (A real fault too, not a null pointer,
 // which the sanitizers catch first.)
 TEST(Arena, SegmentationFaultsEndByTheSignalWithAMessage) {
-  EXPECT_EXIT(raise(SIGSEGV), testing::KilledBySignal(SIGSEGV), "Segmentation fault");
+  EXPECT_EXIT((install_fault_handler(), raise(SIGSEGV)), testing::KilledBySignal(SIGSEGV),
+              "Segmentation fault");
   void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  EXPECT_EXIT({ *static_cast<volatile int*>(page) = 1; },
+  EXPECT_EXIT(
+      {
+        install_fault_handler();
+        *static_cast<volatile int*>(page) = 1;
+      },
               testing::KilledBySignal(SIGSEGV), "Segmentation fault");
   munmap(page, 4096);
 }

@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "cli/display.h"
+#include "cli/signals.h"
+#include "support/support.h"
 #include "util/cores.h"
 #include "util/fail.h"
 #include "util/prefault.h"
@@ -58,7 +61,7 @@ int start_threads_and_look() {
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
   if (slave < 0 || dup2(slave, STDERR_FILENO) < 0) return 2;
   install_stop_signals();
-  progress_begin();
+  display_begin();
   std::vector<uint8_t> memory(size_t{4} << 20);
   prefault(memory.data(), memory.data() + memory.size());
   prefault_drain();

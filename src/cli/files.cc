@@ -1,4 +1,4 @@
-#include "util/files.h"
+#include "cli/files.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "cli/signals.h"
 #include "util/fail.h"
 
 namespace vesk {

@@ -1,4 +1,4 @@
-#include "util/files.h"
+#include "cli/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "support/support.h"
+#include "cli/signals.h"
 #include "util/fail.h"
 
 namespace vesk {

@@ -1,4 +1,4 @@
-#include "driver/options.h"
+#include "cli/options.h"
 
 #include <cstring>
 #include <string_view>

@@ -3,8 +3,7 @@
 
 namespace vesk {
 
-// Runs one command line and returns the exit status (failures inside a
-// method end the process themselves, with status 1).
+// Runs one command line and returns the exit status.
 int run(int argc, const char* const* argv);
 
 }  // namespace vesk

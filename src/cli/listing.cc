@@ -1,4 +1,4 @@
-#include "driver/listing.h"
+#include "cli/listing.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "driver/driver.h"
+#include "cli/cli.h"
 
 int main(int argc, char** argv) {
   return vesk::run(argc, argv);

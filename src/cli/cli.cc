@@ -1,4 +1,4 @@
-#include "driver/driver.h"
+#include "cli/cli.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,20 +10,26 @@
 #include <memory>
 #include <string>
 
+#include <new>
+
+#include "cli/display.h"
+#include "cli/files.h"
+#include "cli/listing.h"
+#include "cli/options.h"
+#include "cli/signals.h"
 #include "driver/classify.h"
 #include "driver/containers.h"
 #include "driver/frames.h"
 #include "driver/limits.h"
-#include "driver/listing.h"
 #include "driver/memory_need.h"
 #include "driver/method.h"
-#include "driver/options.h"
 #include "util/arena.h"
 #include "util/big_buffer.h"
 #include "util/bytes.h"
+#include "util/call.h"
 #include "util/cores.h"
+#include "util/prefault.h"
 #include "util/fail.h"
-#include "util/files.h"
 #include "util/progress.h"
 
 #ifndef VESK_VERSION
@@ -117,7 +123,7 @@ struct run_context {
       to = data_on_stdout ? stderr : stdout;
     }
     if (to == nullptr) return;
-    progress_clear();
+    display_clear();
     std::fprintf(to, "%s\n", line.c_str());
     std::fflush(to);
   }
@@ -165,6 +171,35 @@ int frame_threads(const run_options& o) {
 pack_input file_input(const char* path, int64_t size) {
   return {path, size,
           [path, size](uint8_t* dst) { read_file(path, dst, static_cast<uint64_t>(size)); }};
+}
+
+// Frames over a file descriptor (a file of known_size bytes, or a pipe:
+// -1), read until its end: compressing returns the bytes read, restoring
+// the bytes restored.
+int64_t framed_compress(int fd, const char* in_name, int64_t known_size, const byte_sink& write,
+                        const frame_settings& s) {
+  frame_encoder e(s, known_size, in_name, write);
+  // Read a frame at a time (at most 64 MiB a read), so that a pipe streams
+  // through in bounded memory.
+  const int64_t piece = std::min<int64_t>(e.frame_size(), int64_t{64} << 20);
+  std::vector<uint8_t> buf(static_cast<size_t>(piece));
+  for (;;) {
+    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
+    e.push(buf.data(), static_cast<int64_t>(got));
+    if (got < buf.size()) break;
+  }
+  return e.finish();
+}
+
+int64_t framed_decompress(int fd, const char* in_name, const byte_sink& write, int threads) {
+  frame_decoder d(in_name, write, threads);
+  std::vector<uint8_t> buf(size_t{1} << 20);
+  for (;;) {
+    const uint64_t got = input_read(fd, in_name, buf.data(), buf.size());
+    d.push(buf.data(), static_cast<int64_t>(got));
+    if (got < buf.size()) break;
+  }
+  return d.finish();
 }
 
 // Appends to an open output.
@@ -385,7 +420,7 @@ job_figures decompress_job(const run_context& c, const job& j, int& status) {
         stored_unpack(name, packed.p, m, output);
         // Nothing shows whether such an archive is sound.
         if (!o) {
-          progress_clear();
+          display_clear();
           std::fprintf(stderr,
                        "vesk: %s carries no check (a stored archive of an earlier version): it "
                        "was not verified\n",
@@ -454,7 +489,7 @@ void print_summary(const job& j, const job_figures& f, bool compressing, double 
                                           static_cast<double>(original)
                                     : 0.0;
   const double rate = seconds > 0 ? static_cast<double>(original) / seconds / 1e6 : 0.0;
-  progress_clear();
+  display_clear();
   std::fprintf(stderr, "%s%s: %s -> %s bytes (%.2f%%), %s, %.1f s, %.2f MB/s%s\n", from.c_str(),
                to.c_str(), bytes_text(f.in).c_str(), bytes_text(f.out).c_str(), share,
                f.what.c_str(), seconds, rate, j.out.empty() ? ", sound" : "");
@@ -509,7 +544,7 @@ void refuse_surprises(const run_options& o, const job& j) {
 }
 
 void print_failure(const failure& e) {
-  progress_clear();
+  display_clear();
   std::fflush(stdout);
   std::fprintf(stderr, "vesk: %s\n", e.message.c_str());
 }
@@ -537,7 +572,20 @@ int run(int argc, const char* const* argv) {
     return 0;
   }
   install_stop_signals();
-  arena_init();
+  install_fault_handler();
+  // The program's calls into the core: every usable core for the streams
+  // coded side by side, a prefaulter, the notes printed unless -q.
+  call_state call;
+  call.threads = usable_cores();
+  prefault_queue prefaulter;
+  call.prefault = &prefaulter;
+  call.notice = [&o](const std::string& text) {
+    if (o.quiet) return;
+    display_clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "vesk: %s\n", text.c_str());
+  };
+  const call_scope scope(call);
   int status = 0;
   if (o.mode == run_mode::list) {
     std::vector<std::pair<std::string, archive_listing>> rows;
@@ -565,13 +613,16 @@ int run(int argc, const char* const* argv) {
       return exit_failure;
     }
   }
-  // The display thread shows progress on a terminal.
-  if (!o.quiet) progress_begin();
+  // The display thread shows progress on a terminal, each file's board.
+  if (!o.quiet) display_begin();
   const bool compressing = o.mode == run_mode::compress;
   for (size_t k = 0; k < jobs.size(); k++) {
     const job& j = jobs[k];
     const int64_t mark = arena_blocks();
     const auto t0 = std::chrono::steady_clock::now();
+    progress_board board;
+    call.progress = &board;
+    display_show(&board);
     try {
       if (o.mode != run_mode::test) refuse_surprises(o, j);
       const job_figures f = compressing ? compress_job(c, j) : decompress_job(c, j, status);
@@ -585,11 +636,22 @@ int run(int argc, const char* const* argv) {
       print_failure(e);
       arena_unwind(mark);
       status = exit_failure;
+    } catch (const std::bad_alloc&) {
+      // Memory the heap refused: the message quotes the call's estimate.
+      try {
+        refuse_memory(0);
+      } catch (const failure& e) {
+        print_failure(e);
+      }
+      arena_unwind(mark);
+      status = exit_failure;
     }
+    display_show(nullptr);
+    call.progress = nullptr;
     // The next file may be stopped again.
     if (k + 1 < jobs.size()) unblock_stop_signals();
   }
-  progress_end();
+  display_end();
   std::fflush(stdout);
   return status;
 }
