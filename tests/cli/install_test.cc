@@ -1,6 +1,8 @@
-// cmake --install puts the program and its manual page under a prefix, and
-// cpack -G DEB packs exactly them, versioned as the project; the page
-// renders with man without a warning from the formatter.
+// cmake --install puts the program, its manual page and libvesk (the
+// library, its header and pkg-config file) under a prefix, and cpack -G DEB
+// packs exactly them, versioned as the project; the page renders with man
+// without a warning from the formatter, and the README's C example builds
+// against the installed library with pkg-config and round-trips a file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +27,26 @@ TEST(Install, ProgramAndManualPage) {
   EXPECT_EQ(u.out.substr(0, 15), "Vesk version 4\n");
   ASSERT_TRUE(exists(page));
   EXPECT_TRUE(read_bytes(page) == read_bytes(VESK_SOURCE_DIR "/doc/vesk.1"));
+
+  // The C example, compiled and linked as a user would, against the copy
+  // under the prefix alone (the run finds the library by LD_LIBRARY_PATH).
+  const std::string env = "export PKG_CONFIG_PATH='" + prefix + "/lib/pkgconfig'; ";
+  const run_result flags = run_split(env + "pkg-config --cflags --libs vesk");
+  ASSERT_EQ(flags.status, 0) << flags.err;
+  EXPECT_NE(flags.out.find("-I" + prefix + "/lib/pkgconfig/../../include"), std::string::npos) << flags.out;
+  const run_result cc = run_split(env + "cc -Wall -Werror '" VESK_SOURCE_DIR "/doc/examples/example.c' "
+                                  "$(pkg-config --cflags --libs vesk) -o '" + d.path("example") + "'");
+  ASSERT_EQ(cc.status, 0) << cc.out << cc.err;
+  const bytes text = text_sample(20000, 62);
+  write_bytes(d.path("sample"), text);
+  const run_result ex = run_split("LD_LIBRARY_PATH='" + prefix + "/lib' '" + d.path("example") + "' '" +
+                                  d.path("sample") + "'");
+  EXPECT_EQ(ex.status, 0) << ex.out << ex.err;
+  EXPECT_NE(ex.out.find("20000 -> "), std::string::npos) << ex.out;
+  EXPECT_NE(ex.out.find(" bytes, restored\n"), std::string::npos) << ex.out;
+  // It runs on the installed library, not the build's.
+  const run_result ldd = run_split("LD_LIBRARY_PATH='" + prefix + "/lib' ldd '" + d.path("example") + "'");
+  EXPECT_NE(ldd.out.find(prefix + "/lib/libvesk.so.1"), std::string::npos) << ldd.out;
 
   // scripts/test.sh installs man-db and groff-base.
   if (run_shell("command -v man && command -v groff").status != 0) GTEST_SKIP() << "no man or groff";
@@ -57,7 +79,8 @@ TEST(Package, DebianPackageHoldsTheProgramAndItsManualPage) {
   for (const char* field : {"Package: vesk\n", "Version: 4\n", "Architecture: amd64\n", "libc6",
                             "libstdc++6", "libxxhash0"})
     EXPECT_NE(f.out.find(field), std::string::npos) << field << " in " << f.out;
-  // Exactly the program and the manual page, as files; directories aside.
+  // Exactly the program, the manual page and the library, as files;
+  // directories aside.
   const run_result c = run_split("dpkg-deb -c '" + deb + "'");
   ASSERT_EQ(c.status, 0) << c.err;
   std::istringstream listing(c.out);
@@ -72,8 +95,10 @@ TEST(Package, DebianPackageHoldsTheProgramAndItsManualPage) {
   std::sort(entries.begin(), entries.end());
   std::string files;
   for (const std::string& e : entries) files += e + "\n";
-  EXPECT_EQ(files, "./usr/bin/unvesk -> vesk\n./usr/bin/vesk\n./usr/share/man/man1/unvesk.1 -> vesk.1\n"
-                   "./usr/share/man/man1/vesk.1\n") << c.out;
+  EXPECT_EQ(files, "./usr/bin/unvesk -> vesk\n./usr/bin/vesk\n./usr/include/vesk.h\n"
+                   "./usr/lib/libvesk.so -> libvesk.so.1\n./usr/lib/libvesk.so.1 -> libvesk.so.1.0.0\n"
+                   "./usr/lib/libvesk.so.1.0.0\n./usr/lib/pkgconfig/vesk.pc\n"
+                   "./usr/share/man/man1/unvesk.1 -> vesk.1\n./usr/share/man/man1/vesk.1\n") << c.out;
   ASSERT_EQ(run_shell("dpkg-deb -x '" + deb + "' '" + d.path("root") + "'").status, 0);
   EXPECT_TRUE(read_bytes(d.path("root/usr/share/man/man1/vesk.1")) ==
               read_bytes(VESK_SOURCE_DIR "/doc/vesk.1"));
