@@ -1,40 +1,21 @@
-// Compress then decompress: input = a method byte (text, mixed or stored
-// by its value mod 3; the strong models when (value / 3) is odd) and the
-// file. The restored file must equal it; nothing here may be refused.
-#include <cstdlib>
-#include <cstring>
+// Compress then decompress through the library: input = a method byte
+// (text, mixed, stored or by content by its value mod 4; the strong models
+// when (value / 4) is odd) and the file. The archive restores to the file,
+// as one shot and as a stream; nothing here may be refused.
+#include <vector>
 
-#include "harness.h"
-#include "util/bytes.h"
+#include "api.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace vesk;
   if (size < 1) return 0;
-  const pack_input in{"fuzz input", static_cast<int64_t>(size - 1),
-                      [&](uint8_t* dst) { std::memcpy(dst, data + 1, size - 1); }};
-  std::string archive;
-  const pack_output keep = [&](const uint8_t* p, int64_t n) {
-    archive.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
-  };
-  const pack_settings set{false, (data[0] / 3) % 2 == 1};
-  if (!fuzz::guarded([&] {
-        switch (data[0] % 3) {
-          case 0: text_pack(in, keep, set); break;
-          case 1: mixed_pack(in, keep, set); break;
-          default: stored_pack(in, keep); break;
-        }
-      }) || archive.size() < 4)
+  static const int methods[] = {VESK_METHOD_TEXT, VESK_METHOD_MIXED, VESK_METHOD_STORED, VESK_METHOD_AUTO};
+  const int method = methods[data[0] % 4], level = (data[0] / 4) % 2 ? VESK_LEVEL_BEST : VESK_LEVEL_DEFAULT;
+  std::vector<uint8_t> archive(vesk_compress_bound(size - 1));
+  size_t n = 0;
+  if (vesk_compress(vesk::fuzz::context(), data + 1, size - 1, archive.data(), archive.size(), &n, method,
+                    level) != VESK_OK)
     std::abort();
-  const auto restored = fuzz::decode(
-      reinterpret_cast<const uint8_t*>(archive.data()), archive.size(),
-      [&](auto name, auto p, auto m, const auto& out) {
-        switch (get_u32(p)) {  // the method word, as the driver reads it
-          case 0: stored_unpack(name, p, m, out); break;
-          case 1: case 4: text_unpack(name, p, m, out, set); break;
-          case 2: case 5: mixed_unpack(name, p, m, out, set); break;
-          default: std::abort();
-        }
-      });
-  if (restored != std::string(reinterpret_cast<const char*>(data) + 1, size - 1)) std::abort();
+  const auto restored = vesk::fuzz::restore(archive.data(), n);
+  if (!restored || *restored != std::string(reinterpret_cast<const char*>(data) + 1, size - 1)) std::abort();
   return 0;
 }

@@ -1,8 +1,8 @@
-#include "harness.h"
+// The text method's archives (method words 1 and 4), restored through
+// the library: once as one shot, once as a stream.
+#include "api.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vesk::fuzz::decode(data, size, [](auto name, auto p, auto m, const auto& out) {
-    vesk::text_unpack(name, p, m, out, vesk::pack_settings{false});
-  });
+  vesk::fuzz::restore(data, size);
   return 0;
 }

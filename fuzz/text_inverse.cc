@@ -2,6 +2,7 @@
 // length (2 bytes, little-endian), the dictionary stream, then the slots of
 // the word-code stream. Streams it accepts give a text that the forward
 // transform and the inverse bring back unchanged.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <string>
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 
 #include "driver/containers.h"
@@ -176,16 +177,14 @@ void text_unpack(const char* in, const uint8_t* packed, int64_t m, const pack_ou
   const char* why = nullptr;
   progress_phase("text inverse", n - 1);
   const int64_t len = text_inverse(codes, l1 / 4, list, l2, &text, &why);
+  // Freed however the call ends: a refusal, or an output that fails.
+  const std::unique_ptr<uint8_t, void (*)(void*)> restored(text, std::free);
   if (why == nullptr && len != n) why = "the restored text has the wrong length";
   if (why == nullptr && !checksum_matches(sum, text + 1, n - 1))
     why = "the restored file does not match its checksum";
-  if (why != nullptr) {
-    std::free(text);
-    refuse_damaged(in, why);
-  }
+  if (why != nullptr) refuse_damaged(in, why);
   progress_phase("writing", n - 1);
   out(text + 1, n - 1);
-  std::free(text);
   arena_release(codes_block, list_block);
 }
 

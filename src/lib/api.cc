@@ -141,6 +141,7 @@ struct buffer_sink {
   size_t cap;
   size_t n = 0;
   void put(const uint8_t* p, int64_t k) {
+    if (k == 0) return;
     if (static_cast<size_t>(k) > cap - n) throw buffer_full{};
     std::memcpy(dst + n, p, static_cast<size_t>(k));
     n += static_cast<size_t>(k);
@@ -179,7 +180,9 @@ void compress_into(vesk_ctx* ctx, const uint8_t* src, int64_t n, buffer_sink& ou
       threads_within_limit(ctx, chosen == method::stored ? method::stored_checked : coded, n,
                            current_call->threads);
   check_memory(chosen == method::stored ? method::stored_checked : coded, n);
-  const pack_input input{"input", n, [&](uint8_t* dst) { std::memcpy(dst, src, static_cast<size_t>(n)); }};
+  const pack_input input{"input", n, [&](uint8_t* dst) {
+    if (n > 0) std::memcpy(dst, src, static_cast<size_t>(n));
+  }};
   const pack_output keep = [&](const uint8_t* p, int64_t k) { out.put(p, k); };
   // A method the content chose that did not pay leaves the input stored,
   // as the program does.
@@ -236,11 +239,13 @@ int64_t restored_size(const uint8_t* p, int64_t n) {
   }
 }
 
-void decompress_into(vesk_ctx* ctx, const uint8_t* src, int64_t n, buffer_sink& out) {
+// Restores an archive into put, in pieces (frames) or whole; the size its
+// header claims sets the memory planned, never an allocation.
+void decompress_into(vesk_ctx* ctx, const uint8_t* src, int64_t n, const byte_sink& put) {
   const int64_t size = restored_size(src, n);
   const auto w = static_cast<method>(get_u32(src));
   if (w == method::framed) {
-    frame_decoder d("input", [&](const uint8_t* p, int64_t k) { out.put(p, k); }, ctx->threads);
+    frame_decoder d("input", put, ctx->threads);
     d.push(src + 4, n - 4);
     d.finish();
     return;
@@ -248,7 +253,7 @@ void decompress_into(vesk_ctx* ctx, const uint8_t* src, int64_t n, buffer_sink& 
   if (n >= archive_limit) fail_as(failure_kind::input, "input must be less than 1.5GB");
   current_call->threads = threads_within_limit(ctx, w, size, current_call->threads);
   check_memory(w, size);
-  const pack_output keep = [&](const uint8_t* p, int64_t k) { out.put(p, k); };
+  const pack_output keep = [&](const uint8_t* p, int64_t k) { put(p, k); };
   const pack_settings set{current_call->threads >= 2};
   switch (w) {
     case method::text:
@@ -420,7 +425,8 @@ int vesk_decompress(vesk_ctx* ctx, const void* src, size_t n, void* dst, size_t 
   uint8_t none = 0;
   buffer_sink out{dst != nullptr ? static_cast<uint8_t*>(dst) : &none, cap};
   const int rc = run_call(ctx, [&] {
-    decompress_into(ctx, static_cast<const uint8_t*>(src), static_cast<int64_t>(n), out);
+    decompress_into(ctx, static_cast<const uint8_t*>(src), static_cast<int64_t>(n),
+                    [&](const uint8_t* p, int64_t k) { out.put(p, k); });
   });
   if (rc == VESK_OK) *written = out.n;
   return rc;
@@ -498,11 +504,8 @@ int vesk_stream_run(vesk_stream* s, const void* in, size_t in_size, size_t* in_u
           if (finish) {
             std::vector<uint8_t> whole(s->word, s->word + s->word_have);
             whole.insert(whole.end(), s->single.begin(), s->single.end());
-            const int64_t n = restored_size(whole.data(), static_cast<int64_t>(whole.size()));
-            std::vector<uint8_t> restored(static_cast<size_t>(n));
-            buffer_sink sink{restored.data(), restored.size()};
-            decompress_into(s->ctx, whole.data(), static_cast<int64_t>(whole.size()), sink);
-            s->out.insert(s->out.end(), restored.begin(), restored.begin() + static_cast<long>(sink.n));
+            // A single archive gives out its input once it is verified, whole.
+            decompress_into(s->ctx, whole.data(), static_cast<int64_t>(whole.size()), keep);
           }
         }
       }

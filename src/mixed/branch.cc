@@ -48,6 +48,7 @@ void branch_encode(mixed_streams& s) {
   big_vector<uint32_t> targets;
   hash_table ht;
   hash_create(ht, target_table_size(len));
+  const hash_scope own{ht};
   int64_t i = 0, o = 0;
   for (int64_t p = 0; p < len;) {
     const uint8_t c = x[p];

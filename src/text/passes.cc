@@ -121,6 +121,10 @@ void text_release(text_buf& t) {
   t = text_buf{};
 }
 
+text_scope::~text_scope() {
+  text_release(t);
+}
+
 text_buf escape_spaces(const uint8_t* a, int64_t n) {
   return apply<escape_run<counter>, escape_run<writer>>(a, n < 1 ? 1 : n);
 }

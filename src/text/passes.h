@@ -27,6 +27,13 @@ struct text_buf {
   int64_t n = 0;
 };
 
+// Releases a buffer when a failure unwinds past it (text_release leaves an
+// empty one, so a buffer released already is left alone).
+struct text_scope {
+  text_buf& t;
+  ~text_scope();
+};
+
 constexpr int64_t text_pad = 8;
 
 text_buf text_alloc(int64_t n);

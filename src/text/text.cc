@@ -78,9 +78,12 @@ void apply_order(uint32_t* codes, int64_t codesc, const uint32_t* perm, uint32_t
 const char* text_forward(text_state& t, const uint8_t* a, int64_t n) {
   // The three passes, each into a buffer of exactly its size.
   text_buf p1 = escape_spaces(a, n);
+  const text_scope own1{p1};
   text_buf p2 = split_tokens(p1.a, p1.n);
+  const text_scope own2{p2};
   text_release(p1);
   text_buf tok = encode_case(p2.a, p2.n);
+  const text_scope own_tok{tok};
   text_release(p2);
 
   // Every token is followed by one space.
@@ -110,6 +113,7 @@ const char* text_forward(text_state& t, const uint8_t* a, int64_t n) {
   // list2c < 4000000, and the tokens' table holds fewer than 3355443 words.
   hash_table ht;
   hash_create(ht, token_table_size(tokens));
+  const hash_scope own{ht};
   int64_t listc = 0, list2c = 0, codesc = 0;
   int64_t prev = 0;
   const char* why = nullptr;

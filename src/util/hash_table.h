@@ -32,6 +32,15 @@ struct hash_table {
 void hash_create(hash_table& ht, int32_t l);
 void hash_free(hash_table& ht);
 
+// Frees a table when a failure unwinds past it (a table freed already is
+// left alone): hash_table stays plain data.
+struct hash_scope {
+  hash_table& ht;
+  ~hash_scope() {
+    if (ht.allocated == 1) hash_free(ht);
+  }
+};
+
 // Inserts the string with `value` and returns value, or, when the key is
 // present, returns ~(stored value) and changes nothing.
 int32_t hash_insert(hash_table& ht, const void* bytes, size_t len, int32_t value);

@@ -203,6 +203,23 @@ TEST(Library, DamagedArchivesFailAndLeaveNothing) {
   }
   EXPECT_EQ(failed, 1000);
   EXPECT_EQ(corrupt, 1000);
+  // Headers that claim more than a call could hold are refused as damage,
+  // one shot and streamed, without the memory they claim being taken.
+  const bytes huge[] = {
+      as_bytes(std::string("\x05\0\0\0\xff\xff\xff\xff", 8) + std::string(40, '\xff')),
+      as_bytes(std::string("\x02\0\0\0\xff\xff\xff\xff", 8) + std::string(40, '\0')),
+      as_bytes(std::string("\x06\0\0\0\0\0\0\0\0\0\0\x10", 12) + std::string(40, 'a')),
+      as_bytes(std::string("\x01\0\0\0\xff\xff\xff\x7f", 8) + std::string(40, '\x01')),
+  };
+  for (const bytes& h : huge) {
+    bytes out(100);
+    size_t n = 0;
+    EXPECT_EQ(vesk_decompress(c, h.data(), h.size(), out.data(), out.size(), &n), VESK_ERROR_CORRUPT)
+        << vesk_ctx_error(c);
+    int rc = 0;
+    EXPECT_TRUE(stream_decompress(c, h, 7, &rc).empty());
+    EXPECT_EQ(rc, VESK_ERROR_CORRUPT) << vesk_ctx_error(c);
+  }
   EXPECT_EQ(arena_blocks(), blocks);
   EXPECT_EQ(arena_allocated(), bytes_held);
   EXPECT_EQ(decompress(c, archives[0]), text);  // and the context works on
