@@ -170,6 +170,7 @@ void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int 
   // Hashes of positions i + 1 and i + 2, and whether they code anything.
   uint64_t next1[ahead_count > 0 ? ahead_count : 1], next2[ahead_count > 0 ? ahead_count : 1];
   bool live1 = false, live2 = false;
+  const progress_spot spot = progress_here();
   with_table(f.table, direction, m.selections_per_byte, [&]<bool Enc>(auto& table) {
     for (int64_t i = pos; i < n;) {
       if (!table.has_room(m.selections_per_byte)) {
@@ -179,7 +180,7 @@ void model_run(const model_kind& m, uint8_t* buf, int32_t length, coder& k, int 
       if constexpr (!Enc) {
         if (k.overrun) return true;
       }
-      progress_note(i);
+      progress_note(spot, i);
       if constexpr (Enc && ahead_count > 0) {
         if (i == pos) {
           // (Re)start: position i + 1 has not been looked at yet.

@@ -74,12 +74,25 @@ progress_view progress_snapshot(progress_board& b, std::string& both);
 
 void progress_poll();
 
-inline void progress_note(int64_t i) {
-  progress_board* b = current_call != nullptr ? current_call->progress : nullptr;
-  if (b == nullptr) return;
-  b->position[progress_lane].store(i, std::memory_order_relaxed);
+// Where the calling thread's lane records its position. A loop over bytes
+// reads it once: the note it makes per byte then touches no thread-local
+// storage (in position-independent code, a call per access).
+struct progress_spot {
+  progress_board* board = nullptr;
+  int lane = 0;
+};
+inline progress_spot progress_here() {
+  return {current_call != nullptr ? current_call->progress : nullptr, progress_lane};
+}
+
+inline void progress_note(const progress_spot& at, int64_t i) {
+  if (at.board == nullptr) return;
+  at.board->position[at.lane].store(i, std::memory_order_relaxed);
   if ((i & 0xFFFF) == 0) [[unlikely]]
     progress_poll();
+}
+inline void progress_note(int64_t i) {
+  progress_note(progress_here(), i);
 }
 
 // A step without a position: its name and the size of what it works on.
