@@ -34,8 +34,15 @@ TEST(Install, ProgramAndManualPage) {
   const run_result flags = run_split(env + "pkg-config --cflags --libs vesk");
   ASSERT_EQ(flags.status, 0) << flags.err;
   EXPECT_NE(flags.out.find("-I" + prefix + "/lib/pkgconfig/../../include"), std::string::npos) << flags.out;
-  const run_result cc = run_split(env + "cc -Wall -Werror '" VESK_SOURCE_DIR "/doc/examples/example.c' "
-                                  "$(pkg-config --cflags --libs vesk) -o '" + d.path("example") + "'");
+#if defined(__SANITIZE_ADDRESS__)
+  // A library built with the sanitizers needs their runtime in the program.
+  const std::string sanitize = "-fsanitize=address,undefined ";
+#else
+  const std::string sanitize;
+#endif
+  const run_result cc = run_split(env + "cc -Wall -Werror " + sanitize + "'" VESK_SOURCE_DIR
+                                  "/doc/examples/example.c' $(pkg-config --cflags --libs vesk) -o '" +
+                                  d.path("example") + "'");
   ASSERT_EQ(cc.status, 0) << cc.out << cc.err;
   const bytes text = text_sample(20000, 62);
   write_bytes(d.path("sample"), text);
