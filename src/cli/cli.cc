@@ -243,7 +243,7 @@ job_figures compress_single(const run_context& c, const job& j, int64_t size, ou
   c.say(j, start_line(choice, set.strong));
   // A method the content chose that did not pay leaves the input stored.
   const pack_output output_or_stored = [&](const uint8_t* data, int64_t n) {
-    if (choice.why == method_choice::by_content && n > size + stored_checked_overhead) {
+    if (choice.why == method_choice::by_content && stored_is_smaller(n, size)) {
       stored_checked_pack(input, into(o));
     } else {
       output_write(o, data, static_cast<uint64_t>(n));

@@ -40,6 +40,12 @@ struct pack_settings {
 constexpr int64_t stored_checked_header = 12;
 constexpr int64_t stored_checked_overhead = stored_checked_header + trailer_bytes;
 
+// Whether an archive of `packed` bytes of an n-byte input, whose method its
+// content chose, is better stored: larger than the stored archive.
+constexpr bool stored_is_smaller(int64_t packed, int64_t n) {
+  return packed > n + stored_checked_overhead;
+}
+
 void stored_pack(const pack_input& in, const pack_output& out);
 void stored_checked_pack(const pack_input& in, const pack_output& out);
 // The same archive a piece at a time, for an input of n bytes: read fills

@@ -187,7 +187,7 @@ void compress_into(vesk_ctx* ctx, const uint8_t* src, int64_t n, buffer_sink& ou
   // A method the content chose that did not pay leaves the input stored,
   // as the program does.
   const pack_output keep_or_store = [&](const uint8_t* p, int64_t k) {
-    if (!forced && k > n + stored_checked_overhead) {
+    if (!forced && stored_is_smaller(k, n)) {
       stored_checked_pack(input, keep);
     } else {
       out.put(p, k);

@@ -77,6 +77,25 @@ static vesk_ctx* new_context(int threads, unsigned long long memory_limit, unsig
   return ctx;
 }
 
+/* The end of a one-shot call: the context freed, and the output cut to
+ * the n bytes written, or the call's error raised (an output that could
+ * not be had has raised MemoryError already). */
+static PyObject* one_shot_result(int rc, vesk_ctx* ctx, struct call_watch* w, PyObject* out, size_t n) {
+  if (rc != VESK_OK) {
+    if (out != NULL) {
+      Py_DECREF(out);
+      raise_for(rc, ctx, w);
+    } else if (!PyErr_Occurred()) {
+      raise_for(rc, ctx, w);
+    }
+    vesk_ctx_free(ctx);
+    return NULL;
+  }
+  vesk_ctx_free(ctx);
+  if (_PyBytes_Resize(&out, (Py_ssize_t)n) != 0) return NULL;
+  return out;
+}
+
 static PyObject* vesk_compress_py(PyObject* self, PyObject* args, PyObject* kw) {
   (void)self;
   static char* names[] = {"data", "method", "level", "threads", "memory_limit", NULL};
@@ -109,19 +128,7 @@ static PyObject* vesk_compress_py(PyObject* self, PyObject* args, PyObject* kw) 
     Py_END_ALLOW_THREADS
   }
   PyBuffer_Release(&in);
-  if (rc != VESK_OK) {
-    Py_XDECREF(out);
-    if (out == NULL) {
-      vesk_ctx_free(ctx);
-      return NULL;
-    }
-    raise_for(rc, ctx, &w);
-    vesk_ctx_free(ctx);
-    return NULL;
-  }
-  vesk_ctx_free(ctx);
-  if (_PyBytes_Resize(&out, (Py_ssize_t)n) != 0) return NULL;
-  return out;
+  return one_shot_result(rc, ctx, &w, out, n);
 }
 
 static PyObject* vesk_decompress_py(PyObject* self, PyObject* args, PyObject* kw) {
@@ -157,15 +164,7 @@ static PyObject* vesk_decompress_py(PyObject* self, PyObject* args, PyObject* kw
     }
   }
   PyBuffer_Release(&in);
-  if (rc != VESK_OK) {
-    Py_XDECREF(out);
-    raise_for(rc, ctx, &w);
-    vesk_ctx_free(ctx);
-    return NULL;
-  }
-  vesk_ctx_free(ctx);
-  if (_PyBytes_Resize(&out, (Py_ssize_t)n) != 0) return NULL;
-  return out;
+  return one_shot_result(rc, ctx, &w, out, n);
 }
 
 /* Compressor and Decompressor: one stream each. */
